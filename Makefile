@@ -1,0 +1,34 @@
+# Two entry points: `make run` builds and starts the program, `make test` builds and runs every test.
+BUILD      ?= build
+TESTBUILD  ?= build-test
+BENCHBUILD ?= build-bench
+RUNDIR     ?= run
+JOBS       ?= $(shell nproc)
+
+.PHONY: run build test bench clean
+
+build:
+	scripts/install-deps.sh build
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/check-display.sh
+	mkdir -p $(RUNDIR)
+	cd $(RUNDIR) && ../$(BUILD)/kotarplus $(ARGS)
+
+test:
+	scripts/install-deps.sh test
+	cmake -S . -B $(TESTBUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOTAR_SANITIZE=ON -DKOTAR_TESTS=ON
+	cmake --build $(TESTBUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) 2>/dev/null || (cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build $(BUILD) -j $(JOBS))
+	cd $(TESTBUILD) && ctest --output-on-failure --timeout 600 -j 2
+
+bench:
+	scripts/install-deps.sh test
+	cmake -S . -B $(BENCHBUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOTAR_BENCH=ON
+	cmake --build $(BENCHBUILD) -j $(JOBS)
+	@echo "benchmarks are in $(BENCHBUILD)/bench"
+
+clean:
+	rm -rf $(BUILD) $(TESTBUILD) $(BENCHBUILD)

@@ -1,0 +1,122 @@
+#include "app/KOTARUnit.h"
+
+#include "support/HexStr.h"
+#include "support/TrackBar.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QRegularExpression>
+
+namespace {
+const QString Section = "SETTINGS";
+
+// An integer from a key that passed the character filter; texts such as "1.5"
+// or a lone "-" pass it but are no whole number and take the default.
+int ToInt(const QString &text, int defaultValue)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok ? value : defaultValue;
+}
+
+int NumericKey(const TIniFile &file, const QString &key, int defaultValue)
+{
+    const QString text = file.ReadString(Section, key, QString::number(defaultValue));
+    return IsNumeric(text) ? ToInt(text, defaultValue) : defaultValue;
+}
+
+// Windows port names (COMn) are case-insensitive and read upper-cased; device
+// names here are case-sensitive and kept as written.
+QString PortName(const QString &text)
+{
+    static const QRegularExpression comName("^COM[0-9]+$", QRegularExpression::CaseInsensitiveOption);
+    return comName.match(text).hasMatch() ? UpperText(text) : text;
+}
+
+QString DefaultConfigFileName(QString dir)
+{
+    if (!dir.endsWith('/'))
+        dir += '/';
+    return dir + "KOTARPlus" + ".INI";
+}
+} // namespace
+
+QString TFormPlayer::ConfigFileFromCommandLine() const
+{
+    QString name;
+    if (!FArguments.isEmpty() && UpperText(FArguments[0]) == "-F")
+        name = FArguments.value(1);
+    if (name.isEmpty())
+        return DefaultConfigFileName(WorkDir);
+    return QDir::isAbsolutePath(name) ? name : WorkDir + name;
+}
+
+void TFormPlayer::ReadConfiguration()
+{
+    const QString ptt = UpperText(ConfigFile->ReadString(Section, "PTT", "SERIAL"));
+    if (ptt == "SERIAL")
+        PTT_Serial->setChecked(true);
+    else if (ptt == "PRINTER")
+        PTT_Printer->setChecked(true);
+    else if (ptt == "NONE")
+        PTT_None->setChecked(true);
+    else if (ptt == "CAT") {
+        PTT_OmniRig->setChecked(true);
+        RigGroupBox->show();
+    }
+
+    ComPortName = PortName(ConfigFile->ReadString(Section, "COMPORT", "COM1"));
+    ConfigBaudRate = NumericKey(*ConfigFile, "BAUDRATE", 4800);
+    TraceOn = TextToBool(ConfigFile->ReadString(Section, "TRACE", "YES"));
+    TraceLog.Enable(TraceOn);
+    CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
+    SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
+    TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
+}
+
+void TFormPlayer::WriteParameterBlock()
+{
+    QString cat = "CAT=OMNIRIG";
+    if (PTT_Serial->isChecked())
+        cat = "CAT=SERIAL(" + ComPortName + ")";
+    else if (PTT_Printer->isChecked())
+        cat = "CAT=PRINTER";
+    const QStringList lines = {
+        "--------------Parameters ----------------",
+        "Configuration File " + ConfigFileName,
+        "LOGGING=" + BoolToText(TraceOn),
+        "PORTNRO=" + ComPortName,
+        "BAUD=" + QString::number(ConfigBaudRate),
+        "GAIN=" + QString::number(SquelchTrack->Position()),
+        "DELAY=" + QString::number(TrackDelay->Position()),
+        "DEVICE=" + QString::number(CurrentDevice),
+        cat,
+        QString(41, '-'),
+    };
+    for (const QString &line : lines)
+        TraceLog.Write(1, line);
+}
+
+void TFormPlayer::WriteINI()
+{
+    if (ConfigFileName.isEmpty())
+        ConfigFileName = DefaultConfigFileName(QDir::currentPath());
+    ConfigFile = std::make_unique<TIniFile>(ConfigFileName);
+    ConfigFile->WriteString(Section, "COMPORT", ComPortName);
+    ConfigFile->WriteString(Section, "BAUDRATE", "4800");
+    ConfigFile->WriteString(Section, "DEVICE", QString::number(CurrentDevice));
+    ConfigFile->WriteString(Section, "TRACE", TraceOn ? "YES" : "NOT");
+    ConfigFile->WriteString(Section, "GAIN", QString::number(SquelchTrack->Position()));
+    ConfigFile->WriteString(Section, "DELAY", QString::number(TrackDelay->Position()));
+    QString ptt = "SERIAL";
+    if (PTT_Serial->isChecked())
+        ptt = "SERIAL";
+    if (PTT_Printer->isChecked())
+        ptt = "PRINTER";
+    if (PTT_OmniRig->isChecked())
+        ptt = "CAT";
+    if (PTT_None->isChecked())
+        ptt = "NONE";
+    ConfigFile->WriteString(Section, "PTT", ptt);
+}

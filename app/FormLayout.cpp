@@ -1,0 +1,117 @@
+#include "app/KOTARUnit.h"
+
+#include "support/Timer.h"
+#include "support/TrackBar.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+template <class T, class... A> T *Place(QWidget *parent, int left, int top, int width, int height, A &&...args)
+{
+    auto *control = new T(std::forward<A>(args)..., parent);
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+QFont BoldFont(const QWidget *from)
+{
+    QFont font = from->font();
+    font.setBold(true);
+    return font;
+}
+} // namespace
+
+TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
+    : QWidget(parent), FArguments(arguments)
+{
+    Terminate = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    CreateControls();
+    FormCreate();
+}
+
+TFormPlayer::~TFormPlayer() = default;
+
+void TFormPlayer::CreateControls()
+{
+    setWindowTitle("KotarPlus 1.0");
+    QFont font = this->font();
+    font.setPointSize(8);
+    setFont(font);
+    // The client area of a 270 x 424 window with a caption and sizing frame.
+    resize(262, 397);
+    move(406, 204);
+
+    PaintFrame = Place<QWidget>(this, 52, 8, 161, 105);
+    PaintFrame->setAutoFillBackground(true);
+    QPalette black = PaintFrame->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    PaintFrame->setPalette(black);
+
+    Label1 = new QLabel("Squelch", this);
+    Label1->move(28, 128);
+    SquelchTrack = Place<TTrackBar>(this, 68, 120, 169, 33);
+    SquelchTrack->setRange(0, 10);
+    SquelchTrack->setTickInterval(1);
+    SquelchTrack->setSingleStep(1);
+    SquelchTrack->setPageStep(2);
+
+    Label2 = new QLabel("Delay", this);
+    Label2->move(28, 168);
+    TrackDelay = Place<TTrackBar>(this, 68, 160, 169, 33);
+    TrackDelay->setRange(0, 5000);
+    TrackDelay->setTickInterval(100);
+    TrackDelay->setSingleStep(1);
+    TrackDelay->setPageStep(2);
+
+    Label3 = new QLabel("Sound", this);
+    Label3->move(28, 210);
+    ComboSoundCard = Place<QComboBox>(this, 76, 208, 153, 21);
+    ComboSoundCard->setEditable(true);
+    ComboSoundCard->setInsertPolicy(QComboBox::NoInsert);
+    ComboSoundCard->setEditText("Default");
+
+    PTTMode = Place<QGroupBox>(this, 31, 240, 111, 81, "PTT Mode");
+    PTT_None = Place<QRadioButton>(PTTMode, 7, 16, 81, 17, "PTT_None");
+    PTT_Serial = Place<QRadioButton>(PTTMode, 7, 31, 82, 17, "Serial Port");
+    PTT_Printer = Place<QRadioButton>(PTTMode, 7, 46, 81, 17, "Printer Port");
+    PTT_OmniRig = Place<QRadioButton>(PTTMode, 7, 62, 74, 17, "OmniRig");
+    PTT_OmniRig->setChecked(true);
+
+    RigGroupBox = Place<QGroupBox>(this, 154, 240, 73, 57, "Rig to PTT");
+    Rig1RadioButton = Place<QRadioButton>(RigGroupBox, 3, 14, 64, 17, "Rig1");
+    Rig2RadioButton = Place<QRadioButton>(RigGroupBox, 3, 31, 64, 17, "Rig2");
+    Rig1RadioButton->setChecked(true);
+
+    VOXLed = Place<QWidget>(this, 154, 304, 73, 17);
+    LEDMuteButton = Place<QPushButton>(this, 16, 334, 105, 33, "Mute");
+    LEDMuteButton->setFont(BoldFont(this));
+    TuneButton = Place<QPushButton>(this, 136, 334, 105, 33, "Tune");
+    TuneButton->setFont(BoldFont(this));
+
+    setTabOrder(SquelchTrack, TrackDelay);
+    setTabOrder(TrackDelay, ComboSoundCard);
+    setTabOrder(ComboSoundCard, PTTMode);
+    setTabOrder(PTTMode, LEDMuteButton);
+    setTabOrder(LEDMuteButton, RigGroupBox);
+    setTabOrder(RigGroupBox, TuneButton);
+
+    TimerRender = new TTimer(this, 33, true);
+    TimerDelay = new TTimer(this, 1000, false);
+    TimerBlink = new TTimer(this, 1000, true);
+}
+
+void TFormPlayer::ClearPTTMode()
+{
+    for (QRadioButton *button : {PTT_Serial, PTT_Printer, PTT_OmniRig, PTT_None}) {
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(true);
+    }
+}

@@ -1,0 +1,34 @@
+#include "app/KOTARUnit.h"
+
+#include "audio/bass.h"
+#include "support/Dialogs.h"
+#include "support/ErrorReport.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+
+void TFormPlayer::FormClose()
+{
+    BASS_Free();
+    WriteINI();
+}
+
+void TFormPlayer::closeEvent(QCloseEvent *event)
+{
+    // A configuration that cannot be written is reported, and the window still
+    // closes: the program must always be able to end.
+    ErrorReport::Guarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TFormPlayer::ExitClick()
+{
+    if (!Dialogs::ConfirmOkCancel("Do you really want to exit?", "Warning!"))
+        return;
+    RemoveTrayIcon();
+    QCoreApplication::processEvents();
+    ErrorReport::Guarded([this] { WriteINI(); });
+    BASS_Free();
+    close();
+    Terminate();
+}

@@ -1,0 +1,46 @@
+#include "app/KOTARUnit.h"
+
+#include "support/Application.h"
+#include "support/Timer.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QRadioButton>
+
+void TFormPlayer::FormCreate()
+{
+    CaptureSetUp = false;
+    CreateStateIcons();
+    CurrentDevice = -1;
+    RigGroupBox->hide();
+    ClearPTTMode();
+    PTT_Printer->setEnabled(false);
+
+    WorkDir = QDir::currentPath();
+    if (!WorkDir.endsWith('/'))
+        WorkDir += '/';
+
+    TraceLog.FileName = WorkDir + "KOTARPlus" + ".Log";
+    TraceLog.Level = 1;
+    TraceLog.Enable(true);
+
+    ConfigFileName = ConfigFileFromCommandLine();
+    ConfigFile = std::make_unique<TIniFile>(ConfigFileName);
+    ReadConfiguration();
+    WriteParameterBlock();
+
+    CreateSpectrum();
+    PTTComPort = SetupSerialPort(ComPortName);
+    CreateOmniRigClient();
+    ModifySystemMenu();
+    BuildTrayMenu();
+    Application::SetTitle("KOTARPlus");
+    AddTrayIcon();
+    FillAboutDialog();
+    ShowIdleIcon();
+    CaptureChannel = SetupBASS(CurrentDevice);
+    TraceLog.Write(1, "CreateForm: Device(" + QString::number(CurrentDevice) + ") configured");
+    TxRig(false);
+    TimerRender->SetInterval(33);
+    TimerRender->SetEnabled(true);
+}

@@ -1,0 +1,3 @@
+#include "audio/bass.h"
+
+bool BASS_Free() { return true; }

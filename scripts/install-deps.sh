@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages that are missing for a build ("build") or for the
+# tests ("test"). Runs apt-get only when something is missing, so a second run
+# needs no network.
+set -e
+build="cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libkissfft-dev"
+test="$build libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool imagemagick"
+case "${1:-build}" in
+  build) wanted=$build ;;
+  test) wanted=$test ;;
+  *) echo "usage: $0 build|test" >&2; exit 2 ;;
+esac
+missing=""
+for p in $wanted; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get install -y --no-install-recommends $missing || {
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends $missing
+}

@@ -1,0 +1,25 @@
+#include "support/Application.h"
+
+#include "support/ErrorReport.h"
+
+namespace Application {
+namespace {
+QString &TitleText()
+{
+    static QString title;
+    return title;
+}
+} // namespace
+
+QString Title() { return TitleText(); }
+void SetTitle(const QString &title) { TitleText() = title; }
+} // namespace Application
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    bool handled = false;
+    ErrorReport::Guarded([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
+}

@@ -1,0 +1,24 @@
+#pragma once
+#include <QString>
+#include <functional>
+
+// The one seam for the program's modal message boxes, so that tests can answer
+// them without a user.
+namespace Dialogs {
+
+// An information box with the application title as caption and an OK button.
+void ShowMessage(const QString &text);
+// A question box with OK and Cancel; true when the answer is OK.
+bool ConfirmOkCancel(const QString &text, const QString &caption);
+// A critical box with an OK button.
+void ShowError(const QString &caption, const QString &text);
+
+struct Hooks {
+    std::function<void(const QString &text)> message;
+    std::function<bool(const QString &text, const QString &caption)> confirm;
+    std::function<void(const QString &caption, const QString &text)> error;
+};
+// Replaces the boxes by the given functions; empty hooks restore the boxes.
+void SetHooks(Hooks hooks);
+
+} // namespace Dialogs

@@ -1,0 +1,56 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+
+RecordedDialogs::RecordedDialogs(bool answer) : confirmAnswer(answer)
+{
+    Dialogs::SetHooks({
+        [this](const QString &text) { messages << text; },
+        [this](const QString &text, const QString &caption) {
+            questions << caption + '|' + text;
+            return confirmAnswer;
+        },
+        [this](const QString &caption, const QString &text) { errors << caption + '|' + text; },
+    });
+}
+
+RecordedDialogs::~RecordedDialogs() { Dialogs::SetHooks({}); }
+
+TemporaryWorkDir::TemporaryWorkDir() : FPrevious(QDir::currentPath()) { QDir::setCurrent(FDir.path()); }
+TemporaryWorkDir::~TemporaryWorkDir() { QDir::setCurrent(FPrevious); }
+
+QString ReadText(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+void WriteText(const QString &fileName, const QString &text)
+{
+    QFile file(fileName);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.toUtf8());
+}
+
+QStringList TraceMessages(const QString &logFile)
+{
+    // Each line is "<short date> <long time> <text>"; the date and time of this
+    // locale have a fixed number of blanks, found from a sample.
+    const QLocale locale = QLocale::system();
+    const QDateTime sample(QDate(2026, 12, 31), QTime(23, 59, 58));
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove('t');
+    const QString stamp = locale.toString(sample.date(), QLocale::ShortFormat) + ' '
+                          + locale.toString(sample.time(), timeFormat.trimmed()) + ' ';
+    const int blanks = int(stamp.count(' '));
+    QStringList messages;
+    const QStringList lines = ReadText(logFile).split('\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        messages << line.section(' ', blanks);
+    return messages;
+}

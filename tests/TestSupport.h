@@ -1,0 +1,36 @@
+#pragma once
+#include "support/Dialogs.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Answers the program's message boxes and records what they said.
+class RecordedDialogs {
+public:
+    explicit RecordedDialogs(bool confirmAnswer = true);
+    ~RecordedDialogs();
+
+    QStringList messages;                        // information boxes
+    QStringList questions;                       // "caption|text" of OK/Cancel boxes
+    QStringList errors;                          // "caption|text" of the error report
+    bool confirmAnswer;
+};
+
+// A temporary folder made the process's working directory for the test's life.
+class TemporaryWorkDir {
+public:
+    TemporaryWorkDir();
+    ~TemporaryWorkDir();
+    QString path() const { return FDir.path(); }
+    QString file(const QString &name) const { return FDir.filePath(name); }
+
+private:
+    QTemporaryDir FDir;
+    QString FPrevious;
+};
+
+QString ReadText(const QString &fileName);
+void WriteText(const QString &fileName, const QString &text);
+// The message texts of the trace log's lines, without date and time.
+QStringList TraceMessages(const QString &logFile);
