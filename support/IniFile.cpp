@@ -102,7 +102,7 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
     const QFileInfo info(FFileName);
     // The atomic replace would succeed over a read-only file in a writable
     // folder (and root ignores the bits); a file marked read-only stays so.
-    if (info.exists() && !(info.permissions() & QFileDevice::WriteUser))
+    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
         throw refused;
 
     Lines lines = Load(FFileName);
