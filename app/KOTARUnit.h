@@ -91,6 +91,9 @@ public:
     void ShowIdleIcon();
     uint32_t SetupBASS(int device);
     void TxRig(bool on);
+    void PTT_SerialClick();
+    void PTT_OmniRigClick();
+    void PTT_NoneClick();
 
     // Clears all four PTT mode buttons; exclusive buttons refuse to be
     // unchecked one by one.
