@@ -1,4 +1,5 @@
 #include "app/KOTARUnit.h"
+#include "app/ShutdownSignals.h"
 
 #include "support/Application.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     auto *form = new TFormPlayer(arguments);
+    InstallShutdownSignals(form);
     form->show();
     const int status = app.exec();
     // The window's close handler has done the shutdown work. Qt's own teardown

@@ -69,6 +69,8 @@ public:
     void FormCreate();
     void FormClose();
     void ExitClick();
+    // A termination signal: PTT off, then the window closes as usual.
+    void ShutdownBySignal();
 
     // --- configuration --------------------------------------------------
     // The configuration file named by the command line, joined to WorkDir

@@ -32,3 +32,9 @@ void TFormPlayer::ExitClick()
     close();
     Terminate();
 }
+
+void TFormPlayer::ShutdownBySignal()
+{
+    ErrorReport::Guarded([this] { TxRig(false); });
+    close();
+}

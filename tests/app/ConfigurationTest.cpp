@@ -1,0 +1,142 @@
+#include "FormPlayerFixture.h"
+
+#include "support/TrackBar.h"
+
+#include <QGroupBox>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+namespace {
+QString Settings(const QString &lines) { return "[SETTINGS]\n" + lines; }
+
+QString CheckedMode(const TFormPlayer &f)
+{
+    QStringList checked;
+    if (f.PTT_Serial->isChecked())
+        checked << "serial";
+    if (f.PTT_Printer->isChecked())
+        checked << "printer";
+    if (f.PTT_OmniRig->isChecked())
+        checked << "omnirig";
+    if (f.PTT_None->isChecked())
+        checked << "none";
+    return checked.join(',');
+}
+} // namespace
+
+TEST(Configuration, MissingFileGivesEveryDefault)
+{
+    StartedForm s;
+    EXPECT_EQ(s.form->ConfigFileName, s.dir.file("KOTARPlus.INI"));
+    EXPECT_EQ(CheckedMode(*s.form), "serial");
+    EXPECT_EQ(s.form->ComPortName, "COM1");
+    EXPECT_EQ(s.form->ConfigBaudRate, 4800);
+    EXPECT_TRUE(s.form->TraceOn);
+    EXPECT_EQ(s.form->CurrentDevice, -1);
+    EXPECT_EQ(s.form->SquelchTrack->Position(), 10);
+    EXPECT_EQ(s.form->TrackDelay->Position(), 0);
+    EXPECT_FALSE(s.form->PTT_Printer->isEnabled());
+}
+
+TEST(Configuration, SectionAndKeyNamesIgnoreCase)
+{
+    StartedForm s("[settings]\ngain=7\n");
+    EXPECT_EQ(s.form->SquelchTrack->Position(), 7);
+}
+
+TEST(Configuration, EmptyValuesAreNotDefaults)
+{
+    StartedForm s(Settings("GAIN=\nTRACE=\nPTT=\nDELAY=\nBAUDRATE=\nDEVICE=\n"));
+    EXPECT_EQ(s.form->SquelchTrack->Position(), 10) << "empty GAIN fails the character test";
+    EXPECT_FALSE(s.form->TraceOn);
+    EXPECT_EQ(CheckedMode(*s.form), "");
+    EXPECT_EQ(s.form->CurrentDevice, -1);
+    EXPECT_EQ(s.form->ConfigBaudRate, 4800);
+}
+
+TEST(Configuration, PositionsAreClampedAndWrittenBackClamped)
+{
+    StartedForm s(Settings("GAIN=25\nDELAY=99999\n"));
+    EXPECT_EQ(s.form->SquelchTrack->Position(), 10);
+    EXPECT_EQ(s.form->TrackDelay->Position(), 5000);
+    s.form->WriteINI();
+    EXPECT_TRUE(ReadText(s.Ini()).contains("DELAY=5000\n"));
+    StartedForm negative(Settings("DELAY=-5\n"));
+    EXPECT_EQ(negative.form->TrackDelay->Position(), 0);
+}
+
+TEST(Configuration, NumbersThatPassTheFilterButAreNoWholeNumberTakeTheDefault)
+{
+    StartedForm s(Settings("GAIN=1.5\nDELAY=1,5\nBAUDRATE=-\nDEVICE=2x\n"));
+    EXPECT_EQ(s.form->SquelchTrack->Position(), 10);
+    EXPECT_EQ(s.form->TrackDelay->Position(), 0);
+    EXPECT_EQ(s.form->ConfigBaudRate, 4800);
+    EXPECT_EQ(s.form->CurrentDevice, -1);
+    StartedForm device(Settings("DEVICE=3\nBAUDRATE=9600\n"));
+    EXPECT_EQ(device.form->CurrentDevice, 3);
+    EXPECT_EQ(device.form->ConfigBaudRate, 9600);
+}
+
+TEST(Configuration, PttWordsInAnyCase)
+{
+    StartedForm cat(Settings("PTT=cat\n"));
+    EXPECT_EQ(CheckedMode(*cat.form), "omnirig");
+    EXPECT_FALSE(cat.form->RigGroupBox->isHidden());
+    cat.form->WriteINI();
+    EXPECT_TRUE(ReadText(cat.Ini()).contains("PTT=CAT\n"));
+
+    StartedForm printer(Settings("PTT=Printer\n"));
+    EXPECT_EQ(CheckedMode(*printer.form), "printer");
+    EXPECT_TRUE(printer.form->RigGroupBox->isHidden());
+
+    StartedForm none(Settings("PTT=none\n"));
+    EXPECT_EQ(CheckedMode(*none.form), "none");
+
+    StartedForm unknown(Settings("PTT=VOX\n"));
+    EXPECT_EQ(CheckedMode(*unknown.form), "");
+    unknown.form->WriteINI();
+    EXPECT_TRUE(ReadText(unknown.Ini()).contains("PTT=SERIAL\n"));
+}
+
+TEST(Configuration, TraceWordsAndTheirWrittenForm)
+{
+    for (const char *on : {"on", "true", "Yes"}) {
+        StartedForm s(Settings(QString("TRACE=%1\n").arg(on)));
+        EXPECT_TRUE(s.form->TraceOn) << on;
+    }
+    for (const char *off : {"1", "NO"}) {
+        StartedForm s(Settings(QString("TRACE=%1\n").arg(off)));
+        EXPECT_FALSE(s.form->TraceOn) << off;
+        s.form->WriteINI();
+        EXPECT_TRUE(ReadText(s.Ini()).contains("TRACE=NOT\n"));
+    }
+}
+
+TEST(Configuration, ComPortNamesUpperCasedOnlyInTheComForm)
+{
+    StartedForm com(Settings("COMPORT=com3\n"));
+    EXPECT_EQ(com.form->ComPortName, "COM3");
+    EXPECT_TRUE(com.Trace().contains("PORTNRO=COM3"));
+    StartedForm device(Settings("COMPORT=ttyUSB0\n"));
+    EXPECT_EQ(device.form->ComPortName, "ttyUSB0");
+}
+
+TEST(Configuration, FirstRunWritesTheWholeFileInKeyOrder)
+{
+    StartedForm s;
+    s.form->WriteINI();
+    EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nGAIN=10\n"
+                                 "DELAY=0\nPTT=SERIAL\n");
+}
+
+TEST(Configuration, WriteUpdatesAnExistingFileInPlace)
+{
+    const QString before = "; station\n[OMNIRIG]\nRIG1=127.0.0.1:4532\n\n[Settings]\nPTT=none\n; hang\n"
+                           "Delay=300\nGain=4\nExtra=kept\n";
+    StartedForm s(before);
+    s.form->SquelchTrack->SetPosition(6);
+    s.form->WriteINI();
+    EXPECT_EQ(ReadText(s.Ini()), "; station\n[OMNIRIG]\nRIG1=127.0.0.1:4532\n\n[Settings]\nPTT=NONE\n; hang\n"
+                                 "DELAY=300\nGAIN=6\nExtra=kept\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\n"
+                                 "TRACE=YES\n");
+}
