@@ -163,7 +163,10 @@ void TLed::paintEvent(QPaintEvent *)
 
 void TLed::mousePressEvent(QMouseEvent *event)
 {
+    // Other buttons go on to the parent, whose pop-up menus they open.
     FPressed = event->button() == Qt::LeftButton;
+    if (!FPressed)
+        event->ignore();
 }
 
 void TLed::mouseReleaseEvent(QMouseEvent *event)

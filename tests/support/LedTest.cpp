@@ -279,6 +279,11 @@ TEST(Led, ClickActionsToggleAndPaint)
     EXPECT_EQ(led.PaintCount(), 2);
     EXPECT_EQ(doubles, 1);
     EXPECT_EQ(PixelColor(led, 4, 16), RGBColor(252, 252, 252));
+
+    // Other buttons are left to the parent's pop-up menus.
+    QMouseEvent right(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::RightButton, Qt::RightButton, {});
+    QApplication::sendEvent(&led, &right);
+    EXPECT_FALSE(right.isAccepted());
 }
 
 TEST(LEDButton, NewButtonAndForwarding)
