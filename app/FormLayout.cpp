@@ -1,12 +1,15 @@
 #include "app/KOTARUnit.h"
 
+#include "audio/spectrum_vis.h"
+#include "support/LEDButton.h"
+#include "support/Led1.h"
+#include "support/PaintBox.h"
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QRadioButton>
 
 namespace {
@@ -22,6 +25,19 @@ QFont BoldFont(const QWidget *from)
     QFont font = from->font();
     font.setBold(true);
     return font;
+}
+
+TLEDButton *PlaceLEDButton(QWidget *parent, int left, int top, const QString &caption)
+{
+    auto *button = Place<TLEDButton>(parent, left, top, 105, 33);
+    button->setText(caption);
+    button->setFont(BoldFont(parent));
+    button->SetLEDColor1(clGreen);
+    button->SetLEDColor2(clLime);
+    button->SetLEDOffColor1(clBlack);
+    button->SetLEDOffColor2(clGreen);
+    button->SetLEDOn(false);
+    return button;
 }
 } // namespace
 
@@ -48,11 +64,7 @@ void TFormPlayer::CreateControls()
     resize(262, 397);
     move(406, 204);
 
-    PaintFrame = Place<QWidget>(this, 52, 8, 161, 105);
-    PaintFrame->setAutoFillBackground(true);
-    QPalette black = PaintFrame->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    PaintFrame->setPalette(black);
+    PaintFrame = Place<TPaintBox>(this, 52, 8, 161, 105, clBlack);
 
     Label1 = new QLabel("Squelch", this);
     Label1->move(28, 128);
@@ -89,11 +101,18 @@ void TFormPlayer::CreateControls()
     Rig2RadioButton = Place<QRadioButton>(RigGroupBox, 3, 31, 64, 17, "Rig2");
     Rig1RadioButton->setChecked(true);
 
-    VOXLed = Place<QWidget>(this, 154, 304, 73, 17);
-    LEDMuteButton = Place<QPushButton>(this, 16, 334, 105, 33, "Mute");
-    LEDMuteButton->setFont(BoldFont(this));
-    TuneButton = Place<QPushButton>(this, 136, 334, 105, 33, "Tune");
-    TuneButton->setFont(BoldFont(this));
+    VOXLed = Place<TLed>(this, 154, 304, 73, 17);
+    VOXLed->SetStyle(lsGradient2);
+    VOXLed->SetColor1(clGreen);
+    VOXLed->SetColor2(clLime);
+    VOXLed->SetOffColor1(clBlack);
+    VOXLed->SetOffColor2(clGreen);
+    VOXLed->SetRadius(1);
+    VOXLed->SetOn(false);
+    VOXLed->SetClickAction(false);
+    VOXLed->SetDblClickAction(false);
+    LEDMuteButton = PlaceLEDButton(this, 16, 334, "Mute");
+    TuneButton = PlaceLEDButton(this, 136, 334, "Tune");
 
     setTabOrder(SquelchTrack, TrackDelay);
     setTabOrder(TrackDelay, ComboSoundCard);

@@ -7,15 +7,19 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <span>
 
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QRadioButton;
-class QPushButton;
 class TTimer;
 class TTrackBar;
 class TComPort;
+class TPaintBox;
+class TLed;
+class TLEDButton;
+class TSpectrum;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -27,7 +31,7 @@ public:
     ~TFormPlayer() override;
 
     // --- controls -------------------------------------------------------
-    QWidget *PaintFrame = nullptr;
+    TPaintBox *PaintFrame = nullptr;
     QLabel *Label1 = nullptr;
     TTrackBar *SquelchTrack = nullptr;
     QLabel *Label2 = nullptr;
@@ -42,9 +46,9 @@ public:
     QGroupBox *RigGroupBox = nullptr;
     QRadioButton *Rig1RadioButton = nullptr;
     QRadioButton *Rig2RadioButton = nullptr;
-    QWidget *VOXLed = nullptr;
-    QPushButton *LEDMuteButton = nullptr;
-    QPushButton *TuneButton = nullptr;
+    TLed *VOXLed = nullptr;
+    TLEDButton *LEDMuteButton = nullptr;
+    TLEDButton *TuneButton = nullptr;
     TTimer *TimerRender = nullptr;
     TTimer *TimerDelay = nullptr;
     TTimer *TimerBlink = nullptr;
@@ -60,6 +64,7 @@ public:
     TLog TraceLog;
     TComPort *PTTComPort = nullptr;
     uint32_t CaptureChannel = 0;
+    std::unique_ptr<TSpectrum> Spectrum;
     bool CaptureSetUp = false;
 
     // Ends the process at once; tests replace it.
@@ -83,6 +88,8 @@ public:
     // --- operations that later subsystems provide ------------------------
     void CreateStateIcons();
     void CreateSpectrum();
+    // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
+    void DrawSpectrum(std::span<const float> frame);
     TComPort *SetupSerialPort(const QString &portName);
     void CreateOmniRigClient();
     void ModifySystemMenu();

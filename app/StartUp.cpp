@@ -1,6 +1,7 @@
 #include "app/KOTARUnit.h"
 
 #include "support/Application.h"
+#include "support/LEDButton.h"
 #include "support/Timer.h"
 
 #include <QDir>
@@ -14,6 +15,10 @@ void TFormPlayer::FormCreate()
     CurrentDevice = -1;
     RigGroupBox->hide();
     ClearPTTMode();
+    TuneButton->SetLEDColor1(clGreen);
+    TuneButton->SetLEDColor2(clLime);
+    TuneButton->SetLEDOffColor1(clBlack);
+    TuneButton->SetLEDOffColor2(clGreen);
     PTT_Printer->setEnabled(false);
 
     WorkDir = QDir::currentPath();
