@@ -16,6 +16,7 @@ class QPushButton;
 class TTimer;
 class TTrackBar;
 class TComPort;
+class TOmniRigX;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -61,6 +62,7 @@ public:
     TComPort *PTTComPort = nullptr;
     uint32_t CaptureChannel = 0;
     bool CaptureSetUp = false;
+    TOmniRigX *OmniRigClient = nullptr; // owned by the window, as are earlier ones
 
     // Ends the process at once; tests replace it.
     std::function<void()> Terminate;
@@ -82,7 +84,9 @@ public:
     void CreateStateIcons();
     void CreateSpectrum();
     TComPort *SetupSerialPort(const QString &portName);
+    // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
     void CreateOmniRigClient();
+    TOmniRigX *SetupOmniRig();
     void ModifySystemMenu();
     void BuildTrayMenu();
     void AddTrayIcon();
