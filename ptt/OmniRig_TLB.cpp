@@ -79,14 +79,29 @@ QString IRigX::RigType()
     return (manufacturer + ' ' + model).trimmed();
 }
 
+IRigX::~IRigX()
+{
+    if (!FKeyed)
+        return;
+    try {
+        Call("T 0");
+    } catch (const Exception &) {
+        // Best effort: the daemon is gone or refuses; nothing is left to tell.
+    }
+}
+
 void IRigX::SetTx(qint32 value)
 {
-    if (value == OmniRig::PM_TX)
+    if (value == OmniRig::PM_TX) {
+        // Counted as keyed before the answer: a lost reply may still have keyed.
+        FKeyed = true;
         Call("T 1");
-    else if (value == OmniRig::PM_RX)
+    } else if (value == OmniRig::PM_RX) {
         Call("T 0");
-    else
+        FKeyed = false;
+    } else {
         throw EOleException(OmniRig::ErrorText(-1), -1);
+    }
 }
 
 IOmniRigX::IOmniRigX(QString configFileName, const QString &rig1Address, const QString &rig2Address)

@@ -76,6 +76,11 @@ QString RigCaption(const QString &rigType);
 class IRigX {
 public:
     explicit IRigX(const QString &address) : FConnection(address) {}
+    // A rig this object keyed is released: no rig stays keyed through an
+    // object the program no longer uses.
+    ~IRigX();
+    IRigX(const IRigX &) = delete;
+    IRigX &operator=(const IRigX &) = delete;
 
     // "Mfg name" and "Model name" from the daemon's capabilities; "NONE" when
     // the daemon does not answer. A refused request raises EOleException.
@@ -90,6 +95,7 @@ private:
     QStringList Call(const QByteArray &command);
 
     TRigctldConnection FConnection;
+    bool FKeyed = false;
 };
 
 // The server's main interface: the two rigs and the settings dialog.

@@ -144,6 +144,18 @@ TEST_F(OmniRigClientTest, ChoosingTheModeAgainKeepsTheEarlierClient)
     EXPECT_EQ(rig1.PttState(), "0");
 }
 
+TEST_F(OmniRigClientTest, ReleasingAKeyingClientReleasesItsRig)
+{
+    TRigctldDaemon rig1, rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+    client->Rig1()->SetTx(PM_TX);
+    ASSERT_EQ(rig1.PttState(), "1");
+    form.reset();
+    EXPECT_EQ(rig1.PttState(), "0");
+}
+
 TEST_F(OmniRigClientTest, RefusalRaisesHamlibText)
 {
     TRigctldDaemon rig1(false); // the dummy refuses PTT without "-P RIG"
