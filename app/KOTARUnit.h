@@ -20,6 +20,7 @@ class TPaintBox;
 class TLed;
 class TLEDButton;
 class TSpectrum;
+class TOmniRigX;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -66,6 +67,7 @@ public:
     uint32_t CaptureChannel = 0;
     std::unique_ptr<TSpectrum> Spectrum;
     bool CaptureSetUp = false;
+    TOmniRigX *OmniRigClient = nullptr; // owned by the window, as are earlier ones
 
     // Ends the process at once; tests replace it.
     std::function<void()> Terminate;
@@ -91,7 +93,9 @@ public:
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
     TComPort *SetupSerialPort(const QString &portName);
+    // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
     void CreateOmniRigClient();
+    TOmniRigX *SetupOmniRig();
     void ModifySystemMenu();
     void BuildTrayMenu();
     void AddTrayIcon();

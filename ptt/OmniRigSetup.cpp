@@ -1,4 +1,38 @@
 #include "app/KOTARUnit.h"
 
-// The rig-control client arrives with the rig-control subsystem.
-void TFormPlayer::CreateOmniRigClient() {}
+#include "ptt/OmniRig_TLB.h"
+#include "support/Dialogs.h"
+#include "support/ErrorReport.h"
+
+#include <QRadioButton>
+
+void TFormPlayer::CreateOmniRigClient()
+{
+    OmniRigClient = nullptr;
+    if (!PTT_OmniRig->isChecked())
+        return;
+    // A server that refuses the rig types must not end the start-up: it is
+    // reported and the program goes on without a client.
+    ErrorReport::Guarded([this] { OmniRigClient = SetupOmniRig(); });
+}
+
+TOmniRigX *TFormPlayer::SetupOmniRig()
+{
+    TOmniRigX *client = nullptr;
+    try {
+        client = new TOmniRigX(this, ConfigFileName);
+        client->Connect();
+    } catch (const Exception &) {
+        // Nothing refers to the unconnected client; it need not wait for the
+        // window to go.
+        delete client;
+        Dialogs::ShowMessage("Error while loading OmniRig driver");
+        TraceLog.Write(1, "OmniRig error while being created");
+        PTT_None->setChecked(true);
+        PTT_NoneClick();
+        return nullptr;
+    }
+    Rig1RadioButton->setText(OmniRig::RigCaption(client->Rig1()->RigType()));
+    Rig2RadioButton->setText(OmniRig::RigCaption(client->Rig2()->RigType()));
+    return client;
+}

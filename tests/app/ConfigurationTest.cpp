@@ -1,4 +1,5 @@
 #include "FormPlayerFixture.h"
+#include "RigctldFixture.h"
 
 #include "support/TrackBar.h"
 
@@ -79,7 +80,8 @@ TEST(Configuration, NumbersThatPassTheFilterButAreNoWholeNumberTakeTheDefault)
 
 TEST(Configuration, PttWordsInAnyCase)
 {
-    StartedForm cat(Settings("PTT=cat\n"));
+    TRigctldDaemon rig;
+    StartedForm cat(Settings("PTT=cat\n") + "[OMNIRIG]\nRIG1=" + rig.Address() + "\nRIG2=127.0.0.1:1\n");
     EXPECT_EQ(CheckedMode(*cat.form), "omnirig");
     EXPECT_FALSE(cat.form->RigGroupBox->isHidden());
     cat.form->WriteINI();

@@ -1,0 +1,195 @@
+#include "ptt/OmniRig_TLB.h"
+
+#include "ptt/RigSettingsDialog.h"
+#include "support/IniFile.h"
+
+#include <QRegularExpression>
+#include <array>
+
+namespace OmniRig {
+
+QString ErrorText(int code)
+{
+    // Hamlib 4.5's rigerror() table, indexed by the status without its sign.
+    static constexpr std::array<const char *, 21> table{
+        "Command completed successfully",
+        "Invalid parameter",
+        "Invalid configuration",
+        "Memory shortage",
+        "Feature not implemented",
+        "Communication timed out",
+        "IO error",
+        "Internal Hamlib error",
+        "Protocol error",
+        "Command rejected by the rig",
+        "Command performed, but arg truncated, result not guaranteed",
+        "Feature not available",
+        "Target VFO unaccessible",
+        "Communication bus error",
+        "Communication bus collision",
+        "NULL RIG handle or invalid pointer parameter",
+        "Invalid VFO",
+        "Argument out of domain of func",
+        "Function deprecated",
+        "Security error password not provided or crypto failure",
+        "Rig is not powered on",
+    };
+    const int index = code < 0 ? -code : code;
+    QString text = index < int(table.size()) ? QString(table[size_t(index)]) : QString();
+    while (!text.isEmpty() && (text.back() <= QChar(' ') || text.back() == QChar('.')))
+        text.chop(1);
+    if (text.isEmpty())
+        text = QString::asprintf("OLE error %.8x", unsigned(code));
+    return text;
+}
+
+QString RigCaption(const QString &rigType)
+{
+    // The type is compared as 8-bit text upper-cased in ASCII only.
+    const QByteArray upper = rigType.toLatin1().toUpper();
+    return upper.contains("NONE") ? QString("NONE") : rigType;
+}
+
+} // namespace OmniRig
+
+QStringList IRigX::Call(const QByteArray &command)
+{
+    const QStringList lines = FConnection.Exchange(command);
+    const int code = lines.last().mid(5).toInt();
+    if (code != 0)
+        throw EOleException(OmniRig::ErrorText(code), code);
+    return lines;
+}
+
+QString IRigX::RigType()
+{
+    QStringList lines;
+    try {
+        lines = Call("\\dump_caps");
+    } catch (const ERigctldError &) {
+        return "NONE";
+    }
+    static const QRegularExpression field("^(Mfg|Model) name:\\s*(.*)$");
+    QString manufacturer, model;
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = field.match(line);
+        if (match.hasMatch())
+            (match.captured(1) == "Mfg" ? manufacturer : model) = match.captured(2).trimmed();
+    }
+    return (manufacturer + ' ' + model).trimmed();
+}
+
+IRigX::~IRigX()
+{
+    if (!FKeyed)
+        return;
+    try {
+        Call("T 0");
+    } catch (const Exception &) {
+        // Best effort: the daemon is gone or refuses; nothing is left to tell.
+    }
+}
+
+void IRigX::SetTx(qint32 value)
+{
+    if (value == OmniRig::PM_TX) {
+        // Counted as keyed before the answer: a lost reply may still have keyed.
+        FKeyed = true;
+        Call("T 1");
+    } else if (value == OmniRig::PM_RX) {
+        Call("T 0");
+        FKeyed = false;
+    } else {
+        throw EOleException(OmniRig::ErrorText(-1), -1);
+    }
+}
+
+IOmniRigX::IOmniRigX(QString configFileName, const QString &rig1Address, const QString &rig2Address)
+    : FConfigFileName(std::move(configFileName)),
+      FRig1(std::make_unique<IRigX>(rig1Address)),
+      FRig2(std::make_unique<IRigX>(rig2Address))
+{
+}
+
+void IOmniRigX::SetDialogVisible(bool visible)
+{
+    if (!visible || !ShowRigSettingsDialog(FConfigFileName))
+        return;
+    const TIniFile ini(FConfigFileName);
+    FRig1 = std::make_unique<IRigX>(ini.ReadString(OmniRig::Section, OmniRig::Rig1Key, OmniRig::Rig1Default));
+    FRig2 = std::make_unique<IRigX>(ini.ReadString(OmniRig::Section, OmniRig::Rig2Key, OmniRig::Rig2Default));
+}
+
+TOmniRigX::TOmniRigX(QObject *owner, QString configFileName)
+    : QObject(owner), FConfigFileName(std::move(configFileName))
+{
+    ++FInstanceCount;
+}
+
+TOmniRigX::~TOmniRigX()
+{
+    Disconnect();
+    --FInstanceCount;
+}
+
+void TOmniRigX::Connect()
+{
+    if (FIntf)
+        return;
+    const TIniFile ini(FConfigFileName);
+    auto intf = std::make_unique<IOmniRigX>(FConfigFileName,
+                                            ini.ReadString(OmniRig::Section, OmniRig::Rig1Key, OmniRig::Rig1Default),
+                                            ini.ReadString(OmniRig::Section, OmniRig::Rig2Key, OmniRig::Rig2Default));
+    QStringList failures;
+    for (IRigX *rig : {intf->Rig1(), intf->Rig2()}) {
+        try {
+            rig->Connection().Open();
+        } catch (const ERigctldError &error) {
+            failures << error.Message();
+        }
+    }
+    if (failures.size() == 2)
+        throw EOleSysError("Rig-control server not running: " + failures.join("; "));
+    FIntf = std::move(intf);
+}
+
+void TOmniRigX::Disconnect() { FIntf.reset(); }
+
+IOmniRigX *TOmniRigX::DefaultInterface()
+{
+    if (!FIntf)
+        Connect();
+    if (!FIntf)
+        throw EAssertionFailed("DefaultInterface is NULL. Component is not connected to Server. You must call "
+                               "'Connect' or 'ConnectTo' before this operation");
+    return FIntf.get();
+}
+
+void TOmniRigX::InvokeEvent(int dispId, const QVariantList &params)
+{
+    auto arg = [&params](int index) { return index < params.size() ? params[index] : QVariant(); };
+    switch (dispId) {
+    case 1:
+        if (OnVisibleChange)
+            OnVisibleChange(this);
+        break;
+    case 2:
+        if (OnRigTypeChange)
+            OnRigTypeChange(this, arg(0).toInt());
+        break;
+    case 3:
+        if (OnStatusChange)
+            OnStatusChange(this, arg(0).toInt());
+        break;
+    case 4:
+        if (OnParamsChange)
+            OnParamsChange(this, arg(0).toInt(), arg(1).toInt());
+        break;
+    case 5:
+        if (OnCustomReply)
+            OnCustomReply(this, arg(0).toInt(), arg(1), arg(2));
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+
+// Stands in for the rig-control server's own settings dialog: the addresses of
+// the two rigctld daemons, written to section "OMNIRIG" of the configuration
+// file on OK. An invalid address is refused with a message and the dialog
+// stays open.
+class TRigSettingsDialog : public QDialog {
+public:
+    explicit TRigSettingsDialog(QString configFileName, QWidget *parent = nullptr);
+
+    QLineEdit *Rig1Edit = nullptr;
+    QLineEdit *Rig2Edit = nullptr;
+
+    void accept() override;
+
+private:
+    QString FConfigFileName;
+};
+
+// Runs the dialog modally; true when confirmed. Needs no client, so the menus
+// can offer it in every PTT mode.
+bool ShowRigSettingsDialog(const QString &configFileName, QWidget *parent = nullptr);

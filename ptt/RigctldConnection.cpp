@@ -1,0 +1,224 @@
+#include "ptt/RigctldConnection.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// dump_caps of the largest backends is some 10 kB; anything far beyond is not
+// a rigctld reply.
+constexpr qsizetype MaxReply = 256 * 1024;
+constexpr qsizetype MaxCommand = 256;
+
+qint64 NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int Remaining(qint64 deadline) { return int(std::max<qint64>(0, deadline - NowMs())); }
+
+// Waits for events on the socket until the deadline; false on timeout.
+bool WaitFor(int socket, short events, qint64 deadline)
+{
+    for (;;) {
+        pollfd entry{socket, events, 0};
+        const int result = poll(&entry, 1, Remaining(deadline));
+        if (result > 0)
+            return true;
+        if (result == 0)
+            return false;
+        if (errno != EINTR)
+            return true; // let the following call report the error
+    }
+}
+
+bool IsReplyEnd(const QByteArray &line)
+{
+    static const QRegularExpression rprt("^RPRT -?\\d+$");
+    return rprt.match(QString::fromLatin1(line)).hasMatch();
+}
+
+} // namespace
+
+QString TRigAddress::ToString() const
+{
+    const QString host = Host.contains(':') ? '[' + Host + ']' : Host;
+    return host + ':' + QString::number(Port);
+}
+
+std::optional<TRigAddress> TRigAddress::Parse(const QString &text)
+{
+    static const QRegularExpression form("^(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9.-]+)):([0-9]{1,5})$");
+    static const QRegularExpression hostName(
+        "^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$");
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const uint port = match.captured(3).toUInt();
+    if (port == 0 || port > 65535)
+        return std::nullopt;
+    TRigAddress address;
+    address.Port = quint16(port);
+    if (!match.captured(1).isEmpty()) {
+        QHostAddress ip;
+        if (!ip.setAddress(match.captured(1)) || ip.protocol() != QAbstractSocket::IPv6Protocol)
+            return std::nullopt;
+        address.Host = match.captured(1);
+    } else {
+        address.Host = match.captured(2);
+        if (!hostName.match(address.Host).hasMatch())
+            return std::nullopt;
+    }
+    return address;
+}
+
+TRigctldConnection::TRigctldConnection(const QString &address)
+    : FAddressText(address), FAddress(TRigAddress::Parse(address))
+{
+}
+
+TRigctldConnection::~TRigctldConnection() { Close(); }
+
+void TRigctldConnection::Close()
+{
+    if (FSocket >= 0)
+        ::close(FSocket);
+    FSocket = -1;
+}
+
+void TRigctldConnection::Fail(const QString &reason)
+{
+    Close();
+    throw ERigctldError("Rig-control server " + FAddressText + ' ' + reason);
+}
+
+void TRigctldConnection::Open() { OpenBy(NowMs() + TimeoutMs); }
+
+void TRigctldConnection::OpenBy(qint64 deadline)
+{
+    if (FSocket >= 0)
+        return;
+    if (!FAddress)
+        throw ERigctldError("Invalid rig-control server address \"" + FAddressText + '"');
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const int lookup = getaddrinfo(FAddress->Host.toLatin1().constData(),
+                                   QByteArray::number(FAddress->Port).constData(), &hints, &found);
+    if (lookup != 0)
+        Fail(QString("not found (") + gai_strerror(lookup) + ')');
+
+    int lastError = ETIMEDOUT;
+    for (addrinfo *candidate = found; candidate && FSocket < 0 && Remaining(deadline) > 0;
+         candidate = candidate->ai_next) {
+        const int fd = ::socket(candidate->ai_family, candidate->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                candidate->ai_protocol);
+        if (fd < 0) {
+            lastError = errno;
+            continue;
+        }
+        int result = ::connect(fd, candidate->ai_addr, candidate->ai_addrlen);
+        if (result < 0 && errno == EINPROGRESS) {
+            if (!WaitFor(fd, POLLOUT, deadline)) {
+                ::close(fd);
+                lastError = ETIMEDOUT;
+                break;
+            }
+            int error = 0;
+            socklen_t length = sizeof error;
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            errno = error;
+            result = error == 0 ? 0 : -1;
+        }
+        if (result < 0) {
+            lastError = errno;
+            ::close(fd);
+            continue;
+        }
+        // Commands are single small writes answered at once: no batching wanted.
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        FSocket = fd;
+    }
+    freeaddrinfo(found);
+    if (FSocket < 0)
+        Fail(QString("does not answer (") + std::strerror(lastError) + ')');
+}
+
+bool TRigctldConnection::Stale() const
+{
+    // Between exchanges nothing may arrive; anything readable is a closed or
+    // reset connection, or stray data that would be taken for the next reply.
+    pollfd entry{FSocket, POLLIN, 0};
+    return poll(&entry, 1, 0) != 0;
+}
+
+QStringList TRigctldConnection::Exchange(const QByteArray &command)
+{
+    if (command.isEmpty() || command.size() > MaxCommand
+        || std::any_of(command.begin(), command.end(), [](char c) { return c < 0x20 || c > 0x7e; }))
+        throw ERigctldError("Refusing to send an invalid rig-control command");
+
+    const qint64 deadline = NowMs() + TimeoutMs;
+    if (FSocket >= 0 && Stale())
+        Close();
+    OpenBy(deadline);
+
+    const QByteArray line = command + '\n';
+    qsizetype sent = 0;
+    while (sent < line.size()) {
+        const ssize_t written = ::send(FSocket, line.constData() + sent, size_t(line.size() - sent), MSG_NOSIGNAL);
+        if (written > 0) {
+            sent += written;
+        } else if (written < 0 && errno == EAGAIN) {
+            if (!WaitFor(FSocket, POLLOUT, deadline))
+                Fail("did not take the command within 1 second");
+        } else if (written < 0 && errno != EINTR) {
+            Fail(QString("lost the connection (") + std::strerror(errno) + ')');
+        }
+    }
+
+    QByteArray received;
+    QStringList lines;
+    for (;;) {
+        qsizetype end;
+        while ((end = received.indexOf('\n')) >= 0) {
+            const QByteArray reply = received.left(end);
+            received.remove(0, end + 1);
+            lines << QString::fromUtf8(reply);
+            if (IsReplyEnd(reply)) {
+                if (!received.isEmpty())
+                    Fail("sent more than one reply");
+                return lines;
+            }
+        }
+        if (received.size() > MaxReply)
+            Fail("sent an overlong reply");
+        if (!WaitFor(FSocket, POLLIN, deadline))
+            Fail("did not answer within 1 second");
+        char buffer[16384];
+        const ssize_t count = ::recv(FSocket, buffer, sizeof buffer, 0);
+        if (count > 0)
+            received.append(buffer, count);
+        else if (count == 0)
+            Fail("closed the connection");
+        else if (errno != EAGAIN && errno != EINTR)
+            Fail(QString("lost the connection (") + std::strerror(errno) + ')');
+    }
+}

@@ -1,0 +1,60 @@
+#pragma once
+#include "support/Exception.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// A rigctld daemon's TCP address, "host:port" or "[IPv6]:port".
+struct TRigAddress {
+    QString Host;
+    quint16 Port = 0;
+
+    QString ToString() const;
+    // Accepts an IPv4 or bracketed IPv6 literal or a DNS host name, and a port
+    // 1..65535; anything else (blanks, control characters, other separators) is
+    // refused, so no text from a configuration file reaches a socket unchecked.
+    static std::optional<TRigAddress> Parse(const QString &text);
+};
+
+// The transport failed: no daemon at the address, no answer within the
+// timeout, or the connection was lost.
+class ERigctldError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// One persistent connection to a rigctld daemon, used from the UI thread.
+// Every exchange is bounded by TimeoutMs from the call, connecting included.
+// A failed exchange drops the connection; the next one connects again.
+class TRigctldConnection {
+public:
+    static constexpr int TimeoutMs = 1000;
+
+    // address: as read from the configuration; an unparsable one fails every
+    // exchange without touching the network.
+    explicit TRigctldConnection(const QString &address);
+    ~TRigctldConnection();
+    TRigctldConnection(const TRigctldConnection &) = delete;
+    TRigctldConnection &operator=(const TRigctldConnection &) = delete;
+
+    QString Address() const { return FAddressText; }
+    bool Connected() const { return FSocket >= 0; }
+    // Connects unless connected; raises ERigctldError.
+    void Open();
+    void Close();
+    // Sends one command line of the default protocol (printable ASCII, no line
+    // end) and returns the reply lines up to the closing "RPRT n" line, which is
+    // the last element. Raises ERigctldError.
+    QStringList Exchange(const QByteArray &command);
+
+private:
+    void OpenBy(qint64 deadline);
+    bool Stale() const;
+    [[noreturn]] void Fail(const QString &reason);
+
+    QString FAddressText;
+    std::optional<TRigAddress> FAddress;
+    int FSocket = -1;
+};

@@ -1,0 +1,296 @@
+#include "RigctldFixture.h"
+#include "TestSupport.h"
+
+#include "app/KOTARUnit.h"
+#include "ptt/OmniRig_TLB.h"
+#include "ptt/RigSettingsDialog.h"
+#include "support/IniFile.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using OmniRig::PM_RX;
+using OmniRig::PM_TX;
+
+TEST(OmniRigText, CaptionIsNoneForAnyTypeContainingNone)
+{
+    for (const char *type : {"NONE", "none", "NoNe", "Hamlib NONEXISTENT", "xnonex"})
+        EXPECT_EQ(OmniRig::RigCaption(type), "NONE") << type;
+    for (const char *type : {"Hamlib Dummy", "hamlib dummy", "NON E", ""})
+        EXPECT_EQ(OmniRig::RigCaption(type), type);
+}
+
+TEST(OmniRigText, HamlibTextsForStatusCodes)
+{
+    EXPECT_EQ(OmniRig::ErrorText(-1), "Invalid parameter");
+    EXPECT_EQ(OmniRig::ErrorText(-11), "Feature not available");
+    EXPECT_EQ(OmniRig::ErrorText(-10), "Command performed, but arg truncated, result not guaranteed");
+    EXPECT_EQ(OmniRig::ErrorText(-20), "Rig is not powered on");
+    EXPECT_EQ(OmniRig::ErrorText(-21), "OLE error ffffffeb");
+}
+
+TEST(OmniRigEvents, HooksReceiveEventsByDispatchId)
+{
+    TOmniRigX client(nullptr, "unused.ini");
+    QStringList seen;
+    client.OnVisibleChange = [&](TOmniRigX *sender) { seen << QString("visible %1").arg(sender == &client); };
+    client.OnParamsChange = [&](TOmniRigX *, qint32 rig, qint32 params) { seen << QString("params %1 %2").arg(rig).arg(params); };
+    client.OnCustomReply = [&](TOmniRigX *, qint32 rig, const QVariant &command, const QVariant &reply) {
+        seen << QString("custom %1 %2 %3").arg(rig).arg(command.toString(), reply.toString());
+    };
+    client.InvokeEvent(1, {});
+    client.InvokeEvent(4, {2, PM_TX});
+    client.InvokeEvent(5, {1, "FA;", "FA00014074000;"});
+    client.InvokeEvent(2, {1}); // no hook set
+    client.InvokeEvent(9, {1});
+    EXPECT_EQ(seen, QStringList({"visible 1", "params 2 4194304", "custom 1 FA; FA00014074000;"}));
+    EXPECT_EQ(client.ConnectKind(), ckRunningOrNew);
+    EXPECT_FALSE(client.Connected());
+}
+
+class OmniRigClientTest : public ::testing::Test {
+protected:
+    TemporaryWorkDir work;
+    RecordedDialogs dialogs;
+
+    QString Ini() const { return work.file("KOTARPlus.INI"); }
+    std::unique_ptr<TFormPlayer> MakeForm(const QString &rig1, const QString &rig2)
+    {
+        WriteText(Ini(), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/tty\n[OMNIRIG]\nRIG1=" + rig1 + "\nRIG2=" + rig2 + "\n");
+        auto form = std::make_unique<TFormPlayer>(QStringList());
+        form->PTT_OmniRig->setChecked(true);
+        return form;
+    }
+    // An address where nothing listens: a daemon's port after it stopped.
+    static QString DeadAddress()
+    {
+        TRigctldDaemon daemon;
+        return daemon.Address();
+    }
+};
+
+TEST_F(OmniRigClientTest, CaptionsBothRigsAndKeysOnlyTheChosenOne)
+{
+    TRigctldDaemon rig1, rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    form->CreateOmniRigClient();
+    ASSERT_NE(form->OmniRigClient, nullptr);
+    EXPECT_EQ(form->Rig1RadioButton->text(), "Hamlib Dummy");
+    EXPECT_EQ(form->Rig2RadioButton->text(), "Hamlib Dummy");
+
+    form->OmniRigClient->Rig1()->SetTx(PM_TX);
+    EXPECT_EQ(rig1.PttState(), "1");
+    EXPECT_EQ(rig2.PttState(), "0");
+    form->OmniRigClient->Rig1()->SetTx(PM_TX); // repeated at every keying tick
+    form->OmniRigClient->Rig1()->SetTx(PM_RX);
+    EXPECT_EQ(rig1.PttState(), "0");
+
+    form->OmniRigClient->Rig2()->SetTx(PM_TX);
+    EXPECT_EQ(rig2.PttState(), "1");
+    EXPECT_EQ(rig1.PttState(), "0");
+    form->OmniRigClient->Rig2()->SetTx(PM_RX);
+    EXPECT_EQ(rig2.PttState(), "0");
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST_F(OmniRigClientTest, RigWithoutDaemonReadsNoneAndTheOtherStillKeys)
+{
+    TRigctldDaemon rig1;
+    auto form = MakeForm(rig1.Address(), DeadAddress());
+    form->OmniRigClient = form->SetupOmniRig();
+    ASSERT_NE(form->OmniRigClient, nullptr);
+    EXPECT_EQ(form->Rig1RadioButton->text(), "Hamlib Dummy");
+    EXPECT_EQ(form->Rig2RadioButton->text(), "NONE");
+    form->OmniRigClient->Rig1()->SetTx(PM_TX);
+    EXPECT_EQ(rig1.PttState(), "1");
+    EXPECT_THROW(form->OmniRigClient->Rig2()->SetTx(PM_TX), ERigctldError);
+    form->OmniRigClient->Rig1()->SetTx(PM_RX);
+    EXPECT_EQ(rig1.PttState(), "0");
+}
+
+TEST_F(OmniRigClientTest, NoDaemonAnsweringSelectsModeNone)
+{
+    auto form = MakeForm(DeadAddress(), "[::1]:9"); // the second also refuses
+    const int instances = TOmniRigX::InstanceCount();
+    form->CreateOmniRigClient();
+    EXPECT_EQ(form->OmniRigClient, nullptr);
+    EXPECT_EQ(dialogs.messages, QStringList("Error while loading OmniRig driver"));
+    EXPECT_TRUE(TraceMessages(work.file("KOTARPlus.Log")).contains("OmniRig error while being created"));
+    EXPECT_TRUE(form->PTT_None->isChecked());
+    EXPECT_FALSE(form->PTT_OmniRig->isChecked());
+    EXPECT_EQ(form->Rig1RadioButton->text(), "Rig1");
+    EXPECT_EQ(TOmniRigX::InstanceCount(), instances);
+}
+
+TEST_F(OmniRigClientTest, ChoosingTheModeAgainKeepsTheEarlierClient)
+{
+    TRigctldDaemon rig1, rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    TOmniRigX *first = form->SetupOmniRig();
+    TOmniRigX *second = form->SetupOmniRig();
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first->parent(), form.get());
+    EXPECT_EQ(second->parent(), form.get());
+    EXPECT_TRUE(first->Connected());
+    first->Rig1()->SetTx(PM_TX);
+    second->Rig1()->SetTx(PM_RX);
+    EXPECT_EQ(rig1.PttState(), "0");
+}
+
+TEST_F(OmniRigClientTest, ReleasingAKeyingClientReleasesItsRig)
+{
+    TRigctldDaemon rig1, rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+    client->Rig1()->SetTx(PM_TX);
+    ASSERT_EQ(rig1.PttState(), "1");
+    form.reset();
+    EXPECT_EQ(rig1.PttState(), "0");
+}
+
+TEST_F(OmniRigClientTest, RefusalRaisesHamlibText)
+{
+    TRigctldDaemon rig1(false); // the dummy refuses PTT without "-P RIG"
+    TRigctldDaemon rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+    try {
+        client->Rig1()->SetTx(PM_TX);
+        FAIL() << "no error";
+    } catch (const EOleException &error) {
+        // Hamlib 4.5 answers "RPRT -1" here; other versions "RPRT -11".
+        EXPECT_EQ(error.Message(), OmniRig::ErrorText(error.ErrorCode()));
+        EXPECT_TRUE(error.ErrorCode() == -1 || error.ErrorCode() == -11) << error.ErrorCode();
+        EXPECT_NE(error.Message(), QString::asprintf("OLE error %.8x", unsigned(error.ErrorCode())));
+    }
+    // The refusal left the connection usable.
+    EXPECT_THROW(client->Rig1()->SetTx(PM_RX), EOleException);
+    EXPECT_THROW(client->Rig1()->SetTx(0x12345), EOleException);
+}
+
+TEST_F(OmniRigClientTest, LostDaemonRaisesAtOnceAndTheNextCallReconnects)
+{
+    TRigctldDaemon rig1, rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+    client->Rig1()->SetTx(PM_RX);
+
+    rig1.Kill();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(client->Rig1()->SetTx(PM_TX), ERigctldError);
+    EXPECT_LT(clock.elapsed(), 3000); // not a hang
+
+    rig1.Restart();
+    client->Rig1()->SetTx(PM_TX);
+    EXPECT_EQ(rig1.PttState(), "1");
+
+    // A restart between two calls: the dead connection is noticed before
+    // anything is sent, so the call itself succeeds.
+    rig1.Kill();
+    rig1.Restart();
+    client->Rig1()->SetTx(PM_TX);
+    EXPECT_EQ(rig1.PttState(), "1");
+    client->Rig1()->SetTx(PM_RX);
+}
+
+TEST_F(OmniRigClientTest, SilentDaemonTimesOutAndRecovers)
+{
+    TRigctldDaemon rig1, rig2;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+
+    rig1.Pause();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        client->Rig1()->SetTx(PM_RX);
+        FAIL() << "no error";
+    } catch (const ERigctldError &error) {
+        EXPECT_EQ(error.Message(), "Rig-control server " + rig1.Address() + " did not answer within 1 second");
+    }
+    EXPECT_LT(clock.elapsed(), 3000);
+    rig1.Resume();
+    client->Rig1()->SetTx(PM_TX);
+    EXPECT_EQ(rig1.PttState(), "1");
+    client->Rig1()->SetTx(PM_RX);
+}
+
+TEST_F(OmniRigClientTest, MalformedConfiguredAddressIsNeverContacted)
+{
+    TRigctldDaemon rig2;
+    auto form = MakeForm(rig2.Address() + " T 1", rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(form->Rig1RadioButton->text(), "NONE");
+    EXPECT_THROW(client->Rig1()->SetTx(PM_TX), ERigctldError);
+    EXPECT_EQ(rig2.PttState(), "0");
+}
+
+TEST_F(OmniRigClientTest, DialogVisibleAppliesConfirmedAddresses)
+{
+    TRigctldDaemon rigA, rigB, rig2;
+    auto form = MakeForm(rigA.Address(), rig2.Address());
+    TOmniRigX *client = form->SetupOmniRig();
+    ASSERT_NE(client, nullptr);
+    QTimer::singleShot(0, [&] {
+        auto *dialog = dynamic_cast<TRigSettingsDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->Rig1Edit->text(), rigA.Address());
+        dialog->Rig1Edit->setText(rigB.Address());
+        dialog->accept();
+    });
+    client->SetDialogVisible(true);
+    client->Rig1()->SetTx(PM_TX);
+    EXPECT_EQ(rigB.PttState(), "1");
+    EXPECT_EQ(rigA.PttState(), "0");
+    client->Rig1()->SetTx(PM_RX);
+}
+
+TEST(RigSettingsDialogTest, ValidatesAndWritesSectionOmniRig)
+{
+    TemporaryWorkDir work;
+    RecordedDialogs dialogs;
+    const QString ini = work.file("my.ini");
+    WriteText(ini, "[SETTINGS]\nPTT=CAT\n");
+
+    {
+        TRigSettingsDialog dialog(ini);
+        EXPECT_EQ(dialog.Rig1Edit->text(), "127.0.0.1:4532");
+        EXPECT_EQ(dialog.Rig2Edit->text(), "127.0.0.1:4534");
+        for (const char *bad : {"", "localhost", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:45a2",
+                                "bad host:4532", "host_1:4532", "-host:4532", "[zz::1]:4532", "::1:4532",
+                                "127.0.0.1:4532\nT 1", "127.0.0.1:4532;T 1"}) {
+            dialog.Rig2Edit->setText(bad);
+            dialog.accept();
+            EXPECT_NE(dialog.result(), QDialog::Accepted) << bad;
+        }
+        EXPECT_EQ(dialogs.messages.size(), 12);
+        EXPECT_TRUE(dialogs.messages.first().startsWith("Invalid address of Rig2: "));
+        EXPECT_EQ(ReadText(ini), "[SETTINGS]\nPTT=CAT\n");
+
+        dialog.Rig1Edit->setText(" rig-pc.local:4600 ");
+        dialog.Rig2Edit->setText("[::1]:4601");
+        dialog.accept();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    const TIniFile file(ini);
+    EXPECT_EQ(file.ReadString("SETTINGS", "PTT", ""), "CAT");
+    EXPECT_EQ(file.ReadString("OMNIRIG", "RIG1", ""), "rig-pc.local:4600");
+    EXPECT_EQ(file.ReadString("OMNIRIG", "RIG2", ""), "[::1]:4601");
+    TRigSettingsDialog again(ini);
+    EXPECT_EQ(again.Rig1Edit->text(), "rig-pc.local:4600");
+    EXPECT_EQ(again.Rig2Edit->text(), "[::1]:4601");
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+}
