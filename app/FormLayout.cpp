@@ -1,5 +1,7 @@
 #include "app/KOTARUnit.h"
 
+#include "app/StateIcons.h"
+
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
@@ -41,6 +43,7 @@ TFormPlayer::~TFormPlayer() = default;
 void TFormPlayer::CreateControls()
 {
     setWindowTitle("KotarPlus 1.0");
+    setWindowIcon(LoadIconResource("kotar_MAIN"));
     QFont font = this->font();
     font.setPointSize(8);
     setFont(font);

@@ -16,6 +16,7 @@ class QPushButton;
 class TTimer;
 class TTrackBar;
 class TComPort;
+class TAboutDlg;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -61,6 +62,9 @@ public:
     TComPort *PTTComPort = nullptr;
     uint32_t CaptureChannel = 0;
     bool CaptureSetUp = false;
+    // The state icons; one whose resource cannot be loaded stays empty.
+    QIcon IconIDLE, IconMUTE, IconOFF, IconON, IconTOUT;
+    TAboutDlg *AboutDialog = nullptr; // owned by the window
 
     // Ends the process at once; tests replace it.
     std::function<void()> Terminate;
@@ -89,6 +93,9 @@ public:
     void RemoveTrayIcon();
     void FillAboutDialog();
     void ShowIdleIcon();
+    // Application, window and tray icon become the given state icon.
+    void ChangeStateIcon(const QIcon &icon);
+    void AboutClick();
     uint32_t SetupBASS(int device);
     void TxRig(bool on);
     void PTT_SerialClick();

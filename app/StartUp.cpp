@@ -35,6 +35,7 @@ void TFormPlayer::FormCreate()
     ModifySystemMenu();
     BuildTrayMenu();
     Application::SetTitle("KOTARPlus");
+    QApplication::setWindowIcon(windowIcon());
     AddTrayIcon();
     FillAboutDialog();
     ShowIdleIcon();
