@@ -29,12 +29,13 @@ constexpr LabelDesign Labels[] = {
     {&TAboutBox::Website, 64, 104, 44, 13, true},
 };
 
-void DrawBevel(QPainter &painter, QRect &rect, TPanelBevel bevel, const QPalette &palette)
+void DrawBevel(QPainter &painter, QRect &rect, TBevelPanel::TPanelBevel bevel, const QPalette &palette)
 {
-    if (bevel == bvNone)
+    if (bevel == TBevelPanel::bvNone)
         return;
-    const QColor topLeft = bevel == bvRaised ? palette.color(QPalette::Light) : palette.color(QPalette::Dark);
-    const QColor bottomRight = bevel == bvRaised ? palette.color(QPalette::Dark) : palette.color(QPalette::Light);
+    const bool raised = bevel == TBevelPanel::bvRaised;
+    const QColor topLeft = raised ? palette.color(QPalette::Light) : palette.color(QPalette::Dark);
+    const QColor bottomRight = raised ? palette.color(QPalette::Dark) : palette.color(QPalette::Light);
     painter.setPen(topLeft);
     painter.drawLine(rect.topLeft(), rect.topRight());
     painter.drawLine(rect.topLeft(), rect.bottomLeft());
@@ -68,9 +69,9 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent)
     font.setPointSize(8);
     setFont(font);
 
-    Panel1 = new TBevelPanel(this, bvLowered, bvRaised);
+    Panel1 = new TBevelPanel(this, TBevelPanel::bvLowered, TBevelPanel::bvRaised);
     Panel1->setGeometry(PanelLeft, PanelTop, PanelWidth, PanelHeight);
-    Panel2 = new TBevelPanel(Panel1, bvLowered, bvNone);
+    Panel2 = new TBevelPanel(Panel1, TBevelPanel::bvLowered, TBevelPanel::bvNone);
     Panel2->setGeometry(8, 8, 50, 50);
     Image1 = new QLabel(Panel2);
     Image1->setGeometry(1, 1, 48, 48);

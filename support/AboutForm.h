@@ -5,13 +5,13 @@
 class QLabel;
 class QPushButton;
 
-enum TPanelBevel { bvNone, bvLowered, bvRaised };
-
 // A panel with an outer and an inner one-pixel bevel, filled with the window
 // colour.
 class TBevelPanel : public QWidget {
 public:
-    explicit TBevelPanel(QWidget *parent, TPanelBevel outer, TPanelBevel inner);
+    enum TPanelBevel { bvNone, bvLowered, bvRaised };
+
+    TBevelPanel(QWidget *parent, TPanelBevel outer, TPanelBevel inner);
     TPanelBevel BevelOuter;
     TPanelBevel BevelInner;
 
