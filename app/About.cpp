@@ -1,4 +1,22 @@
 #include "app/KOTARUnit.h"
 
-// The About data arrive with the About box.
-void TFormPlayer::FillAboutDialog() {}
+#include "support/AboutDlg.h"
+
+#include <QApplication>
+
+namespace {
+const QString ProjectWebSite = "https://github.com/kotarplus/kotarplus";
+}
+
+void TFormPlayer::FillAboutDialog()
+{
+    AboutDialog = new TAboutDlg(this);
+    AboutDialog->Title = "Soundcard based Control VOX System";
+    AboutDialog->ProductName = "KOTARPlus 1.0.22";
+    AboutDialog->CopyRight = "KOTARPlus developers (N0CALL) 2026";
+    AboutDialog->Programmer = "Free software under the MIT licence";
+    AboutDialog->WebSite = ProjectWebSite;
+    AboutDialog->Icon = QApplication::windowIcon();
+}
+
+void TFormPlayer::AboutClick() { AboutDialog->ShowAboutBox(); }

@@ -4,6 +4,8 @@
 #include "support/LEDButton.h"
 #include "support/Led1.h"
 #include "support/PaintBox.h"
+#include "app/StateIcons.h"
+
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
@@ -57,6 +59,7 @@ TFormPlayer::~TFormPlayer() = default;
 void TFormPlayer::CreateControls()
 {
     setWindowTitle("KotarPlus 1.0");
+    setWindowIcon(LoadIconResource("kotar_MAIN"));
     QFont font = this->font();
     font.setPointSize(8);
     setFont(font);

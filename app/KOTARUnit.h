@@ -21,6 +21,7 @@ class TLed;
 class TLEDButton;
 class TSpectrum;
 class TOmniRigX;
+class TAboutDlg;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -68,6 +69,9 @@ public:
     std::unique_ptr<TSpectrum> Spectrum;
     bool CaptureSetUp = false;
     TOmniRigX *OmniRigClient = nullptr; // owned by the window, as are earlier ones
+    // The state icons; one whose resource cannot be loaded stays empty.
+    QIcon IconIDLE, IconMUTE, IconOFF, IconON, IconTOUT;
+    TAboutDlg *AboutDialog = nullptr; // owned by the window
 
     // Ends the process at once; tests replace it.
     std::function<void()> Terminate;
@@ -102,6 +106,9 @@ public:
     void RemoveTrayIcon();
     void FillAboutDialog();
     void ShowIdleIcon();
+    // Application, window and tray icon become the given state icon.
+    void ChangeStateIcon(const QIcon &icon);
+    void AboutClick();
     uint32_t SetupBASS(int device);
     void TxRig(bool on);
     void PTT_SerialClick();

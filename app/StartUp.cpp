@@ -40,6 +40,7 @@ void TFormPlayer::FormCreate()
     ModifySystemMenu();
     BuildTrayMenu();
     Application::SetTitle("KOTARPlus");
+    QApplication::setWindowIcon(windowIcon());
     AddTrayIcon();
     FillAboutDialog();
     ShowIdleIcon();

@@ -1,5 +1,36 @@
+#include "app/StateIcons.h"
+
 #include "app/KOTARUnit.h"
 
-// The state icons arrive with the keying engine.
-void TFormPlayer::CreateStateIcons() {}
-void TFormPlayer::ShowIdleIcon() {}
+#include <QApplication>
+#include <QPixmap>
+
+// The resources live in the static core library; nothing else references their
+// object file, so it is registered by hand before the first look-up.
+static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
+
+QIcon LoadIconResource(const QString &name)
+{
+    static const bool registered = (RegisterIconResources(), true);
+    (void)registered;
+    const QPixmap picture(":/" + name);
+    return picture.isNull() ? QIcon() : QIcon(picture);
+}
+
+void TFormPlayer::CreateStateIcons()
+{
+    IconIDLE = LoadIconResource("kotar_IDLE");
+    IconMUTE = LoadIconResource("kotar_MUTE");
+    IconOFF = LoadIconResource("kotar_OFF");
+    IconON = LoadIconResource("kotar_ON");
+    IconTOUT = LoadIconResource("kotar_TOUT");
+}
+
+void TFormPlayer::ChangeStateIcon(const QIcon &icon)
+{
+    QApplication::setWindowIcon(icon);
+    setWindowIcon(icon);
+    // The tray icon takes the same icon here, once the tray exists.
+}
+
+void TFormPlayer::ShowIdleIcon() { ChangeStateIcon(IconIDLE); }

@@ -4,7 +4,7 @@
 # needs no network.
 set -e
 build="cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libkissfft-dev"
-test="$build libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool imagemagick"
+test="$build libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
 case "${1:-build}" in
   build) wanted=$build ;;
   test) wanted=$test ;;
