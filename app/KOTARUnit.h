@@ -81,7 +81,8 @@ public:
     // --- operations that later subsystems provide ------------------------
     void CreateStateIcons();
     void CreateSpectrum();
-    TComPort *SetupSerialPort(const QString &portName);
+    // Creates a PTT port object owned by the window; opens it unless told not to.
+    TComPort *SetupSerialPort(const QString &portName, bool open = true);
     void CreateOmniRigClient();
     void ModifySystemMenu();
     void BuildTrayMenu();
