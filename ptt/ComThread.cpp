@@ -44,6 +44,9 @@ int TComThread::Start()
     FStopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (FStopEvent < 0)
         return errno;
+    // The state at the time the port starts watching; what is there already
+    // is no event, what comes after it is.
+    Changes();
     try {
         FThread = std::thread([this] { Execute(); });
     } catch (const std::system_error &error) {
@@ -68,8 +71,7 @@ void TComThread::Stop()
 
 void TComThread::Execute()
 {
-    Changes(); // the starting state; what is there already is no event
-    pollfd fds[2] = {{FHandle, POLLIN, 0}, {FStopEvent, POLLIN, 0}};
+    pollfd fds[2] = {{FHandle, short(FInQueue > 0 ? 0 : POLLIN), 0}, {FStopEvent, POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, PollInterval) < 0 && errno != EINTR)
             break;
