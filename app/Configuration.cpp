@@ -1,5 +1,6 @@
 #include "app/KOTARUnit.h"
 
+#include "ptt/CPort.h"
 #include "support/HexStr.h"
 #include "support/TrackBar.h"
 
@@ -32,6 +33,19 @@ QString PortName(const QString &text)
 {
     static const QRegularExpression comName("^COM[0-9]+$", QRegularExpression::CaseInsensitiveOption);
     return comName.match(text).hasMatch() ? UpperText(text) : text;
+}
+
+// The configuration knows five speeds; any other is stored as the one the PTT
+// port opens with.
+QString BaudRateText(TBaudRate rate)
+{
+    switch (rate) {
+    case br1200:
+    case br2400:
+    case br9600:
+    case br19200: return QString::number(BaudRateToInt(rate));
+    default: return "4800";
+    }
 }
 
 QString DefaultConfigFileName(QString dir)
@@ -103,8 +117,8 @@ void TFormPlayer::WriteINI()
     if (ConfigFileName.isEmpty())
         ConfigFileName = DefaultConfigFileName(QDir::currentPath());
     ConfigFile = std::make_unique<TIniFile>(ConfigFileName);
-    ConfigFile->WriteString(Section, "COMPORT", ComPortName);
-    ConfigFile->WriteString(Section, "BAUDRATE", "4800");
+    ConfigFile->WriteString(Section, "COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName);
+    ConfigFile->WriteString(Section, "BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800));
     ConfigFile->WriteString(Section, "DEVICE", QString::number(CurrentDevice));
     ConfigFile->WriteString(Section, "TRACE", TraceOn ? "YES" : "NOT");
     ConfigFile->WriteString(Section, "GAIN", QString::number(SquelchTrack->Position()));

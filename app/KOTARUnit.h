@@ -96,7 +96,8 @@ public:
     void CreateSpectrum();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
-    TComPort *SetupSerialPort(const QString &portName);
+    // Creates a PTT port object owned by the window; opens it unless told not to.
+    TComPort *SetupSerialPort(const QString &portName, bool open = true);
     // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
     void CreateOmniRigClient();
     TOmniRigX *SetupOmniRig();

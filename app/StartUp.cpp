@@ -35,7 +35,10 @@ void TFormPlayer::FormCreate()
     WriteParameterBlock();
 
     CreateSpectrum();
-    PTTComPort = SetupSerialPort(ComPortName);
+    // Only serial mode keys through this port: holding it open in another mode
+    // would take a device that mode may need, and a failure would throw away
+    // the configured mode.
+    PTTComPort = SetupSerialPort(ComPortName, PTT_Serial->isChecked());
     CreateOmniRigClient();
     ModifySystemMenu();
     BuildTrayMenu();

@@ -29,7 +29,10 @@ TEST(Configuration, MissingFileGivesEveryDefault)
 {
     StartedForm s;
     EXPECT_EQ(s.form->ConfigFileName, s.dir.file("KOTARPlus.INI"));
-    EXPECT_EQ(CheckedMode(*s.form), "serial");
+    // Serial mode on COM1, which names no device here: the port is reported
+    // missing and the mode falls back to none.
+    EXPECT_EQ(s.dialogs.messages, QStringList({"Defined COM Port not available"}));
+    EXPECT_EQ(CheckedMode(*s.form), "none");
     EXPECT_EQ(s.form->ComPortName, "COM1");
     EXPECT_EQ(s.form->ConfigBaudRate, 4800);
     EXPECT_TRUE(s.form->TraceOn);
@@ -128,7 +131,8 @@ TEST(Configuration, FirstRunWritesTheWholeFileInKeyOrder)
     StartedForm s;
     s.form->WriteINI();
     EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nGAIN=10\n"
-                                 "DELAY=0\nPTT=SERIAL\n");
+                                 "DELAY=0\nPTT=NONE\n")
+        << "without COM1 the first start ends in mode none";
 }
 
 TEST(Configuration, WriteUpdatesAnExistingFileInPlace)
