@@ -1,11 +1,13 @@
 #include "app/KOTARUnit.h"
 
+#include "support/ErrorReport.h"
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -76,6 +78,11 @@ void TFormPlayer::CreateControls()
     ComboSoundCard->setEditable(true);
     ComboSoundCard->setInsertPolicy(QComboBox::NoInsert);
     ComboSoundCard->setEditText("Default");
+    // Only the user's changes reach the handler, never the program's own.
+    connect(ComboSoundCard, &QComboBox::activated, this,
+            [this] { ErrorReport::Guarded([this] { ComboSoundCardChange(); }); });
+    connect(ComboSoundCard->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { ErrorReport::Guarded([this] { ComboSoundCardEdited(); }); });
 
     PTTMode = Place<QGroupBox>(this, 31, 240, 111, 81, "PTT Mode");
     PTT_None = Place<QRadioButton>(PTTMode, 7, 16, 81, 17, "PTT_None");

@@ -90,6 +90,10 @@ public:
     void FillAboutDialog();
     void ShowIdleIcon();
     uint32_t SetupBASS(int device);
+    QString GetRecordInfo(int device);
+    void ComboSoundCardChange();
+    // The user typed into the device box: no entry is selected any more.
+    void ComboSoundCardEdited();
     void TxRig(bool on);
     void PTT_SerialClick();
     void PTT_OmniRigClick();
