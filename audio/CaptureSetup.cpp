@@ -20,6 +20,15 @@ QString DeviceLine(uint32_t number, const BASS_DEVICEINFO &info)
            + QString::number(info.flags) + ")";
 }
 
+// Selects an entry, or none for -1. Qt empties the edit field whenever it is
+// told to select none; the box's own rule is to do so only when an entry was
+// selected, so that typed text stays.
+void SelectEntry(QComboBox *box, int index)
+{
+    if (box->currentIndex() != index)
+        box->setCurrentIndex(index);
+}
+
 } // namespace
 
 uint32_t TFormPlayer::SetupBASS(int device)
@@ -96,13 +105,13 @@ void TFormPlayer::ComboSoundCardChange()
     const QString name = GetRecordInfo(device);
     if (device == CurrentDevice) {
         TraceLog.Write(1, "Card(" + QString::number(device) + ") Name(" + name + ") same as before, not modified");
-        ComboSoundCard->setCurrentIndex(CurrentDevice);
+        SelectEntry(ComboSoundCard, CurrentDevice);
         return;
     }
     TraceLog.Write(1, "Card(" + QString::number(device) + ") Name(" + name + ")");
     CaptureChannel = SetupBASS(device);
     CurrentDevice = device;
-    ComboSoundCard->setCurrentIndex(device);
+    SelectEntry(ComboSoundCard, device);
     TraceLog.Write(1, "Card(" + QString::number(device) + ") Assigned Name(" + name + ")");
 }
 
