@@ -58,12 +58,15 @@ void TSpectrumAnalyser::Magnitudes(const TSampleRing &ring, float *out)
 
 namespace {
 
+int64_t Now() { return std::chrono::steady_clock::now().time_since_epoch().count(); }
+
 // Pulse delivers whole frames of interleaved float samples; each becomes one
 // mono sample, the mean of its channels.
 class TMonoSink : public QIODevice {
 public:
-    TMonoSink(TSampleRing &ring, int channels, RECORDPROC proc, void *user, HRECORD handle)
-        : FRing(ring), FChannels(channels), FProc(proc), FUser(user), FHandle(handle)
+    TMonoSink(TSampleRing &ring, std::atomic<int64_t> &lastDelivery, int channels, RECORDPROC proc, void *user,
+              HRECORD handle)
+        : FRing(ring), FLastDelivery(lastDelivery), FChannels(channels), FProc(proc), FUser(user), FHandle(handle)
     {
     }
 
@@ -89,6 +92,7 @@ protected:
             FRing.Push(mono.data(), chunk);
             done += chunk;
         }
+        FLastDelivery.store(Now(), std::memory_order_relaxed);
         // Stopping inside the source's own read would pull its stream away
         // under it: stop from the event loop instead.
         if (FProc && !FProc(FHandle, data, uint32_t(length), FUser))
@@ -98,6 +102,7 @@ protected:
 
 private:
     TSampleRing &FRing;
+    std::atomic<int64_t> &FLastDelivery;
     int FChannels;
     RECORDPROC FProc;
     void *FUser;
@@ -108,6 +113,9 @@ private:
 // newest sample is at most two blocks old when the user-interface thread looks.
 // Left at its default, Qt asks for 50 ms blocks.
 constexpr int BlockFrames = 256;
+
+constexpr int64_t StallLimit =
+    std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::milliseconds(500)).count();
 
 } // namespace
 
@@ -121,6 +129,8 @@ public:
 
     TSampleRing Ring;
     std::atomic<bool> Running{false};
+    // steady_clock time of the last block, 0 before the first.
+    std::atomic<int64_t> LastDelivery{0};
     std::promise<bool> Opened;
 
 protected:
@@ -128,7 +138,7 @@ protected:
     {
         QAudioSource source(FDevice, FFormat);
         source.setBufferSize(BlockFrames * FFormat.bytesPerFrame());
-        TMonoSink sink(Ring, FFormat.channelCount(), FProc, FUser, FHandle);
+        TMonoSink sink(Ring, LastDelivery, FFormat.channelCount(), FProc, FUser, FHandle);
         sink.Source = &source;
         sink.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
         source.start(&sink);
@@ -181,6 +191,16 @@ TCapture::~TCapture()
     delete FThread;
 }
 
-bool TCapture::Active() const { return FThread && FThread->Running; }
+bool TCapture::Active() const
+{
+    if (!FThread || !FThread->Running)
+        return false;
+    // Qt does not always stop a source whose server has gone (it then polls a
+    // dead stream for ever), so data that stop flowing count as a dropped
+    // stream. Blocks come every few milliseconds; the first may take a second
+    // or two on an idle server, which is no stall.
+    const int64_t last = FThread->LastDelivery.load(std::memory_order_relaxed);
+    return last == 0 || Now() - last < StallLimit;
+}
 
 const TSampleRing &TCapture::Ring() const { return FThread->Ring; }
