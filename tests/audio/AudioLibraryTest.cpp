@@ -99,6 +99,17 @@ TEST_F(AudioLibrary, CapturesSilenceAndReleasesTheDevice)
     EXPECT_TRUE(BASS_RecordInit(-1)) << "the device was released";
 }
 
+TEST_F(AudioLibrary, RecordCallbackEndsTheCaptureByReturningFalse)
+{
+    ASSERT_TRUE(BASS_RecordInit(-1));
+    static std::atomic<int> calls{0};
+    const HRECORD handle = BASS_RecordStart(
+        44100, 2, 0, [](HRECORD, const void *, uint32_t, void *) { return ++calls < 3; }, nullptr);
+    ASSERT_NE(handle, 0u);
+    EXPECT_TRUE(WaitFor([&] { return BASS_ChannelIsActive(handle) == BASS_ACTIVE_STOPPED; }));
+    EXPECT_GE(calls, 3);
+}
+
 TEST_F(AudioLibrary, ToneReadsItsAmplitudeAndStereoIsMixedToMono)
 {
     // A 1 kHz sine at -6 dBFS (amplitude 0.501) sits 0.22 bins above bin 23,
