@@ -1,17 +1,19 @@
 #include "app/KOTARUnit.h"
 
+#include "app/StateIcons.h"
 #include "audio/spectrum_vis.h"
+#include "support/ErrorReport.h"
 #include "support/LEDButton.h"
 #include "support/Led1.h"
 #include "support/PaintBox.h"
-#include "app/StateIcons.h"
-
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 
 namespace {
@@ -91,6 +93,11 @@ void TFormPlayer::CreateControls()
     ComboSoundCard->setEditable(true);
     ComboSoundCard->setInsertPolicy(QComboBox::NoInsert);
     ComboSoundCard->setEditText("Default");
+    // Only the user's changes reach the handler, never the program's own.
+    connect(ComboSoundCard, &QComboBox::activated, this,
+            [this] { ErrorReport::Guarded([this] { ComboSoundCardChange(); }); });
+    connect(ComboSoundCard->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { ErrorReport::Guarded([this] { ComboSoundCardEdited(); }); });
 
     PTTMode = Place<QGroupBox>(this, 31, 240, 111, 81, "PTT Mode");
     PTT_None = Place<QRadioButton>(PTTMode, 7, 16, 81, 17, "PTT_None");

@@ -111,6 +111,10 @@ public:
     void ChangeStateIcon(const QIcon &icon);
     void AboutClick();
     uint32_t SetupBASS(int device);
+    QString GetRecordInfo(int device);
+    void ComboSoundCardChange();
+    // The user typed into the device box: no entry is selected any more.
+    void ComboSoundCardEdited();
     void TxRig(bool on);
     void PTT_SerialClick();
     void PTT_OmniRigClick();

@@ -1,4 +1,129 @@
 #include "app/KOTARUnit.h"
 
-// The capture set-up arrives with the audio subsystem; until then no capture runs.
-uint32_t TFormPlayer::SetupBASS(int) { return 0; }
+#include "audio/bass.h"
+#include "support/HexStr.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace {
+
+// Captured data reach the program only through the FFT request.
+bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
+
+// At most devices 0 to 32 are listed; the listing stops at the first gap.
+constexpr uint32_t LastListedDevice = 32;
+
+QString DeviceLine(uint32_t number, const BASS_DEVICEINFO &info)
+{
+    return "(" + QString::number(number) + ") rc(" + BoolToText(true) + ") Name(" + info.name + ") flags("
+           + QString::number(info.flags) + ")";
+}
+
+// Selects an entry, or none for -1. Qt empties the edit field whenever it is
+// told to select none; the box's own rule is to do so only when an entry was
+// selected, so that typed text stays.
+void SelectEntry(QComboBox *box, int index)
+{
+    if (box->currentIndex() != index)
+        box->setCurrentIndex(index);
+}
+
+} // namespace
+
+uint32_t TFormPlayer::SetupBASS(int device)
+{
+    if (CaptureSetUp) {
+        BASS_ChannelStop(CaptureChannel);
+        BASS_Stop();
+        BASS_RecordFree();
+    }
+    CaptureSetUp = true;
+
+    TraceLog.Write(1, "Listing System sound recording devices");
+    QStringList names;
+    BASS_DEVICEINFO info;
+    for (uint32_t n = 0; n <= LastListedDevice && BASS_RecordGetDeviceInfo(n, &info); ++n) {
+        names << info.name;
+        TraceLog.Write(1, "Device" + DeviceLine(n, info));
+    }
+
+    // New entries, none selected, the typed text kept: an empty box would
+    // select its first new entry and show that.
+    const QString text = ComboSoundCard->currentText();
+    ComboSoundCard->clear();
+    ComboSoundCard->addItems(names);
+    ComboSoundCard->setCurrentIndex(-1);
+    ComboSoundCard->setEditText(text);
+
+    BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+    BASS_RecordInit(device);
+    const HRECORD handle = BASS_RecordStart(44100, 2, 0, RecordCallback, nullptr);
+
+    const QString name = GetRecordInfo(device);
+    TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") initialized Device(" + name + ")");
+    return handle;
+}
+
+// A number the library does not know (a configured device that has gone) has no
+// name: it yields the empty text, and its trace line says so with an empty name,
+// as the device box would show it.
+QString TFormPlayer::GetRecordInfo(int device)
+{
+    if (device == -1)
+        return "Default";
+    BASS_DEVICEINFO info;
+    if (device < 0 || !BASS_RecordGetDeviceInfo(uint32_t(device), &info))
+        info.name.clear();
+    TraceLog.Write(1, "SoundDevice(" + QString::number(device) + ") is device(" + info.name + ")");
+    return info.name;
+}
+
+void TFormPlayer::ComboSoundCardChange()
+{
+    for (int i = 0; i < ComboSoundCard->count(); ++i)
+        TraceLog.Write(1, "ComboSoundCardChange: ComboList[" + QString::number(i) + ") Device("
+                              + ComboSoundCard->itemText(i) + ")");
+    BASS_DEVICEINFO info;
+    for (uint32_t n = 0; n <= LastListedDevice && BASS_RecordGetDeviceInfo(n, &info); ++n)
+        TraceLog.Write(1, "ComboSoundCardChange: SoundDevice" + DeviceLine(n, info));
+
+    const int itemIndex = ComboSoundCard->currentIndex();
+    TraceLog.Write(1, "ComboSoundCardChange: ItemIndex[" + QString::number(itemIndex) + ")");
+    int device;
+    if (itemIndex == -1) {
+        device = -1;
+        TraceLog.Write(1, "ComboSoundCardChange: ItemIndex -1 Default device assigned");
+    } else {
+        device = itemIndex;
+        TraceLog.Write(1, "ComboSoundCardChange: ItemIndex(" + QString::number(itemIndex) + ") assigned device("
+                              + QString::number(device) + ")");
+    }
+    TraceLog.Write(1, "ComboSoundCardChange: Assigned dwSoundCard[" + QString::number(device) + ") Current Device("
+                          + QString::number(CurrentDevice) + ")");
+
+    const QString name = GetRecordInfo(device);
+    if (device == CurrentDevice) {
+        TraceLog.Write(1, "Card(" + QString::number(device) + ") Name(" + name + ") same as before, not modified");
+        SelectEntry(ComboSoundCard, CurrentDevice);
+        return;
+    }
+    TraceLog.Write(1, "Card(" + QString::number(device) + ") Name(" + name + ")");
+    CaptureChannel = SetupBASS(device);
+    CurrentDevice = device;
+    SelectEntry(ComboSoundCard, device);
+    TraceLog.Write(1, "Card(" + QString::number(device) + ") Assigned Name(" + name + ")");
+}
+
+void TFormPlayer::ComboSoundCardEdited()
+{
+    // Typed text names no entry: the box then has none selected, as the
+    // handler reads it, and the user's text and cursor stay.
+    QLineEdit *edit = ComboSoundCard->lineEdit();
+    const QString text = edit->text();
+    const int cursor = edit->cursorPosition();
+    ComboSoundCard->setCurrentIndex(-1);
+    edit->setText(text);
+    edit->setCursorPosition(cursor);
+    ComboSoundCardChange();
+}

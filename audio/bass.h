@@ -1,4 +1,73 @@
 #pragma once
+#include <QString>
+#include <cstdint>
+#include <functional>
 
-// The audio library; the capture arrives with the audio subsystem.
+// The audio library: the recording side and a channel's FFT, over Qt Multimedia.
+// Recording devices are QMediaDevices::audioInputs() numbered from 0 in that
+// order; -1 is the system's default input. One recording device is initialised
+// and one capture runs at a time. All calls belong to the user-interface thread;
+// the capture itself runs on a thread of its own, which calls the record
+// callback and fills a lock-free ring of mono samples that the FFT request reads.
+
+using HRECORD = uint32_t;
+
+struct BASS_DEVICEINFO {
+    QString name;   // the description the desktop's sound settings show
+    QString driver; // the sound server's identifier of the device
+    uint32_t flags = 0;
+};
+
+constexpr uint32_t BASS_DEVICE_ENABLED = 1;
+constexpr uint32_t BASS_DEVICE_DEFAULT = 2;
+
+constexpr uint32_t BASS_CONFIG_FLOATDSP = 9;
+
+constexpr uint32_t BASS_ACTIVE_STOPPED = 0;
+constexpr uint32_t BASS_ACTIVE_PLAYING = 1;
+
+// BASS_ChannelGetData request: 512 magnitudes of a Hann-windowed 1024-point FFT
+// of the newest samples, into an array of at least 512 floats. A full-scale sine
+// centred on a bin reads 1.0 there.
+constexpr uint32_t BASS_DATA_FFT1024 = 0x80000002;
+
+// Called on the capture thread with each block of interleaved 32-bit float
+// samples as delivered; returning false ends the recording.
+using RECORDPROC = bool (*)(HRECORD handle, const void *buffer, uint32_t length, void *user);
+
+// False once `device` is beyond the list (or no sound server answers).
+bool BASS_RecordGetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info);
+// The same for playback devices (QMediaDevices::audioOutputs()).
+bool BASS_GetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info);
+// Only BASS_CONFIG_FLOATDSP is known; the capture computes in float anyway.
+bool BASS_SetConfig(uint32_t option, uint32_t value);
+// False for a device that does not exist, or when a device is initialised already.
+bool BASS_RecordInit(int device);
+// Starts capturing from the initialised device; 0 when there is none, it cannot
+// record, or a capture runs already.
+HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RECORDPROC proc, void *user);
+// BASS_ACTIVE_PLAYING while data flow; BASS_ACTIVE_STOPPED for an unknown
+// handle, or once the sound server has dropped the stream.
+uint32_t BASS_ChannelIsActive(HRECORD handle);
+// Only BASS_DATA_FFT1024 is served: returns the bytes written (2048), -1 for an
+// unknown handle or request. Allocates nothing.
+int32_t BASS_ChannelGetData(HRECORD handle, void *buffer, uint32_t length);
+bool BASS_ChannelStop(HRECORD handle);
+// Stops the output device, which this program never starts: always false.
+bool BASS_Stop();
+// Ends the capture and releases the recording device.
+bool BASS_RecordFree();
+// The last call: ends any capture and releases the device, so no capture thread
+// runs into process exit. Safe to call more than once.
 bool BASS_Free();
+
+// Test seam for code above the library (the keying engine): while a frame
+// source is installed, BASS_RecordStart opens no device and returns a handle,
+// and for every non-zero handle BASS_ChannelIsActive answers Active() and the
+// FFT request lets Frame() fill the 512 magnitudes. Active may be left empty
+// (always active). Install an empty TFrameSource{} to return to real capture.
+struct TFrameSource {
+    std::function<bool()> Active;
+    std::function<void(float *magnitudes)> Frame;
+};
+void BASS_SetFrameSource(TFrameSource source);

@@ -1,0 +1,84 @@
+#include "AudioTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QThread>
+#include <algorithm>
+#include <stdexcept>
+
+namespace AudioTest {
+
+namespace {
+void Run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        throw std::runtime_error((program + " failed").toStdString());
+}
+} // namespace
+
+QString MakeTone(const QString &dir, double dbfs, double seconds, bool leftOnly)
+{
+    const QString file = QDir(dir).filePath(QString("tone%1%2.wav").arg(dbfs).arg(leftOnly ? "L" : ""));
+    QStringList arguments{"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", file, "synth", QString::number(seconds),
+                          "sine", "1000", "gain", QString::number(dbfs)};
+    if (leftOnly)
+        arguments << "remix" << "1" << "0";
+    Run("sox", arguments);
+    return file;
+}
+
+std::unique_ptr<QProcess> StartPlaying(const QString &file)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start("paplay", {"-d", "kotar_sink", file});
+    if (!process->waitForStarted())
+        throw std::runtime_error("paplay does not start");
+    return process;
+}
+
+bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+}
+
+QStringList RecordDeviceNames()
+{
+    QStringList names;
+    BASS_DEVICEINFO info;
+    for (uint32_t n = 0; BASS_RecordGetDeviceInfo(n, &info); ++n)
+        names << info.name;
+    return names;
+}
+
+bool TCallbackCounter::Proc(HRECORD, const void *, uint32_t length, void *user)
+{
+    static_cast<TCallbackCounter *>(user)->Bytes += length;
+    return true;
+}
+
+std::vector<float> Frame(HRECORD handle)
+{
+    std::vector<float> frame(513, -1.0f);
+    BASS_ChannelGetData(handle, frame.data(), BASS_DATA_FFT1024);
+    return frame;
+}
+
+size_t PeakBin(const std::vector<float> &frame)
+{
+    return size_t(std::max_element(frame.begin(), frame.begin() + 512) - frame.begin());
+}
+
+} // namespace AudioTest

@@ -1,0 +1,38 @@
+#pragma once
+#include "audio/bass.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Sound for the private PulseAudio server of scripts/pulse-fixture.sh.
+namespace AudioTest {
+
+// Makes a 16-bit 44100 Hz stereo WAV file with sox: a 1 kHz sine at `dbfs` for
+// `seconds`, on both channels or, with leftOnly, on the left one alone.
+QString MakeTone(const QString &dir, double dbfs, double seconds, bool leftOnly = false);
+// Starts playing a file into the fixture's sink with paplay.
+std::unique_ptr<QProcess> StartPlaying(const QString &file);
+
+// Polls `condition`, handling events, until it holds or `timeout` passes.
+bool WaitFor(const std::function<bool()> &condition,
+             std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// The recording devices' names in the library's numbering.
+QStringList RecordDeviceNames();
+
+// Counts the bytes the capture thread hands to the record callback.
+struct TCallbackCounter {
+    std::atomic<uint64_t> Bytes{0};
+    static bool Proc(HRECORD, const void *, uint32_t length, void *user);
+};
+
+std::vector<float> Frame(HRECORD handle);
+// Index of the largest of the 512 magnitudes.
+size_t PeakBin(const std::vector<float> &frame);
+
+} // namespace AudioTest
