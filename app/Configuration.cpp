@@ -68,6 +68,8 @@ QString TFormPlayer::ConfigFileFromCommandLine() const
 
 void TFormPlayer::ReadConfiguration()
 {
+    // Checking the configured mode records the choice; its handler does not run.
+    FApplyingConfiguration = true;
     const QString ptt = UpperText(ConfigFile->ReadString(Section, "PTT", "SERIAL"));
     if (ptt == "SERIAL")
         PTT_Serial->setChecked(true);
@@ -79,6 +81,7 @@ void TFormPlayer::ReadConfiguration()
         PTT_OmniRig->setChecked(true);
         RigGroupBox->show();
     }
+    FApplyingConfiguration = false;
 
     ComPortName = PortName(ConfigFile->ReadString(Section, "COMPORT", "COM1"));
     ConfigBaudRate = NumericKey(*ConfigFile, "BAUDRATE", 4800);

@@ -53,6 +53,7 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
         std::_Exit(0);
     };
     CreateControls();
+    ConnectHandlers();
     FormCreate();
 }
 

@@ -10,6 +10,8 @@
 #include <span>
 
 class QComboBox;
+class QMenu;
+class QSystemTrayIcon;
 class QGroupBox;
 class QLabel;
 class QRadioButton;
@@ -72,6 +74,14 @@ public:
     // The state icons; one whose resource cannot be loaded stays empty.
     QIcon IconIDLE, IconMUTE, IconOFF, IconON, IconTOUT;
     TAboutDlg *AboutDialog = nullptr; // owned by the window
+    QMenu *TrayMenu = nullptr;
+    QSystemTrayIcon *TrayIcon = nullptr;
+    // The program's items of the window menu (the title-bar menu belongs to
+    // the window manager here), opened by a right click on the background.
+    QMenu *SystemMenu = nullptr;
+
+    // Sees every PTT command before it goes out; tests watch the engine with it.
+    std::function<void(bool on)> OnTxRig;
 
     // Ends the process at once; tests replace it.
     std::function<void()> Terminate;
@@ -80,7 +90,7 @@ public:
     void FormCreate();
     void FormClose();
     void ExitClick();
-    // A termination signal: PTT off, then the window closes as usual.
+    // A termination signal closes the window as the user would.
     void ShutdownBySignal();
 
     // --- configuration --------------------------------------------------
@@ -90,6 +100,13 @@ public:
     void ReadConfiguration();
     void WriteParameterBlock();
     void WriteINI();
+
+    // --- keying engine ----------------------------------------------------
+    void TimerRenderTimer();
+    void TimerDelayTimer();
+    void TimerBlinkTimer();
+    void LEDMuteButtonClick();
+    void TuneButtonClick();
 
     // --- operations that later subsystems provide ------------------------
     void CreateStateIcons();
@@ -105,6 +122,11 @@ public:
     void BuildTrayMenu();
     void AddTrayIcon();
     void RemoveTrayIcon();
+    // A mouse event on the tray icon; only the right button's press acts.
+    void HandleTrayMessage(int reason);
+    void HandleSystemCommand(int command);
+    void SetRig1();
+    void SetRig2();
     void FillAboutDialog();
     void ShowIdleIcon();
     // Application, window and tray icon become the given state icon.
@@ -124,11 +146,32 @@ public:
     // unchecked one by one.
     void ClearPTTMode();
 
+private:
+    // Where a PTT command goes: a serial port, a rig of a rig-control client,
+    // or nowhere.
+    struct TPttOutput {
+        TComPort *port = nullptr;
+        TOmniRigX *client = nullptr;
+        int rig = 0;
+        bool operator==(const TPttOutput &) const = default;
+    };
+    TPttOutput SelectedOutput() const;
+    static void Send(const TPttOutput &output, bool on);
+    void ReleaseLeftOutput();
+    void ReportPttErrorOnce(const std::function<void()> &command);
+
+    // The output the last PTT on reached and no PTT off has released yet.
+    TPttOutput FKeyedOutput;
+    bool FPttErrorReported = false;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void CreateControls();
+    void ConnectHandlers();
+    bool FApplyingConfiguration = false;
 
     QStringList FArguments;
 };

@@ -15,8 +15,10 @@ void TFormPlayer::FormClose()
 
 void TFormPlayer::closeEvent(QCloseEvent *event)
 {
-    // A configuration that cannot be written is reported, and the window still
-    // closes: the program must always be able to end.
+    // Whatever closes the window, the transmitter is released first. A failure
+    // there or a configuration that cannot be written is reported, and the
+    // window still closes: the program must always be able to end.
+    ErrorReport::Guarded([this] { TxRig(false); });
     ErrorReport::Guarded([this] { FormClose(); });
     event->accept();
 }
@@ -33,8 +35,4 @@ void TFormPlayer::ExitClick()
     Terminate();
 }
 
-void TFormPlayer::ShutdownBySignal()
-{
-    ErrorReport::Guarded([this] { TxRig(false); });
-    close();
-}
+void TFormPlayer::ShutdownBySignal() { close(); }

@@ -15,6 +15,8 @@ QString ReportText(const QString &message)
 
 void Show(const std::exception &error)
 {
+    if (dynamic_cast<const EAbort *>(&error))
+        return;
     const auto *own = dynamic_cast<const Exception *>(&error);
     const QString message = own ? own->Message() : QString::fromLocal8Bit(error.what());
     Dialogs::ShowError(Application::Title(), ReportText(message));

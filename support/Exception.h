@@ -12,3 +12,10 @@ public:
 private:
     QString FMessage;
 };
+
+// A silent error: it ends the handler like any other, but the report shows
+// nothing (the user has been told already).
+class EAbort : public Exception {
+public:
+    EAbort() : Exception(QStringLiteral("Operation aborted")) {}
+};

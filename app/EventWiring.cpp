@@ -1,0 +1,32 @@
+#include "app/KOTARUnit.h"
+
+#include "support/ErrorReport.h"
+#include "support/LEDButton.h"
+#include "support/Timer.h"
+
+#include <QRadioButton>
+
+void TFormPlayer::ConnectHandlers()
+{
+    TimerRender->OnTimer = [this] { TimerRenderTimer(); };
+    TimerDelay->OnTimer = [this] { TimerDelayTimer(); };
+    TimerBlink->OnTimer = [this] { TimerBlinkTimer(); };
+
+    const auto onClick = [this](QAbstractButton *button, void (TFormPlayer::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this, [this, handler] { ErrorReport::Guarded([&] { (this->*handler)(); }); });
+    };
+    onClick(LEDMuteButton, &TFormPlayer::LEDMuteButtonClick);
+    onClick(TuneButton, &TFormPlayer::TuneButtonClick);
+
+    // A mode's handler runs when its button becomes selected, by the user or
+    // by the program, but not while start-up applies the configured mode.
+    const auto onSelect = [this](QRadioButton *button, void (TFormPlayer::*handler)()) {
+        connect(button, &QRadioButton::toggled, this, [this, handler](bool checked) {
+            if (checked && !FApplyingConfiguration)
+                ErrorReport::Guarded([&] { (this->*handler)(); });
+        });
+    };
+    onSelect(PTT_Serial, &TFormPlayer::PTT_SerialClick);
+    onSelect(PTT_OmniRig, &TFormPlayer::PTT_OmniRigClick);
+    onSelect(PTT_None, &TFormPlayer::PTT_NoneClick);
+}
