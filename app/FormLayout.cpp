@@ -1,6 +1,7 @@
 #include "app/KOTARUnit.h"
 
 #include "app/StateIcons.h"
+#include "audio/bass.h"
 #include "audio/spectrum_vis.h"
 #include "support/ErrorReport.h"
 #include "support/LEDButton.h"
@@ -57,7 +58,8 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
     FormCreate();
 }
 
-TFormPlayer::~TFormPlayer() = default;
+// The window owns the capture: no capture thread outlives it.
+TFormPlayer::~TFormPlayer() { BASS_Free(); }
 
 void TFormPlayer::CreateControls()
 {

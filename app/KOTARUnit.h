@@ -125,6 +125,9 @@ public:
     // A mouse event on the tray icon; only the right button's press acts.
     void HandleTrayMessage(int reason);
     void HandleSystemCommand(int command);
+    void CommSettingsButtonClick();
+    // The rig-control settings; without a client, the dialog for the daemons' addresses.
+    void DialogVisible();
     void SetRig1();
     void SetRig2();
     void FillAboutDialog();

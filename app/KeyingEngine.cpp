@@ -17,8 +17,8 @@ void TFormPlayer::TimerRenderTimer()
         return;
     float frame[513];
     BASS_ChannelGetData(CaptureChannel, frame, BASS_DATA_FFT1024);
-    RenderSpectrum(frame);
-    const uint32_t level = SignalLevel(frame, Spectrum->BinStep());
+    DrawSpectrum(frame);
+    const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
     SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));
     if (!LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && level >= uint32_t(SquelchTrack->Position())) {
         TimerDelay->SetEnabled(false);

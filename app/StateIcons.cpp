@@ -3,6 +3,7 @@
 #include "app/KOTARUnit.h"
 
 #include <QApplication>
+#include <QSystemTrayIcon>
 #include <QPixmap>
 
 // The resources live in the static core library; nothing else references their
@@ -30,7 +31,8 @@ void TFormPlayer::ChangeStateIcon(const QIcon &icon)
 {
     QApplication::setWindowIcon(icon);
     setWindowIcon(icon);
-    // The tray icon takes the same icon here, once the tray exists.
+    if (TrayIcon)
+        TrayIcon->setIcon(icon);
 }
 
 void TFormPlayer::ShowIdleIcon() { ChangeStateIcon(IconIDLE); }

@@ -34,7 +34,7 @@ void TFormPlayer::contextMenuEvent(QContextMenuEvent *event)
 void TFormPlayer::HandleSystemCommand(int command)
 {
     if (command == 666)
-        About();
+        AboutClick();
     if (command == 667)
         ExitClick();
     if (command == 333)

@@ -1,6 +1,7 @@
 #include "app/KOTARUnit.h"
 
 #include "ptt/OmniRig_TLB.h"
+#include "ptt/RigSettingsDialog.h"
 #include "support/Dialogs.h"
 #include "support/ErrorReport.h"
 
@@ -28,11 +29,18 @@ TOmniRigX *TFormPlayer::SetupOmniRig()
         delete client;
         Dialogs::ShowMessage("Error while loading OmniRig driver");
         TraceLog.Write(1, "OmniRig error while being created");
-        PTT_None->setChecked(true);
-        PTT_NoneClick();
+        PTT_None->setChecked(true); // runs PTT_NoneClick
         return nullptr;
     }
     Rig1RadioButton->setText(OmniRig::RigCaption(client->Rig1()->RigType()));
     Rig2RadioButton->setText(OmniRig::RigCaption(client->Rig2()->RigType()));
     return client;
+}
+
+void TFormPlayer::DialogVisible()
+{
+    if (OmniRigClient)
+        OmniRigClient->SetDialogVisible(true);
+    else
+        ShowRigSettingsDialog(ConfigFileName, this);
 }

@@ -18,8 +18,7 @@ TComPort *TFormPlayer::SetupSerialPort(const QString &portName, bool open)
         } catch (const EComPort &) {
             Dialogs::ShowMessage("Defined COM Port not available");
             TraceLog.Write(1, "COM Port (" + ComPortName + ") creation failed");
-            PTT_None->setChecked(true);
-            PTT_NoneClick();
+            PTT_None->setChecked(true); // runs PTT_NoneClick
         }
     }
     TraceLog.Write(1, "COM Port (" + port->Port() + ") created");

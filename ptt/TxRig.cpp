@@ -6,6 +6,7 @@
 #include "support/Exception.h"
 #include "support/Led1.h"
 
+#include <QGroupBox>
 #include <QRadioButton>
 
 namespace {
@@ -35,7 +36,7 @@ void TFormPlayer::Send(const TPttOutput &output, bool on)
         if (!output.client)
             throw ENoRigControlServer();
         IRigX *rig = output.rig == 1 ? output.client->Rig1() : output.client->Rig2();
-        rig->SetTx(on ? PM_TX : PM_RX);
+        rig->SetTx(on ? OmniRig::PM_TX : OmniRig::PM_RX);
     }
 }
 
@@ -93,7 +94,7 @@ void TFormPlayer::PTT_SerialClick()
     ReleaseLeftOutput();
     // The device allows one opener: the earlier object lets it go first.
     if (PTTComPort)
-        PTTComPort->Close();
+        PTTComPort->ClosePort();
     PTTComPort = SetupSerialPort(ComPortName);
 }
 
