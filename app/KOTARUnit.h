@@ -110,6 +110,8 @@ public:
     // Application, window and tray icon become the given state icon.
     void ChangeStateIcon(const QIcon &icon);
     void AboutClick();
+    // The serial port setup dialog on PTTComPort, then the configuration.
+    void CommSettingsButtonClick();
     uint32_t SetupBASS(int device);
     void TxRig(bool on);
     void PTT_SerialClick();
