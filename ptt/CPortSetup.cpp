@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 namespace {
 struct ListDesign {
@@ -66,7 +67,11 @@ TComSetupFrm::TComSetupFrm(QWidget *parent) : QDialog(parent)
     GroupBox1->setGeometry(8, 8, 217, 169);
     const auto place = [this](const ListDesign &design) {
         auto *label = new QLabel(design.caption, GroupBox1);
-        label->setGeometry(8, design.labelTop, design.labelWidth, 13);
+        // The sizes fit the original font; labels size themselves to their
+        // text, so a wider desktop font does not cut them off.
+        const QSize fitted = label->sizeHint();
+        label->setGeometry(8, design.labelTop, std::max(design.labelWidth, fitted.width()),
+                           std::max(13, fitted.height()));
         auto *combo = new TComComboBox(GroupBox1);
         combo->setGeometry(80, design.comboTop, 129, 21);
         combo->SetComProperty(design.property);

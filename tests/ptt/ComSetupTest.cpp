@@ -5,6 +5,7 @@
 #include "ptt/CPort.h"
 #include "ptt/CPortCtl.h"
 #include "ptt/CPortSetup.h"
+#include "support/ErrorReport.h"
 #include "support/IniFile.h"
 
 #include <QFileInfo>
@@ -433,4 +434,26 @@ TEST(ComSettingsCommand, ConfirmedTakesTheNewPortName)
     EXPECT_EQ(started.Written("COMPORT"), second.Slave());
     EXPECT_EQ(started.Written("BAUDRATE"), "9600");
     EXPECT_EQ(Speed(second), speed_t(B9600));
+}
+
+TEST(ComSettingsCommand, AFailedPortReachesTheReport)
+{
+    TPty pty;
+    TListedPorts listed({"kotar-no-such-port"});
+    TStartedWindow started(pty.Slave());
+    TFormPlayer &window = *started.window;
+    window.PTTComPort->OnSetupDialogShow = [](TComSetupFrm &form) {
+        QTimer::singleShot(0, &form, [&form] {
+            Pick(form.Combo1, "kotar-no-such-port");
+            form.Button1->click();
+        });
+    };
+    ErrorReport::Guarded([&] { window.CommSettingsButtonClick(); });
+    ASSERT_EQ(started.dialogs.errors.size(), 1);
+    EXPECT_TRUE(started.dialogs.errors[0].endsWith(QString("|Unable to open com port (Error: %1)").arg(ENOENT)))
+        << started.dialogs.errors[0].toStdString();
+    EXPECT_FALSE(window.PTTComPort->Connected());
+    // The handler ended there: the configured name and file are the old ones.
+    EXPECT_EQ(window.ComPortName, pty.Slave());
+    EXPECT_EQ(started.Written("GAIN"), "?");
 }
