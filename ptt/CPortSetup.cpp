@@ -97,6 +97,7 @@ TComSetupFrm::TComSetupFrm(QWidget *parent) : QDialog(parent)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
+// Defined beside the dialog, so that the port object's own unit needs no widgets.
 void TCustomComPort::OpenSetupDialog()
 {
     TComSetupFrm form;
