@@ -1,4 +1,11 @@
 #include "app/KOTARUnit.h"
 
-// The COM settings dialog arrives with the serial port set-up dialog.
-void TFormPlayer::CommSettingsButtonClick() {}
+#include "ptt/CPort.h"
+
+// The configuration is written whether the dialog was confirmed or not.
+void TFormPlayer::CommSettingsButtonClick()
+{
+    PTTComPort->OpenSetupDialog();
+    ComPortName = PTTComPort->Port();
+    WriteINI();
+}

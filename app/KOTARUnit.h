@@ -125,7 +125,6 @@ public:
     // A mouse event on the tray icon; only the right button's press acts.
     void HandleTrayMessage(int reason);
     void HandleSystemCommand(int command);
-    void CommSettingsButtonClick();
     // The rig-control settings; without a client, the dialog for the daemons' addresses.
     void DialogVisible();
     void SetRig1();
@@ -135,6 +134,8 @@ public:
     // Application, window and tray icon become the given state icon.
     void ChangeStateIcon(const QIcon &icon);
     void AboutClick();
+    // The serial port setup dialog on PTTComPort, then the configuration.
+    void CommSettingsButtonClick();
     uint32_t SetupBASS(int device);
     QString GetRecordInfo(int device);
     void ComboSoundCardChange();

@@ -192,6 +192,7 @@ private:
 };
 
 class TComThread;
+class TComSetupFrm;
 
 // The serial port object. Everything runs on the user-interface thread; the
 // line monitor hands its events over to that thread.
@@ -246,6 +247,13 @@ public:
     virtual void ApplySettings();
     void BeginSettingsUpdate();
     void EndSettingsUpdate();
+
+    // The setup dialog for this port; OK writes all six choices in one batch,
+    // anything else writes nothing. Errors while writing reach the caller.
+    void OpenSetupDialog();
+    // Called with the filled dialog right before it is shown modally, so that
+    // tests can make choices and close it without a user.
+    std::function<void(TComSetupFrm &form)> OnSetupDialogShow;
 
     void SetDTRLine(bool on);
     void SetRTSLine(bool on);

@@ -1,0 +1,27 @@
+#pragma once
+#include <QDialog>
+#include <array>
+
+class QGroupBox;
+class QPushButton;
+class TComComboBox;
+
+// The serial port setup dialog: one list per port setting, built for one
+// showing by TCustomComPort::OpenSetupDialog.
+class TComSetupFrm : public QDialog {
+public:
+    explicit TComSetupFrm(QWidget *parent = nullptr);
+
+    QGroupBox *GroupBox1 = nullptr;
+    TComComboBox *Combo1 = nullptr; // port
+    TComComboBox *Combo2 = nullptr; // baud rate
+    TComComboBox *Combo3 = nullptr; // data bits
+    TComComboBox *Combo4 = nullptr; // stop bits
+    TComComboBox *Combo5 = nullptr; // parity
+    TComComboBox *Combo6 = nullptr; // flow control
+    QPushButton *Button1 = nullptr; // OK
+    QPushButton *Button2 = nullptr; // Cancel
+
+    // The six lists in binding and applying order.
+    std::array<TComComboBox *, 6> Combos() const { return {Combo1, Combo2, Combo3, Combo4, Combo5, Combo6}; }
+};
