@@ -55,7 +55,8 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
     };
     CreateControls();
     ConnectHandlers();
-    FormCreate();
+    // Like any handler, start-up reports what it raises; the window stays.
+    ErrorReport::Guarded([this] { FormCreate(); });
 }
 
 // The window owns the capture: no capture thread outlives it.

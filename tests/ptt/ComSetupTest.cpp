@@ -378,6 +378,9 @@ struct TStartedWindow {
     {
         WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + port + "\n");
         window = std::make_unique<TFormPlayer>(QStringList());
+        // A pseudo-terminal has no modem lines: start-up's PTT off on it is
+        // reported. That report is not what these tests look at.
+        dialogs.errors.clear();
     }
     QString Written(const QString &key) const
     {

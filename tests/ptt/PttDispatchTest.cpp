@@ -248,3 +248,13 @@ TEST_F(Dispatch, OmniRigModeWithoutAClientIsReported)
     RenderTick();
     EXPECT_EQ(dialogs.errors, QStringList({"KOTARPlus|No rig-control server is connected."}));
 }
+
+TEST_F(Dispatch, StartUpWhosePttOffFailsIsReportedAndTheWindowStays)
+{
+    TPty plain;
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + plain.Slave() + "\n");
+    form = std::make_unique<TFormPlayer>(QStringList());
+    EXPECT_TRUE(form->PTTComPort->Connected());
+    EXPECT_EQ(dialogs.errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 25)"}));
+    EXPECT_TRUE(form->TimerRender->IsActive());
+}
