@@ -32,7 +32,7 @@ void TFormPlayer::contextMenuEvent(QContextMenuEvent *event)
 void TFormPlayer::HandleSystemCommand(int command)
 {
     if (command == 666)
-        AboutClick();
+        About();
     if (command == 667)
         ExitClick();
     if (command == 333)
