@@ -48,14 +48,19 @@ wait_for() {
   done
 }
 
-# The pseudo-terminal: its holder keeps both ends open until stopped, and
-# links the slave where the configuration and the line driver look for it.
+# The pseudo-terminal: its holder keeps both ends open until stopped, or until
+# this script ends however it ends, and links the slave where the configuration
+# and the line driver look for it.
 python3 -c '
-import os, signal, sys
+import ctypes, os, signal, sys
+PR_SET_PDEATHSIG = 1
+ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+if os.getppid() != int(sys.argv[2]):
+    sys.exit(1)
 master, slave = os.openpty()
 os.symlink(os.ttyname(slave), sys.argv[1])
 signal.pause()
-' "$work/port" </dev/null >"$work/pty.log" 2>&1 &
+' "$work/port" $$ </dev/null >"$work/pty.log" 2>&1 &
 pty_pid=$!
 tries=0
 until [ -e "$work/port" ]; do
@@ -71,7 +76,8 @@ mkdir -m 700 "$work/runtime"
   export LD_PRELOAD="$KOTAR_LINESIM" LINESIM_DEVICE="$work/port" LINESIM_LOG="$work/lines.log"
   export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
   export PULSE_SERVER="unix:$work/no-pulse" XDG_RUNTIME_DIR="$work/runtime"
-  exec "$KOTAR_PROGRAM"
+  # Killed with this script, should the script be killed before its clean-up.
+  exec setpriv --pdeathsig KILL "$KOTAR_PROGRAM"
 ) </dev/null >"$work/program.log" 2>&1 &
 pid=$!
 
