@@ -20,3 +20,5 @@ void TFormPlayer::FillAboutDialog()
 }
 
 void TFormPlayer::AboutClick() { AboutDialog->ShowAboutBox(); }
+
+void TFormPlayer::About() { AboutClick(); }

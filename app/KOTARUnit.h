@@ -134,6 +134,8 @@ public:
     // Application, window and tray icon become the given state icon.
     void ChangeStateIcon(const QIcon &icon);
     void AboutClick();
+    // The window menu's About: the same action as the tray menu's.
+    void About();
     // The serial port setup dialog on PTTComPort, then the configuration.
     void CommSettingsButtonClick();
     uint32_t SetupBASS(int device);

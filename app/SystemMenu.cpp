@@ -5,25 +5,23 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 
-namespace {
-void AddCommand(QMenu *menu, TFormPlayer *form, const QString &text, int command)
-{
-    QObject::connect(menu->addAction(text), &QAction::triggered, menu,
-                     [form, command] { ErrorReport::Guarded([&] { form->HandleSystemCommand(command); }); });
-}
-} // namespace
-
 void TFormPlayer::ModifySystemMenu()
 {
+    // Each item carries its command number as its data; a choice dispatches
+    // that number, so HandleSystemCommand stays the one table of commands.
     SystemMenu = new QMenu(this);
-    AddCommand(SystemMenu, this, "&Quit\tAlt+F4", 667);
+    const auto add = [this](const QString &text, int command) { SystemMenu->addAction(text)->setData(command); };
+    add("&Quit\tAlt+F4", 667);
     SystemMenu->addSeparator();
-    AddCommand(SystemMenu, this, "&Mute", 333);
-    AddCommand(SystemMenu, this, "&Tune", 334);
-    AddCommand(SystemMenu, this, "&COM Settings", 444);
-    AddCommand(SystemMenu, this, "&OmniRig Settings", 555);
+    add("&Mute", 333);
+    add("&Tune", 334);
+    add("&COM Settings", 444);
+    add("&OmniRig Settings", 555);
     SystemMenu->addSeparator();
-    AddCommand(SystemMenu, this, "&About...", 666);
+    add("&About...", 666);
+    connect(SystemMenu, &QMenu::triggered, this, [this](QAction *item) {
+        ErrorReport::Guarded([&] { HandleSystemCommand(item->data().toInt()); });
+    });
 }
 
 void TFormPlayer::contextMenuEvent(QContextMenuEvent *event)
@@ -34,7 +32,7 @@ void TFormPlayer::contextMenuEvent(QContextMenuEvent *event)
 void TFormPlayer::HandleSystemCommand(int command)
 {
     if (command == 666)
-        AboutClick();
+        About();
     if (command == 667)
         ExitClick();
     if (command == 333)

@@ -10,6 +10,10 @@
 # exist, so no device is opened. Start-up still tries that port in every mode
 # and reports "Defined COM Port not available" in a message box before the main
 # window shows; the script answers such boxes with Enter.
+#
+# The program records from the default source of the sound server named by
+# PULSE_SERVER (none when unset). docs/screenshot.png shows speech played into
+# a server of scripts/pulse-fixture.sh with paplay while the script ran.
 set -eu
 
 [ $# -ge 1 ] || { echo "usage: $0 PROGRAM [OUTPUT.png]" >&2; exit 2; }
@@ -67,7 +71,8 @@ while [ -z "$window" ]; do
     name=$(xdotool getwindowname "$id" 2>/dev/null || true)
     case "$name" in
       "KotarPlus 1.0") window=$id ;;
-      "") ;;
+      # Untitled windows (the tray icon among them) carry the program's name.
+      "" | kotarplus) ;;
       *)
         echo "screenshot: answering \"$name\"" >&2
         xdotool windowactivate --sync "$id" key --clearmodifiers Return 2>/dev/null || true

@@ -30,7 +30,8 @@ while [ -z "$window" ]; do
   for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null || true); do
     case "$(xdotool getwindowname "$id" 2>/dev/null || true)" in
       "KotarPlus 1.0") window=$id ;;
-      "") ;;
+      # Untitled windows (the tray icon among them) carry the program's name.
+      "" | kotarplus) ;;
       *) xdotool windowactivate --sync "$id" key --clearmodifiers Return 2>/dev/null || true ;;
     esac
   done
