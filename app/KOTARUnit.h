@@ -90,7 +90,8 @@ public:
     void FormCreate();
     void FormClose();
     void ExitClick();
-    // A termination signal closes the window as the user would.
+    // A termination signal closes the window as the user would, with nobody
+    // to answer a message box, and ends the process.
     void ShutdownBySignal();
 
     // --- configuration --------------------------------------------------

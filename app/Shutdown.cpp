@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <cstdio>
 
 void TFormPlayer::FormClose()
 {
@@ -35,4 +36,16 @@ void TFormPlayer::ExitClick()
     Terminate();
 }
 
-void TFormPlayer::ShutdownBySignal() { close(); }
+void TFormPlayer::ShutdownBySignal()
+{
+    // Nobody may be there to answer a box: what would be shown goes to the
+    // standard error, and the process ends even if a dialog is open.
+    const auto toStandardError = [](const QString &text) { std::fprintf(stderr, "kotarplus: %s\n", qPrintable(text)); };
+    Dialogs::SetHooks({
+        toStandardError,
+        [](const QString &, const QString &) { return false; },
+        [toStandardError](const QString &, const QString &text) { toStandardError(text); },
+    });
+    close();
+    Terminate();
+}

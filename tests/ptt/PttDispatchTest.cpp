@@ -258,3 +258,21 @@ TEST_F(Dispatch, StartUpWhosePttOffFailsIsReportedAndTheWindowStays)
     EXPECT_EQ(dialogs.errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 25)"}));
     EXPECT_TRUE(form->TimerRender->IsActive());
 }
+
+TEST_F(Dispatch, SignalShutdownNeverWaitsForAnAnswer)
+{
+    TPty plain;
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + plain.Slave() + "\n");
+    form = std::make_unique<TFormPlayer>(QStringList());
+    int terminated = 0;
+    form->Terminate = [&] { ++terminated; };
+    form->show();
+    dialogs.errors.clear();
+    // Releasing PTT fails on a device without modem lines: that must not hold
+    // the shutdown up.
+    form->ShutdownBySignal();
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(terminated, 1);
+    EXPECT_TRUE(ReadText(dir.file("KOTARPlus.INI")).contains("COMPORT=" + plain.Slave() + "\n"));
+}
