@@ -109,16 +109,11 @@ public:
     void LEDMuteButtonClick();
     void TuneButtonClick();
 
-    // --- operations that later subsystems provide ------------------------
+    // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();
-    void CreateSpectrum();
-    // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
-    void DrawSpectrum(std::span<const float> frame);
-    // Creates a PTT port object owned by the window; opens it unless told not to.
-    TComPort *SetupSerialPort(const QString &portName, bool open = true);
-    // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
-    void CreateOmniRigClient();
-    TOmniRigX *SetupOmniRig();
+    void ShowIdleIcon();
+    // Application, window and tray icon become the given state icon.
+    void ChangeStateIcon(const QIcon &icon);
     void ModifySystemMenu();
     void BuildTrayMenu();
     void AddTrayIcon();
@@ -126,28 +121,37 @@ public:
     // A mouse event on the tray icon; only the right button's press acts.
     void HandleTrayMessage(int reason);
     void HandleSystemCommand(int command);
+    // The serial port setup dialog on PTTComPort, then the configuration.
+    void CommSettingsButtonClick();
     // The rig-control settings; without a client, the dialog for the daemons' addresses.
     void DialogVisible();
-    void SetRig1();
-    void SetRig2();
     void FillAboutDialog();
-    void ShowIdleIcon();
-    // Application, window and tray icon become the given state icon.
-    void ChangeStateIcon(const QIcon &icon);
     void AboutClick();
     // The window menu's About: the same action as the tray menu's.
     void About();
-    // The serial port setup dialog on PTTComPort, then the configuration.
-    void CommSettingsButtonClick();
+
+    // --- capture and spectrum (audio/) ------------------------------------
     uint32_t SetupBASS(int device);
     QString GetRecordInfo(int device);
     void ComboSoundCardChange();
     // The user typed into the device box: no entry is selected any more.
     void ComboSoundCardEdited();
+    void CreateSpectrum();
+    // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
+    void DrawSpectrum(std::span<const float> frame);
+
+    // --- PTT outputs (ptt/) -------------------------------------------------
     void TxRig(bool on);
     void PTT_SerialClick();
     void PTT_OmniRigClick();
     void PTT_NoneClick();
+    void SetRig1();
+    void SetRig2();
+    // Creates a PTT port object owned by the window; opens it unless told not to.
+    TComPort *SetupSerialPort(const QString &portName, bool open = true);
+    // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
+    void CreateOmniRigClient();
+    TOmniRigX *SetupOmniRig();
 
     // Clears all four PTT mode buttons; exclusive buttons refuse to be
     // unchecked one by one.
