@@ -35,3 +35,18 @@ TEST(OmniRigKeying, SpeechKeysRigOneOnlyUntilTheHangAfterItEnds)
 
     EXPECT_TRUE(run.Terminate());
 }
+
+TEST(OmniRigKeying, InterruptWhileKeyedReleasesTheRig)
+{
+    TRigctldDaemon rig1, rig2;
+    TProgramRun run;
+    // Squelch 0 keys at every render tick while the capture runs.
+    run.WriteIni(QString("[SETTINGS]\nPTT=CAT\nGAIN=0\nDELAY=500\nTRACE=YES\n[OMNIRIG]\nRIG1=%1\nRIG2=%2\n")
+                     .arg(rig1.Address(), rig2.Address()));
+    run.Start();
+    ASSERT_TRUE(WaitFor([&] { return rig1.PttState() == "1"; }, 10000));
+
+    ASSERT_TRUE(run.Terminate(SIGINT));
+    EXPECT_EQ(rig1.PttState(), "0");
+    EXPECT_EQ(rig2.PttState(), "0");
+}

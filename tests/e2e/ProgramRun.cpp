@@ -97,9 +97,9 @@ void TProgramRun::Start()
         throw std::runtime_error("the program did not finish its start-up");
 }
 
-bool TProgramRun::Terminate()
+bool TProgramRun::Terminate(int signal)
 {
-    ::kill(pid_t(FProgram.processId()), SIGTERM);
+    ::kill(pid_t(FProgram.processId()), signal);
     return FProgram.waitForFinished(30000) && FProgram.exitStatus() == QProcess::NormalExit
            && FProgram.exitCode() == 0;
 }

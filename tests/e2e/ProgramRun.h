@@ -5,6 +5,7 @@
 #include "../ptt/Pty.h"
 
 #include <QProcess>
+#include <csignal>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
@@ -44,8 +45,9 @@ public:
 
     // Starts the program and waits until start-up has opened and lowered the port.
     void Start();
-    // SIGTERM, then waits for the end; true when it ended by itself with status 0.
-    bool Terminate();
+    // Sends the signal, then waits for the end; true when the program ended by
+    // itself with status 0.
+    bool Terminate(int signal = SIGTERM);
 
     QString PortPath() const { return FPty.Slave(); }
     QString File(const QString &name) const { return FDir.filePath(name); }
