@@ -35,4 +35,10 @@ void TFormPlayer::ExitClick()
     Terminate();
 }
 
-void TFormPlayer::ShutdownBySignal() { close(); }
+void TFormPlayer::ShutdownBySignal()
+{
+    // No one may be there to answer a message box: ending every event loop
+    // first closes one that is open and lets none wait during the close.
+    QCoreApplication::exit(0);
+    close();
+}

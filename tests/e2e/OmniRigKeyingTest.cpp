@@ -3,6 +3,7 @@
 #include "ProgramRun.h"
 #include "RigctldFixture.h"
 #include "SpeechSquelch.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -49,4 +50,25 @@ TEST(OmniRigKeying, InterruptWhileKeyedReleasesTheRig)
     ASSERT_TRUE(run.Terminate(SIGINT));
     EXPECT_EQ(rig1.PttState(), "0");
     EXPECT_EQ(rig2.PttState(), "0");
+}
+
+// The report of a failed PTT command waits for a user who may not be there;
+// a termination signal must still release the rig and end the program.
+TEST(OmniRigKeying, TerminationWhileAnErrorIsReportedReleasesTheRigAndEnds)
+{
+    TRigctldDaemon rig1, rig2;
+    TProgramRun run;
+    run.WriteIni(QString("[SETTINGS]\nPTT=CAT\nGAIN=0\nDELAY=500\nTRACE=YES\n[OMNIRIG]\nRIG1=%1\nRIG2=%2\n")
+                     .arg(rig1.Address(), rig2.Address()));
+    run.Start();
+    ASSERT_TRUE(WaitFor([&] { return rig1.PttState() == "1"; }, 10000));
+    // The next keying tick fails and its report stays open; the restarted
+    // daemon is keyed again by the ticks that follow under the report.
+    rig1.Kill();
+    rig1.Restart();
+    ASSERT_TRUE(WaitFor([&] { return rig1.PttState() == "1"; }, 10000));
+
+    EXPECT_TRUE(run.Terminate(SIGTERM, 10000));
+    EXPECT_EQ(rig1.PttState(), "0");
+    EXPECT_TRUE(ReadText(run.File("KOTARPlus.INI")).contains("DEVICE=-1")) << "the configuration was not written";
 }

@@ -97,10 +97,10 @@ void TProgramRun::Start()
         throw std::runtime_error("the program did not finish its start-up");
 }
 
-bool TProgramRun::Terminate(int signal)
+bool TProgramRun::Terminate(int signal, int timeoutMs)
 {
     ::kill(pid_t(FProgram.processId()), signal);
-    return FProgram.waitForFinished(30000) && FProgram.exitStatus() == QProcess::NormalExit
+    return FProgram.waitForFinished(timeoutMs) && FProgram.exitStatus() == QProcess::NormalExit
            && FProgram.exitCode() == 0;
 }
 

@@ -47,7 +47,7 @@ public:
     void Start();
     // Sends the signal, then waits for the end; true when the program ended by
     // itself with status 0.
-    bool Terminate(int signal = SIGTERM);
+    bool Terminate(int signal = SIGTERM, int timeoutMs = 30000);
 
     QString PortPath() const { return FPty.Slave(); }
     QString File(const QString &name) const { return FDir.filePath(name); }
