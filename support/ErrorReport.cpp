@@ -4,6 +4,8 @@
 #include "support/Dialogs.h"
 #include "support/Exception.h"
 
+#include <QCoreApplication>
+
 namespace ErrorReport {
 
 QString ReportText(const QString &message)
@@ -13,13 +15,29 @@ QString ReportText(const QString &message)
     return message;
 }
 
+namespace {
+QString MessageOf(const std::exception &error)
+{
+    const auto *own = dynamic_cast<const Exception *>(&error);
+    return own ? own->Message() : QString::fromLocal8Bit(error.what());
+}
+} // namespace
+
 void Show(const std::exception &error)
 {
     if (dynamic_cast<const EAbort *>(&error))
         return;
-    const auto *own = dynamic_cast<const Exception *>(&error);
-    const QString message = own ? own->Message() : QString::fromLocal8Bit(error.what());
-    Dialogs::ShowError(Application::Title(), ReportText(message));
+    Dialogs::ShowError(Application::Title(), ReportText(MessageOf(error)));
+}
+
+void ShowLater(const std::exception &error)
+{
+    if (dynamic_cast<const EAbort *>(&error))
+        return;
+    const QString text = ReportText(MessageOf(error));
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [text] { Dialogs::ShowError(Application::Title(), text); },
+        Qt::QueuedConnection);
 }
 
 } // namespace ErrorReport

@@ -11,6 +11,8 @@ namespace ErrorReport {
 QString ReportText(const QString &message);
 
 void Show(const std::exception &error);
+// The same report, shown once the current event handler has returned.
+void ShowLater(const std::exception &error);
 
 // Runs a handler and reports what it throws, so that nothing unwinds through
 // the event loop.

@@ -7,8 +7,16 @@ TTimer::TTimer(QObject *owner, int interval, bool enabled)
 {
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, [this] {
-        if (OnTimer)
-            ErrorReport::Guarded(OnTimer);
+        if (!OnTimer)
+            return;
+        try {
+            OnTimer();
+        } catch (const std::exception &error) {
+            // Reported after this tick has returned: Qt fires no timer whose
+            // tick is still running, and the timers keep running while the
+            // report waits for the user.
+            ErrorReport::ShowLater(error);
+        }
     });
     Update();
 }

@@ -1,0 +1,293 @@
+// End-to-end keying figures of the built program (run by bench/keying-figures.sh,
+// which starts a private sound server with the devices of
+// scripts/pulse-fixture.sh):
+//  - key-up: from the start of a tone burst at the sink (seen on its monitor by
+//    a low-latency recorder) to DTR raised on the program's serial port;
+//  - release: from the end of the burst at the sink to DTR lowered, for two
+//    hang delays, against (D div 100 + 1) x 100 ms;
+//  - the program's CPU share while it listens to silence.
+// The serial port is a pseudo-terminal whose lines linesim keeps; its log and
+// the monitor are both timed by CLOCK_MONOTONIC.
+//
+//   keying_figures PROGRAM LINESIM [CPU_SECONDS]
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <signal.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+double Now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+bool WaitFor(const std::function<bool()> &condition, double seconds)
+{
+    const double deadline = Now() + seconds;
+    while (!condition()) {
+        if (Now() > deadline)
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void Run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        throw std::runtime_error(program.toStdString() + " failed");
+}
+
+// parec on the sink's monitor with 1 ms latency: when a burst starts and ends
+// at the sink.
+class TMonitor {
+public:
+    TMonitor()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        const char *argv[] = {"parec", "-d", "kotar_sink.monitor", "--raw", "--format=s16le", "--rate=44100",
+                              "--channels=2", "--latency-msec=1", nullptr};
+        if (posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
+            throw std::runtime_error("parec");
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        FRead = fds[0];
+        FThread = std::thread([this] { Listen(); });
+    }
+    ~TMonitor()
+    {
+        kill(FPid, SIGTERM);
+        waitpid(FPid, nullptr, 0);
+        FThread.join();
+        close(FRead);
+    }
+    void Arm()
+    {
+        FFirst = 0;
+        FLast = 0;
+    }
+    double First() const { return FFirst; }
+    double Last() const { return FLast; }
+
+private:
+    void Listen()
+    {
+        int16_t block[128];
+        ssize_t got;
+        while ((got = read(FRead, block, sizeof block)) > 0) {
+            for (ssize_t i = 0; i < got / 2; ++i)
+                if (std::abs(block[i]) > 3277) {
+                    const double now = Now();
+                    if (FFirst == 0)
+                        FFirst = now;
+                    FLast = now;
+                    break;
+                }
+        }
+    }
+
+    pid_t FPid = 0;
+    int FRead = -1;
+    std::thread FThread;
+    std::atomic<double> FFirst{0}, FLast{0};
+};
+
+struct TLineChange {
+    double time;
+    QString line;
+    bool on;
+};
+
+// The program in a folder of its own, its serial port a pseudo-terminal under
+// linesim; stopped by its process id.
+class TProgram {
+public:
+    TProgram(const QString &program, const QString &linesim, const QString &settings)
+    {
+        FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        const QString port = QString::fromLocal8Bit(ptsname(FMaster));
+        QFile ini(FDir.filePath("KOTARPlus.INI"));
+        if (!ini.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write the INI");
+        ini.write(("[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + port + "\nTRACE=YES\n" + settings).toUtf8());
+        ini.close();
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("LD_PRELOAD", linesim);
+        environment.insert("LINESIM_DEVICE", port);
+        environment.insert("LINESIM_LOG", FDir.filePath("lines.log"));
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + FDir.filePath("no-bus"));
+        FProcess.setProcessEnvironment(environment);
+        FProcess.setWorkingDirectory(FDir.path());
+        FProcess.setProcessChannelMode(QProcess::ForwardedChannels);
+        FProcess.start(program, {});
+        // Start-up has opened the port and lowered both lines.
+        if (!FProcess.waitForStarted() || !WaitFor([this] { return Lines().size() >= 2; }, 30))
+            throw std::runtime_error("the program did not start");
+        // The capture's first data.
+        QThread::msleep(1500);
+    }
+    ~TProgram()
+    {
+        ::kill(pid_t(FProcess.processId()), SIGTERM);
+        if (!FProcess.waitForFinished(10000)) {
+            ::kill(pid_t(FProcess.processId()), SIGKILL);
+            FProcess.waitForFinished();
+        }
+        close(FMaster);
+    }
+    pid_t Pid() const { return pid_t(FProcess.processId()); }
+
+    std::vector<TLineChange> Lines() const
+    {
+        QFile file(FDir.filePath("lines.log"));
+        std::vector<TLineChange> changes;
+        if (!file.open(QIODevice::ReadOnly))
+            return changes;
+        for (const QString &text : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+            const QStringList fields = text.split(' ');
+            if (fields.size() == 3)
+                changes.push_back({fields[0].toDouble(), fields[1], fields[2] == "1"});
+        }
+        return changes;
+    }
+
+private:
+    int FMaster = -1;
+    QTemporaryDir FDir;
+    QProcess FProcess;
+};
+
+struct TStats {
+    size_t count;
+    double median, p95, min, max;
+};
+
+TStats Stats(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) { return values[size_t(std::ceil(q * double(values.size())) - 1)]; };
+    return {values.size(), at(0.5), at(0.95), values.front(), values.back()};
+}
+
+// Bursts against a program with hang delay `delay`: key-up and release times in ms.
+void Bursts(const QString &program, const QString &linesim, const QString &burst, int delay, int count,
+            std::vector<double> &keyUps, std::vector<double> &releases)
+{
+    TProgram run(program, linesim, QString("GAIN=5\nDELAY=%1\n").arg(delay));
+    TMonitor monitor;
+    QThread::msleep(300);
+    for (int i = 0; i < count; ++i) {
+        const size_t before = run.Lines().size();
+        monitor.Arm();
+        Run("paplay", {"-d", "kotar_sink", burst});
+        const bool released = WaitFor(
+            [&] {
+                const auto lines = run.Lines();
+                return lines.size() >= before + 4 && !lines.back().on;
+            },
+            10);
+        const auto lines = run.Lines();
+        if (!released || lines.size() != before + 4 || monitor.First() == 0) {
+            std::fprintf(stderr, "burst %d: not one key-up and release (%zu changes)\n", i, lines.size() - before);
+            continue;
+        }
+        keyUps.push_back((lines[before].time - monitor.First()) * 1000);
+        releases.push_back((lines[before + 2].time - monitor.Last()) * 1000);
+    }
+}
+
+double CpuSeconds(pid_t pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QString text = QString::fromLatin1(stat.readAll());
+    // Fields after the command name, which ends with the last ')': state is 3,
+    // utime 14, stime 15.
+    const QStringList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s PROGRAM LINESIM [CPU_SECONDS]\n", argv[0]);
+        return 2;
+    }
+    const QString program = argv[1], linesim = argv[2];
+    const int cpuSeconds = argc > 3 ? std::atoi(argv[3]) : 60;
+    QTemporaryDir dir;
+    // 1 kHz at -6 dBFS (level 19, squelch 5) for 500 ms after 300 ms of silence.
+    const QString burst = dir.filePath("burst.wav");
+    Run("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", burst, "synth", "0.5", "sine", "1000", "gain", "-6",
+                "pad", "0.3", "0"});
+
+    std::vector<double> keyUps;
+    std::printf("| hang delay D | expected release (D div 100 + 1) x 100 | bursts | release median | 95th pct | min "
+                "| max |\n|---|---|---|---|---|---|---|\n");
+    for (const auto &[delay, count] : {std::pair{0, 20}, std::pair{500, 10}}) {
+        std::vector<double> releases;
+        Bursts(program, linesim, burst, delay, count, keyUps, releases);
+        if (releases.empty())
+            continue;
+        const TStats r = Stats(releases);
+        std::printf("| %d ms | %d ms | %zu | %.0f ms | %.0f ms | %.0f ms | %.0f ms |\n", delay, (delay / 100 + 1) * 100,
+                    r.count, r.median, r.p95, r.min, r.max);
+    }
+    if (!keyUps.empty()) {
+        const TStats k = Stats(keyUps);
+        std::printf("\n| key-up: burst start at the sink -> DTR raised | bursts | median | 95th pct | min | max |\n"
+                    "|---|---|---|---|---|---|\n| 1 kHz, -6 dBFS, squelch 5 | %zu | %.1f ms | %.1f ms | %.1f ms | "
+                    "%.1f ms |\n",
+                    k.count, k.median, k.p95, k.min, k.max);
+    }
+
+    if (cpuSeconds > 0) {
+        TProgram run(program, linesim, "GAIN=10\nDELAY=0\n");
+        const double before = CpuSeconds(run.Pid()), start = Now();
+        QThread::sleep(cpuSeconds);
+        const double used = CpuSeconds(run.Pid()) - before, wall = Now() - start;
+        std::printf("\nCPU while listening to silence, window shown (offscreen): %.2f s of CPU in %.0f s = %.2f%% of "
+                    "one core\n",
+                    used, wall, 100 * used / wall);
+    }
+    std::fflush(nullptr);
+    return 0;
+}

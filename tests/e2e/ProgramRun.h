@@ -1,0 +1,62 @@
+#pragma once
+// The built program run as a user runs it, in a folder of its own, listening to
+// the tests' sound server, with its serial port a pseudo-terminal whose DTR and
+// RTS linesim keeps and logs.
+#include "../ptt/Pty.h"
+
+#include <QProcess>
+#include <csignal>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <vector>
+
+// One change of a line from linesim's log.
+struct TLineChange {
+    double time; // CLOCK_MONOTONIC seconds
+    QString line;
+    bool on;
+};
+
+double MonotonicNow();
+
+// Polls condition every 20 ms until it holds or timeoutMs pass.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs);
+
+// Plays a sound file into the sink and waits for it to end; the CLOCK_MONOTONIC
+// times at which paplay was started and returned.
+struct TPlayback {
+    double started;
+    double ended;
+};
+TPlayback Play(const QString &file);
+
+// Writes speech made by espeak-ng at its default volume, without the silence
+// after it, and returns its path.
+QString MakeSpeech(const QTemporaryDir &dir, const QString &text);
+
+class TProgramRun {
+public:
+    TProgramRun();
+    ~TProgramRun();
+
+    // The configuration the program starts with, KOTARPlus.INI.
+    void WriteIni(const QString &text) const;
+
+    // Starts the program and waits until start-up has opened and lowered the port.
+    void Start();
+    // Sends the signal, then waits for the end; true when the program ended by
+    // itself with status 0.
+    bool Terminate(int signal = SIGTERM, int timeoutMs = 30000);
+
+    QString PortPath() const { return FPty.Slave(); }
+    QString File(const QString &name) const { return FDir.filePath(name); }
+    const QTemporaryDir &Dir() const { return FDir; }
+    std::vector<TLineChange> Lines() const;
+    bool Running() const { return FProgram.state() == QProcess::Running; }
+
+private:
+    TPty FPty;
+    QTemporaryDir FDir;
+    QProcess FProgram;
+};
