@@ -2,7 +2,7 @@
 // on a main window whose serial port is a pseudo-terminal under the linesim
 // line driver (LINESIM_DEVICE, LINESIM_LOG).
 #include "FormPlayerFixture.h"
-#include "../ptt/Pty.h"
+#include "LineSimPort.h"
 
 #include "ptt/CPort.h"
 #include "ptt/CPortSetup.h"
@@ -52,19 +52,6 @@ QAction *Item(const QMenu *menu, const QString &text)
 
 class Menus : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        FDevice = qEnvironmentVariable("LINESIM_DEVICE");
-        FLog = qEnvironmentVariable("LINESIM_LOG");
-        ASSERT_FALSE(FDevice.isEmpty());
-        // A device number the line driver has not seen yet; the masters stay
-        // open for the whole run.
-        Ptys.push_back(std::make_unique<TPty>());
-        QFile::remove(FDevice);
-        ASSERT_TRUE(QFile::link(Ptys.back()->Slave(), FDevice));
-        QFile::remove(FLog);
-    }
-
     void Start(const QString &ptt)
     {
         started = std::make_unique<StartedForm>("[SETTINGS]\nDELAY=500\nPTT=" + ptt + "\nCOMPORT=" + FDevice + "\n");
@@ -81,27 +68,17 @@ protected:
         ADD_FAILURE() << "no window menu item for " << command;
     }
 
-    // Line changes logged since the last call, as "DTR 1" and so on.
-    QStringList Changes()
-    {
-        QStringList changes;
-        const QStringList lines = ReadText(FLog).split('\n', Qt::SkipEmptyParts);
-        for (qsizetype i = FSeen; i < lines.size(); ++i)
-            changes << lines[i].section(' ', 1);
-        FSeen = lines.size();
-        return changes;
-    }
+    QStringList Changes() { return line.Changes(); }
 
     QString Written(const QString &key) const
     {
         return TIniFile(started->Ini()).ReadString("SETTINGS", key, "?");
     }
 
-    static inline std::vector<std::unique_ptr<TPty>> Ptys;
+    TLineSimPort line;
+    const QString FDevice = line.Device();
     std::unique_ptr<StartedForm> started;
     TFormPlayer *form = nullptr;
-    QString FDevice, FLog;
-    qsizetype FSeen = 0;
 };
 
 } // namespace

@@ -2,7 +2,7 @@
 // The built program run as a user runs it, in a folder of its own, listening to
 // the tests' sound server, with its serial port a pseudo-terminal whose DTR and
 // RTS linesim keeps and logs.
-#include "../ptt/Pty.h"
+#include "Pty.h"
 
 #include <QProcess>
 #include <csignal>

@@ -1,6 +1,6 @@
 // Where PTT goes: the main window with real outputs, a pseudo-terminal under
 // the linesim line driver (LINESIM_DEVICE, LINESIM_LOG) and rigctld dummies.
-#include "Pty.h"
+#include "LineSimPort.h"
 #include "RigctldFixture.h"
 #include "TestSupport.h"
 
@@ -26,15 +26,6 @@ class Dispatch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        FDevice = qEnvironmentVariable("LINESIM_DEVICE");
-        FLog = qEnvironmentVariable("LINESIM_LOG");
-        ASSERT_FALSE(FDevice.isEmpty());
-        // Each test gets a device number the simulation has not seen; the
-        // masters stay open for the whole run.
-        Ptys.push_back(std::make_unique<TPty>());
-        QFile::remove(FDevice);
-        ASSERT_TRUE(QFile::link(Ptys.back()->Slave(), FDevice));
-        QFile::remove(FLog);
         BASS_SetFrameSource({[this] { return true; }, [this](float *m) {
                                  std::fill(m, m + 512, 0.0f);
                                  m[5] = float(level) * 12.8f / 500.0f + 0.001f;
@@ -55,39 +46,20 @@ protected:
         Changes();
     }
 
-    // Line changes logged since the last call, as "DTR 1" and so on.
-    QStringList Changes()
-    {
-        QStringList changes;
-        const QStringList lines = ReadText(FLog).split('\n', Qt::SkipEmptyParts);
-        for (qsizetype i = FSeen; i < lines.size(); ++i)
-            changes << lines[i].section(' ', 1);
-        FSeen = lines.size();
-        return changes;
-    }
+    QStringList Changes() { return line.Changes(); }
+
     // A render tick as its timer delivers it: what it throws goes to the report.
     void RenderTick()
     {
         ErrorReport::Guarded([this] { form->TimerRenderTimer(); });
     }
-    // Lowers DTR from outside, as a line that dropped by itself would.
-    void DropDtrFromOutside()
-    {
-        const int fd = open(FDevice.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        const int dtr = TIOCM_DTR;
-        EXPECT_EQ(ioctl(fd, TIOCMBIC, &dtr), 0);
-        close(fd);
-        Changes();
-    }
-
-    static inline std::vector<std::unique_ptr<TPty>> Ptys;
+    TLineSimPort line;
+    const QString FDevice = line.Device();
     TemporaryWorkDir dir;
     RecordedDialogs dialogs;
     TRigctldDaemon rig1, rig2;
     std::unique_ptr<TFormPlayer> form;
     int level = 0;
-    QString FDevice, FLog;
-    qsizetype FSeen = 0;
 };
 } // namespace
 
@@ -109,7 +81,7 @@ TEST_F(Dispatch, RepeatedPttOnIsSentAgain)
     Start("SERIAL");
     form->TxRig(true);
     Changes();
-    DropDtrFromOutside();
+    line.DropDtr();
     form->TxRig(true);
     EXPECT_EQ(Changes(), QStringList({"DTR 1"})) << "nothing is skipped because PTT seems on already";
 }

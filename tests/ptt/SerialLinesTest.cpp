@@ -1,6 +1,6 @@
 // Runs with the linesim library preloaded: LINESIM_DEVICE names a symlink that
 // each test points at a fresh pseudo-terminal, LINESIM_LOG the line log.
-#include "Pty.h"
+#include "LineSimPort.h"
 #include "TestSupport.h"
 
 #include "app/KOTARUnit.h"
@@ -16,47 +16,10 @@
 namespace {
 class SerialLines : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const QString device = qEnvironmentVariable("LINESIM_DEVICE");
-        FLog = qEnvironmentVariable("LINESIM_LOG");
-        ASSERT_FALSE(device.isEmpty());
-        ASSERT_FALSE(FLog.isEmpty());
-        // Masters stay open for the whole run, so every test gets a device
-        // number the simulation has not seen.
-        Ptys.push_back(std::make_unique<TPty>());
-        QFile::remove(device);
-        ASSERT_TRUE(QFile::link(Ptys.back()->Slave(), device));
-        QFile::remove(FLog);
-        FDevice = device;
-    }
-
-    // The changes logged since the last call, as "DTR 1" and so on.
-    QStringList Changes()
-    {
-        QStringList changes;
-        const QStringList lines = ReadText(FLog).split('\n', Qt::SkipEmptyParts);
-        for (qsizetype i = FSeen; i < lines.size(); ++i)
-            changes << lines[i].section(' ', 1);
-        FSeen = lines.size();
-        return changes;
-    }
-
-    // DTR and RTS as the simulation holds them; it answers for the device
-    // whichever descriptor asks.
-    int Lines()
-    {
-        const int fd = open(Ptys.back()->Slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        int lines = -1;
-        EXPECT_EQ(ioctl(fd, TIOCMGET, &lines), 0);
-        close(fd);
-        return lines & (TIOCM_DTR | TIOCM_RTS);
-    }
-
-    static inline std::vector<std::unique_ptr<TPty>> Ptys;
-    QString FDevice;
-    QString FLog;
-    qsizetype FSeen = 0;
+    TLineSimPort line;
+    const QString FDevice = line.Device();
+    QStringList Changes() { return line.Changes(); }
+    int Lines() const { return line.Lines(); }
 };
 } // namespace
 
