@@ -15,6 +15,7 @@
 # PULSE_SERVER (none when unset). docs/screenshot.png shows speech played into
 # a server of scripts/pulse-fixture.sh with paplay while the script ran.
 set -eu
+. "$(dirname "$0")/main-window.sh"
 
 [ $# -ge 1 ] || { echo "usage: $0 PROGRAM [OUTPUT.png]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,26 +62,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 app_pid=$!
 
 # Wait for the main window, answering start-up's message boxes on the way.
-window=
-tries=0
-while [ -z "$window" ]; do
-  kill -0 "$app_pid" 2>/dev/null || { echo "screenshot: the program ended early:" >&2; cat "$work/program.log" >&2; exit 1; }
-  tries=$((tries + 1))
-  [ $tries -le 400 ] || { echo "screenshot: no main window within 20 s" >&2; exit 1; }
-  for id in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null || true); do
-    name=$(xdotool getwindowname "$id" 2>/dev/null || true)
-    case "$name" in
-      "KotarPlus 1.0") window=$id ;;
-      # Untitled windows (the tray icon among them) carry the program's name.
-      "" | kotarplus) ;;
-      *)
-        echo "screenshot: answering \"$name\"" >&2
-        xdotool windowactivate --sync "$id" key --clearmodifiers Return 2>/dev/null || true
-        ;;
-    esac
-  done
-  [ -n "$window" ] || sleep 0.05
-done
+window=$(main_window_of "$app_pid") || { echo "screenshot: no main window" >&2; cat "$work/program.log" >&2; exit 1; }
 
 # Let the first frames of the controls and the spectrum paint.
 sleep 1

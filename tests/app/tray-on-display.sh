@@ -9,6 +9,7 @@
 # saves a screenshot of the display under that name.
 set -eu
 . "$KOTAR_DISPLAY_DIR/display.env"
+. "$KOTAR_SOURCE_DIR/scripts/main-window.sh"
 
 work=$(mktemp -d)
 pid= pty_pid=
@@ -83,22 +84,7 @@ pid=$!
 
 # The main window. Any other titled window of the program is a start-up
 # message box; it is answered.
-window=
-tries=0
-while [ -z "$window" ]; do
-  kill -0 "$pid" 2>/dev/null || fail "the program ended before showing its window"
-  tries=$((tries + 1))
-  [ $tries -le 600 ] || fail "no main window within 30 s"
-  for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null || true); do
-    case "$(xdotool getwindowname "$id" 2>/dev/null || true)" in
-      "KotarPlus 1.0") window=$id ;;
-      # Untitled windows (the tray icon among them) carry the program's name.
-      "" | kotarplus) ;;
-      *) xdotool windowactivate --sync "$id" key --clearmodifiers Return 2>/dev/null || true ;;
-    esac
-  done
-  [ -n "$window" ] || sleep 0.05
-done
+window=$(main_window_of "$pid") || fail "no main window"
 
 # The tray icon: the program's window among the windows below trayer's.
 trayer_windows() {

@@ -5,6 +5,7 @@
 # Needs the display fixture (KOTAR_DISPLAY_DIR) and KOTAR_PROGRAM.
 set -eu
 . "$KOTAR_DISPLAY_DIR/display.env"
+. "$KOTAR_SOURCE_DIR/scripts/main-window.sh"
 
 work=$(mktemp -d)
 pid=
@@ -21,22 +22,7 @@ export PULSE_SERVER="unix:$work/no-pulse" XDG_RUNTIME_DIR="$work"
 pid=$!
 
 # Start-up may report the missing port in a message box first; answer it.
-window=
-tries=0
-while [ -z "$window" ]; do
-  kill -0 "$pid" 2>/dev/null || fail "the program ended before showing its window"
-  tries=$((tries + 1))
-  [ $tries -le 600 ] || fail "no main window within 30 s"
-  for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null || true); do
-    case "$(xdotool getwindowname "$id" 2>/dev/null || true)" in
-      "KotarPlus 1.0") window=$id ;;
-      # Untitled windows (the tray icon among them) carry the program's name.
-      "" | kotarplus) ;;
-      *) xdotool windowactivate --sync "$id" key --clearmodifiers Return 2>/dev/null || true ;;
-    esac
-  done
-  [ -n "$window" ] || sleep 0.05
-done
+window=$(main_window_of "$pid") || fail "no main window"
 
 # _NET_WM_ICON: width, height, then ARGB pixels row by row. The pixel at
 # (12, 11) lies in the microphone's head: dark green for IDLE.
