@@ -12,8 +12,8 @@ int main(int argc, char *argv[])
     Application::SetTitle("KOTAR Controller with SoundCard");
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
+    InstallShutdownSignals();
     auto *form = new TFormPlayer(arguments);
-    InstallShutdownSignals(form);
     form->show();
     const int status = app.exec();
     // The window's close handler has done the shutdown work. Qt's own teardown

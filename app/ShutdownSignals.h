@@ -1,7 +1,7 @@
 #pragma once
 
-class TFormPlayer;
-
-// SIGINT, SIGTERM and SIGHUP end the program as closing its window does,
+// SIGINT, SIGTERM and SIGHUP end the program as closing its main window does,
 // releasing PTT first: a killed session must not leave a transmitter keyed.
-void InstallShutdownSignals(TFormPlayer *form);
+// Installed before the window is created, so that they act during its
+// start-up too.
+void InstallShutdownSignals();

@@ -7,6 +7,21 @@
 #include <gtest/gtest.h>
 #include <csignal>
 
+namespace {
+// Polls the trace log until it holds the line; false when the program ended
+// or a minute passed first.
+bool WaitForTrace(const QProcess &program, const QString &logFile, const QString &line)
+{
+    const QDeadlineTimer deadline(60000);
+    while (!TraceMessages(logFile).contains(line)) {
+        if (deadline.hasExpired() || program.state() != QProcess::Running)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+} // namespace
+
 TEST(Program, StartsFromTheCommandLineAndWritesItsFilesOnTermination)
 {
     QTemporaryDir dir;
@@ -18,11 +33,7 @@ TEST(Program, StartsFromTheCommandLineAndWritesItsFilesOnTermination)
     ASSERT_TRUE(program.waitForStarted());
 
     // Start-up is over when its last trace line is on disk.
-    const QDeadlineTimer deadline(60000);
-    while (!TraceMessages(dir.filePath("KOTARPlus.Log")).contains("CreateForm: Device(-1) configured")
-           && !deadline.hasExpired() && program.state() == QProcess::Running)
-        QThread::msleep(20);
-    ASSERT_TRUE(TraceMessages(dir.filePath("KOTARPlus.Log")).contains("CreateForm: Device(-1) configured"));
+    ASSERT_TRUE(WaitForTrace(program, dir.filePath("KOTARPlus.Log"), "CreateForm: Device(-1) configured"));
 
     ::kill(pid_t(program.processId()), SIGTERM);
     ASSERT_TRUE(program.waitForFinished(30000));
@@ -35,4 +46,28 @@ TEST(Program, StartsFromTheCommandLineAndWritesItsFilesOnTermination)
     EXPECT_EQ(ReadText(dir.filePath("station.ini")),
               "; my station\n[Settings]\nPTT=NONE\nGAIN=7\nDELAY=1500\nTRACE=YES\nCOMPORT=COM1\nBAUDRATE=4800\n"
               "DEVICE=-1\n");
+}
+
+TEST(Program, TerminationWhileStartUpWaitsOnAMessageBoxStillWritesTheConfiguration)
+{
+    // Serial mode on a port that does not exist: start-up stops at "Defined
+    // COM Port not available", which nobody answers here.
+    QTemporaryDir dir;
+    WriteText(dir.filePath("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=/dev/kotar-no-such-port\nGAIN=4\n");
+    QProcess program;
+    program.setWorkingDirectory(dir.path());
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(qEnvironmentVariable("KOTAR_PROGRAM"), {});
+    ASSERT_TRUE(program.waitForStarted());
+    // The signals are handled from before the first trace line on; one that
+    // comes before the box shows waits for the box's event loop.
+    ASSERT_TRUE(WaitForTrace(program, dir.filePath("KOTARPlus.Log"), "-----------------------------------------"));
+
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    const QString ini = ReadText(dir.filePath("KOTARPlus.INI"));
+    EXPECT_TRUE(ini.contains("COMPORT=/dev/kotar-no-such-port\n")) << ini.toStdString();
+    EXPECT_TRUE(ini.contains("BAUDRATE=4800\n")) << "written by the program";
 }
