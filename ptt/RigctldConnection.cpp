@@ -178,9 +178,25 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command)
     const qint64 deadline = NowMs() + TimeoutMs;
     if (FSocket >= 0 && Stale())
         Close();
+    const bool reused = FSocket >= 0;
     OpenBy(deadline);
-
     const QByteArray line = command + '\n';
+    try {
+        return Transact(line, deadline);
+    } catch (const ERigctldError &) {
+        // A daemon restarted just before this exchange may drop the old
+        // connection only as the command arrives. Every command sent here can
+        // be repeated, so it goes once more on a fresh connection.
+        if (!reused || !FDroppedUnanswered)
+            throw;
+        OpenBy(deadline);
+        return Transact(line, deadline);
+    }
+}
+
+QStringList TRigctldConnection::Transact(const QByteArray &line, qint64 deadline)
+{
+    FDroppedUnanswered = false;
     qsizetype sent = 0;
     while (sent < line.size()) {
         const ssize_t written = ::send(FSocket, line.constData() + sent, size_t(line.size() - sent), MSG_NOSIGNAL);
@@ -190,6 +206,7 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command)
             if (!WaitFor(FSocket, POLLOUT, deadline))
                 Fail("did not take the command within 1 second");
         } else if (written < 0 && errno != EINTR) {
+            FDroppedUnanswered = errno == EPIPE || errno == ECONNRESET;
             Fail(QString("lost the connection (") + std::strerror(errno) + ')');
         }
     }
@@ -216,9 +233,12 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command)
         const ssize_t count = ::recv(FSocket, buffer, sizeof buffer, 0);
         if (count > 0)
             received.append(buffer, count);
-        else if (count == 0)
+        else if (count == 0) {
+            FDroppedUnanswered = received.isEmpty() && lines.isEmpty();
             Fail("closed the connection");
-        else if (errno != EAGAIN && errno != EINTR)
+        } else if (errno != EAGAIN && errno != EINTR) {
+            FDroppedUnanswered = errno == ECONNRESET && received.isEmpty() && lines.isEmpty();
             Fail(QString("lost the connection (") + std::strerror(errno) + ')');
+        }
     }
 }

@@ -52,9 +52,13 @@ public:
 private:
     void OpenBy(qint64 deadline);
     bool Stale() const;
+    QStringList Transact(const QByteArray &line, qint64 deadline);
     [[noreturn]] void Fail(const QString &reason);
 
     QString FAddressText;
     std::optional<TRigAddress> FAddress;
     int FSocket = -1;
+    // The last exchange failed because the daemon dropped the connection
+    // before any reply.
+    bool FDroppedUnanswered = false;
 };
