@@ -21,6 +21,8 @@ namespace {
 // a rigctld reply.
 constexpr qsizetype MaxReply = 256 * 1024;
 constexpr qsizetype MaxCommand = 256;
+// About ten seconds of keying ticks queued on a silent daemon.
+constexpr int MaxPendingReplies = 300;
 
 qint64 NowMs()
 {
@@ -97,6 +99,8 @@ void TRigctldConnection::Close()
     if (FSocket >= 0)
         ::close(FSocket);
     FSocket = -1;
+    FPendingReplies = 0;
+    FReceived.clear();
 }
 
 void TRigctldConnection::Fail(const QString &reason)
@@ -163,10 +167,16 @@ void TRigctldConnection::OpenBy(qint64 deadline)
 
 bool TRigctldConnection::Stale() const
 {
-    // Between exchanges nothing may arrive; anything readable is a closed or
-    // reset connection, or stray data that would be taken for the next reply.
+    // Between exchanges nothing may arrive but the late answers of exchanges
+    // that timed out; anything else readable is a closed or reset connection,
+    // or stray data that would be taken for the next reply.
     pollfd entry{FSocket, POLLIN, 0};
-    return poll(&entry, 1, 0) != 0;
+    if (poll(&entry, 1, 0) == 0)
+        return false;
+    if (FPendingReplies == 0)
+        return true;
+    char byte;
+    return ::recv(FSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
 QStringList TRigctldConnection::Exchange(const QByteArray &command)
@@ -211,33 +221,45 @@ QStringList TRigctldConnection::Transact(const QByteArray &line, qint64 deadline
         }
     }
 
-    QByteArray received;
     QStringList lines;
     for (;;) {
         qsizetype end;
-        while ((end = received.indexOf('\n')) >= 0) {
-            const QByteArray reply = received.left(end);
-            received.remove(0, end + 1);
+        while ((end = FReceived.indexOf('\n')) >= 0) {
+            const QByteArray reply = FReceived.left(end);
+            FReceived.remove(0, end + 1);
             lines << QString::fromUtf8(reply);
-            if (IsReplyEnd(reply)) {
-                if (!received.isEmpty())
-                    Fail("sent more than one reply");
-                return lines;
+            if (!IsReplyEnd(reply))
+                continue;
+            if (FPendingReplies > 0) {
+                // The late answer to an exchange that timed out.
+                --FPendingReplies;
+                lines.clear();
+                continue;
             }
+            if (!FReceived.isEmpty())
+                Fail("sent more than one reply");
+            return lines;
         }
-        if (received.size() > MaxReply)
+        if (FReceived.size() > MaxReply)
             Fail("sent an overlong reply");
-        if (!WaitFor(FSocket, POLLIN, deadline))
-            Fail("did not answer within 1 second");
+        if (!WaitFor(FSocket, POLLIN, deadline)) {
+            // The command stays queued on this connection, which is kept: the
+            // daemon carries out one connection's commands in order, so a late
+            // "T 1" can never overtake a later "T 0" sent after it. A daemon
+            // that stays silent for long is given up on.
+            if (++FPendingReplies > MaxPendingReplies)
+                Fail("did not answer within 1 second");
+            throw ERigctldError("Rig-control server " + FAddressText + " did not answer within 1 second");
+        }
         char buffer[16384];
         const ssize_t count = ::recv(FSocket, buffer, sizeof buffer, 0);
         if (count > 0)
-            received.append(buffer, count);
+            FReceived.append(buffer, count);
         else if (count == 0) {
-            FDroppedUnanswered = received.isEmpty() && lines.isEmpty();
+            FDroppedUnanswered = FReceived.isEmpty() && lines.isEmpty();
             Fail("closed the connection");
         } else if (errno != EAGAIN && errno != EINTR) {
-            FDroppedUnanswered = errno == ECONNRESET && received.isEmpty() && lines.isEmpty();
+            FDroppedUnanswered = errno == ECONNRESET && FReceived.isEmpty() && lines.isEmpty();
             Fail(QString("lost the connection (") + std::strerror(errno) + ')');
         }
     }

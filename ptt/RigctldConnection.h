@@ -27,7 +27,9 @@ public:
 
 // One persistent connection to a rigctld daemon, used from the UI thread.
 // Every exchange is bounded by TimeoutMs from the call, connecting included.
-// A failed exchange drops the connection; the next one connects again.
+// An exchange whose answer is late keeps the connection, so that commands are
+// carried out in the order they were sent; any other failure drops it, and the
+// next exchange connects again.
 class TRigctldConnection {
 public:
     static constexpr int TimeoutMs = 1000;
@@ -61,4 +63,8 @@ private:
     // The last exchange failed because the daemon dropped the connection
     // before any reply.
     bool FDroppedUnanswered = false;
+    // Commands of timed-out exchanges still queued on the connection, and
+    // what has arrived of replies not yet taken.
+    int FPendingReplies = 0;
+    QByteArray FReceived;
 };
