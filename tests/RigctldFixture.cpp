@@ -40,13 +40,15 @@ bool PortFree(quint16 port)
     return free;
 }
 
-bool Accepts(quint16 port)
+// A connection to the port, or -1.
+int Connect(quint16 port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in address = Loopback(port);
-    const bool ok = connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        return fd;
     close(fd);
-    return ok;
+    return -1;
 }
 
 } // namespace
@@ -95,7 +97,10 @@ bool TRigctldDaemon::StartOn(quint16 port)
             FPid = -1;
             return false;
         }
-        if (Accepts(port)) {
+        // The probe stays connected while the daemon lives: rigctld 4.5 can
+        // close a connection it has just accepted when another one ends at
+        // that moment (a double close of a reused descriptor).
+        if ((FProbe = Connect(port)) >= 0) {
             FPort = port;
             return true;
         }
@@ -133,6 +138,9 @@ void TRigctldDaemon::Reap(int signal, int graceMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     FPid = -1;
+    if (FProbe >= 0)
+        close(FProbe);
+    FProbe = -1;
 }
 
 void TRigctldDaemon::Stop() { Reap(SIGTERM, 2000); }

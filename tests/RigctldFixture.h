@@ -33,4 +33,5 @@ private:
     bool FKeying;
     quint16 FPort = 0;
     pid_t FPid = -1;
+    int FProbe = -1; // the readiness probe's connection, held while it runs
 };
