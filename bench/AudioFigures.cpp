@@ -4,6 +4,7 @@
 //  - the spacing of the capture thread's deliveries;
 //  - the time from a tone burst's start at the sink (seen on its monitor by a
 //    separate low-latency recorder) to the first FFT frame that shows it.
+#include "SinkMonitor.h"
 #include "audio/bass.h"
 
 #include <QCoreApplication>
@@ -84,64 +85,6 @@ bool Record(HRECORD, const void *, uint32_t length, void *)
 
 // parec on the sink's monitor with 1 ms latency: the reference for when a
 // burst reaches the sink.
-class TMonitor {
-public:
-    TMonitor()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            std::exit(1);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const char *argv[] = {"parec", "-d", "kotar_sink.monitor", "--raw", "--format=s16le", "--rate=44100",
-                              "--channels=2", "--latency-msec=1", nullptr};
-        if (posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
-            std::exit(1);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        FRead = fds[0];
-        FThread = std::thread([this] { Listen(); });
-    }
-    ~TMonitor()
-    {
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
-        FThread.join();
-        close(FRead);
-    }
-    void Arm() { FSeen = Clock::time_point(); FArmed = true; }
-    Clock::time_point Seen() const
-    {
-        while (FArmed)
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        return FSeen;
-    }
-
-private:
-    void Listen()
-    {
-        int16_t block[128];
-        ssize_t got;
-        while ((got = read(FRead, block, sizeof block)) > 0) {
-            if (!FArmed)
-                continue;
-            for (ssize_t i = 0; i < got / 2; ++i)
-                if (std::abs(block[i]) > 3277) {
-                    FSeen = Clock::now();
-                    FArmed = false;
-                    break;
-                }
-        }
-    }
-
-    pid_t FPid = 0;
-    int FRead = -1;
-    std::thread FThread;
-    std::atomic<bool> FArmed{false};
-    Clock::time_point FSeen;
-};
 
 } // namespace
 
@@ -196,7 +139,7 @@ int main(int argc, char **argv)
     const QString burst = Tone(dir.path(), "burst", -6, 0.3, 0.4);
     std::vector<double> latencies;
     {
-        TMonitor monitor;
+        TSinkMonitor monitor;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int i = 0; i < 10; ++i) {
             PollUntil(handle, [](const std::vector<float> &f) { return f[23] < 1e-3f; }, std::chrono::seconds(3));
@@ -206,8 +149,11 @@ int main(int argc, char **argv)
             player.waitForStarted();
             if (!PollUntil(handle, [](const std::vector<float> &f) { return f[23] > 0.05f; }, std::chrono::seconds(3)))
                 continue;
-            const Clock::time_point shown = Clock::now();
-            latencies.push_back(Ms(shown - monitor.Seen()));
+            const double shown = MonotonicSeconds();
+            for (int wait = 0; monitor.First() == 0 && wait < 1000; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (monitor.First() != 0)
+                latencies.push_back((shown - monitor.First()) * 1000);
             player.waitForFinished();
         }
     }

@@ -10,6 +10,8 @@
 // the monitor are both timed by CLOCK_MONOTONIC.
 //
 //   keying_figures PROGRAM LINESIM [CPU_SECONDS]
+#include "SinkMonitor.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -35,18 +37,12 @@ extern char **environ;
 
 namespace {
 
-double Now()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 bool WaitFor(const std::function<bool()> &condition, double seconds)
 {
-    const double deadline = Now() + seconds;
+    const double deadline = MonotonicSeconds() + seconds;
     while (!condition()) {
-        if (Now() > deadline)
+        if (MonotonicSeconds() > deadline)
             return false;
         QThread::msleep(5);
     }
@@ -64,63 +60,6 @@ void Run(const QString &program, const QStringList &arguments)
 
 // parec on the sink's monitor with 1 ms latency: when a burst starts and ends
 // at the sink.
-class TMonitor {
-public:
-    TMonitor()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const char *argv[] = {"parec", "-d", "kotar_sink.monitor", "--raw", "--format=s16le", "--rate=44100",
-                              "--channels=2", "--latency-msec=1", nullptr};
-        if (posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
-            throw std::runtime_error("parec");
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        FRead = fds[0];
-        FThread = std::thread([this] { Listen(); });
-    }
-    ~TMonitor()
-    {
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
-        FThread.join();
-        close(FRead);
-    }
-    void Arm()
-    {
-        FFirst = 0;
-        FLast = 0;
-    }
-    double First() const { return FFirst; }
-    double Last() const { return FLast; }
-
-private:
-    void Listen()
-    {
-        int16_t block[128];
-        ssize_t got;
-        while ((got = read(FRead, block, sizeof block)) > 0) {
-            for (ssize_t i = 0; i < got / 2; ++i)
-                if (std::abs(block[i]) > 3277) {
-                    const double now = Now();
-                    if (FFirst == 0)
-                        FFirst = now;
-                    FLast = now;
-                    break;
-                }
-        }
-    }
-
-    pid_t FPid = 0;
-    int FRead = -1;
-    std::thread FThread;
-    std::atomic<double> FFirst{0}, FLast{0};
-};
 
 struct TLineChange {
     double time;
@@ -208,7 +147,7 @@ void Bursts(const QString &program, const QString &linesim, const QString &burst
             std::vector<double> &keyUps, std::vector<double> &releases)
 {
     TProgram run(program, linesim, QString("GAIN=5\nDELAY=%1\n").arg(delay));
-    TMonitor monitor;
+    TSinkMonitor monitor;
     QThread::msleep(300);
     for (int i = 0; i < count; ++i) {
         const size_t before = run.Lines().size();
@@ -281,9 +220,9 @@ int main(int argc, char **argv)
 
     if (cpuSeconds > 0) {
         TProgram run(program, linesim, "GAIN=10\nDELAY=0\n");
-        const double before = CpuSeconds(run.Pid()), start = Now();
+        const double before = CpuSeconds(run.Pid()), start = MonotonicSeconds();
         QThread::sleep(cpuSeconds);
-        const double used = CpuSeconds(run.Pid()) - before, wall = Now() - start;
+        const double used = CpuSeconds(run.Pid()) - before, wall = MonotonicSeconds() - start;
         std::printf("\nCPU while listening to silence, window shown (offscreen): %.2f s of CPU in %.0f s = %.2f%% of "
                     "one core\n",
                     used, wall, 100 * used / wall);

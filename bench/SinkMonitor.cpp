@@ -1,0 +1,71 @@
+#include "SinkMonitor.h"
+
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+double MonotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+TSinkMonitor::TSinkMonitor()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const char *argv[] = {"parec", "-d", "kotar_sink.monitor", "--raw", "--format=s16le", "--rate=44100",
+                          "--channels=2", "--latency-msec=1", nullptr};
+    const int spawned = posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        throw std::runtime_error("parec could not be run");
+    }
+    FRead = fds[0];
+    FThread = std::thread([this] { Listen(); });
+}
+
+TSinkMonitor::~TSinkMonitor()
+{
+    kill(FPid, SIGTERM);
+    waitpid(FPid, nullptr, 0);
+    FThread.join();
+    close(FRead);
+}
+
+void TSinkMonitor::Arm()
+{
+    FFirst = 0;
+    FLast = 0;
+}
+
+void TSinkMonitor::Listen()
+{
+    int16_t block[128];
+    ssize_t got;
+    while ((got = read(FRead, block, sizeof block)) > 0) {
+        for (ssize_t i = 0; i < got / 2; ++i)
+            if (std::abs(block[i]) > 3277) {
+                const double now = MonotonicSeconds();
+                if (FFirst == 0)
+                    FFirst = now;
+                FLast = now;
+                break;
+            }
+    }
+}

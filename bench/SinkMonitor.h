@@ -1,0 +1,30 @@
+#pragma once
+#include <atomic>
+#include <sys/types.h>
+#include <thread>
+
+// When sound really passes the test sink: a parec on the sink's monitor with a
+// 1 ms latency, read on a thread of its own. Times are CLOCK_MONOTONIC seconds.
+class TSinkMonitor {
+public:
+    TSinkMonitor();
+    ~TSinkMonitor();
+    TSinkMonitor(const TSinkMonitor &) = delete;
+    TSinkMonitor &operator=(const TSinkMonitor &) = delete;
+
+    // Forgets what was heard so far.
+    void Arm();
+    // The first and the last sample above -20 dBFS since Arm; 0 when none.
+    double First() const { return FFirst; }
+    double Last() const { return FLast; }
+
+private:
+    void Listen();
+
+    pid_t FPid = 0;
+    int FRead = -1;
+    std::thread FThread;
+    std::atomic<double> FFirst{0}, FLast{0};
+};
+
+double MonotonicSeconds();
