@@ -5,6 +5,7 @@
 #include "support/TrackBar.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -90,6 +91,8 @@ void TFormPlayer::ReadConfiguration()
     CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
+    // Beyond a day the limit means nothing; below 0 there is none.
+    TxTimeout = std::clamp(NumericKey(*ConfigFile, "TIMEOUT", 0), 0, 86400);
 }
 
 void TFormPlayer::WriteParameterBlock()
@@ -126,6 +129,9 @@ void TFormPlayer::WriteINI()
     ConfigFile->WriteString(Section, "TRACE", TraceOn ? "YES" : "NOT");
     ConfigFile->WriteString(Section, "GAIN", QString::number(SquelchTrack->Position()));
     ConfigFile->WriteString(Section, "DELAY", QString::number(TrackDelay->Position()));
+    // An opt-in key: a file without it gains it only once it is set.
+    if (TxTimeout != 0 || ConfigFile->ReadString(Section, "TIMEOUT", "\n") != "\n")
+        ConfigFile->WriteString(Section, "TIMEOUT", QString::number(TxTimeout));
     QString ptt = "SERIAL";
     if (PTT_Serial->isChecked())
         ptt = "SERIAL";

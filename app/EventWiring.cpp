@@ -11,6 +11,8 @@ void TFormPlayer::ConnectHandlers()
     TimerRender->OnTimer = [this] { TimerRenderTimer(); };
     TimerDelay->OnTimer = [this] { TimerDelayTimer(); };
     TimerBlink->OnTimer = [this] { TimerBlinkTimer(); };
+    TimerRelease->OnTimer = [this] { TimerReleaseTimer(); };
+    TimerTimeout->OnTimer = [this] { TimerTimeoutTimer(); };
 
     const auto onClick = [this](QAbstractButton *button, void (TFormPlayer::*handler)()) {
         connect(button, &QAbstractButton::clicked, this, [this, handler] { ErrorReport::Guarded([&] { (this->*handler)(); }); });
@@ -29,4 +31,10 @@ void TFormPlayer::ConnectHandlers()
     onSelect(PTT_Serial, &TFormPlayer::PTT_SerialClick);
     onSelect(PTT_OmniRig, &TFormPlayer::PTT_OmniRigClick);
     onSelect(PTT_None, &TFormPlayer::PTT_NoneClick);
+    // Choosing a rig, by its button or a menu, releases the rig being left.
+    for (QRadioButton *rig : {Rig1RadioButton, Rig2RadioButton})
+        connect(rig, &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked)
+                ReleaseLeftOutput();
+        });
 }

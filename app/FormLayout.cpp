@@ -4,6 +4,7 @@
 #include "audio/bass.h"
 #include "audio/spectrum_vis.h"
 #include "support/ErrorReport.h"
+#include "support/Exception.h"
 #include "support/LEDButton.h"
 #include "support/Led1.h"
 #include "support/PaintBox.h"
@@ -59,8 +60,17 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
     ErrorReport::Guarded([this] { FormCreate(); });
 }
 
-// The window owns the capture: no capture thread outlives it.
-TFormPlayer::~TFormPlayer() { BASS_Free(); }
+// The window owns the capture: no capture thread outlives it. Nor does it
+// leave a transmitter keyed when it goes without being closed.
+TFormPlayer::~TFormPlayer()
+{
+    BASS_Free();
+    try {
+        FKeyedOutputs.ReleaseAll();
+    } catch (const Exception &) {
+        // Nobody is left to tell; a serial device drops its lines on close.
+    }
+}
 
 void TFormPlayer::CreateControls()
 {
@@ -138,6 +148,8 @@ void TFormPlayer::CreateControls()
     TimerRender = new TTimer(this, 33, true);
     TimerDelay = new TTimer(this, 1000, false);
     TimerBlink = new TTimer(this, 1000, true);
+    TimerRelease = new TTimer(this, 1000, false);
+    TimerTimeout = new TTimer(this, 1000, false);
 }
 
 void TFormPlayer::ClearPTTMode()

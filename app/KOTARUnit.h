@@ -1,10 +1,12 @@
 #pragma once
+#include "ptt/KeyedOutputs.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
 
 #include <QIcon>
 #include <QStringList>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <span>
@@ -24,6 +26,7 @@ class TLEDButton;
 class TSpectrum;
 class TOmniRigX;
 class TAboutDlg;
+class TSerialPttOutput;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -56,6 +59,10 @@ public:
     TTimer *TimerRender = nullptr;
     TTimer *TimerDelay = nullptr;
     TTimer *TimerBlink = nullptr;
+    // Retries, once a second, the release of outputs that refused it.
+    TTimer *TimerRelease = nullptr;
+    // Ends a transmission that has lasted TxTimeout seconds.
+    TTimer *TimerTimeout = nullptr;
 
     // --- application state ----------------------------------------------
     int CurrentDevice = -1;
@@ -65,6 +72,10 @@ public:
     QString ComPortName;
     int ConfigBaudRate = 4800;
     bool TraceOn = true;
+    // Transmit time-out in seconds; 0: none.
+    int TxTimeout = 0;
+    // The time-out ended the transmission; the VOX waits for a quiet tick.
+    bool TimedOut = false;
     TLog TraceLog;
     TComPort *PTTComPort = nullptr;
     uint32_t CaptureChannel = 0;
@@ -108,6 +119,7 @@ public:
     void TimerBlinkTimer();
     void LEDMuteButtonClick();
     void TuneButtonClick();
+    void TimerTimeoutTimer();
 
     // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();
@@ -142,6 +154,11 @@ public:
 
     // --- PTT outputs (ptt/) -------------------------------------------------
     void TxRig(bool on);
+    void TimerReleaseTimer();
+    // Program end: every output that may be keyed is released, and releases
+    // in progress are given up to patience to get through.
+    void ReleaseAllOutputs(std::chrono::milliseconds patience);
+    static constexpr std::chrono::milliseconds ReleasePatience{2000};
     void PTT_SerialClick();
     void PTT_OmniRigClick();
     void PTT_NoneClick();
@@ -158,22 +175,23 @@ public:
     void ClearPTTMode();
 
 private:
-    // Where a PTT command goes: a serial port, a rig of a rig-control client,
-    // or nowhere.
-    struct TPttOutput {
-        TComPort *port = nullptr;
-        TOmniRigX *client = nullptr;
-        int rig = 0;
-        bool operator==(const TPttOutput &) const = default;
-    };
-    TPttOutput SelectedOutput() const;
-    static void Send(const TPttOutput &output, bool on);
+    // Where PTT goes in the selected mode; none for a mode without output.
+    // Raises when OmniRig mode has no client.
+    std::shared_ptr<TPttOutput> SelectedOutput();
+    // The output PTT is on at now, if any.
+    std::shared_ptr<TPttOutput> ActiveOutput();
     void ReleaseLeftOutput();
-    void ReportPttErrorOnce(const std::function<void()> &command);
+    void UpdateReleaseRetry();
+    void ReportPttFailure(bool on, const std::function<void()> &command);
+    // The keying steps of the render tick.
+    void KeyBySquelch();
 
-    // The output the last PTT on reached and no PTT off has released yet.
-    TPttOutput FKeyedOutput;
-    bool FPttErrorReported = false;
+    TKeyedOutputs FKeyedOutputs;
+    std::shared_ptr<TSerialPttOutput> FSerialOutput;
+    // The last PTT command, as the window shows it.
+    bool FPttOn = false;
+    bool FKeyingFails = false;
+    bool FReleaseFails = false;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -10,6 +10,8 @@
 #include "support/TrackBar.h"
 
 #include <QLabel>
+#include <QScopeGuard>
+#include <exception>
 
 void TFormPlayer::TimerRenderTimer()
 {
@@ -20,14 +22,29 @@ void TFormPlayer::TimerRenderTimer()
     DrawSpectrum(frame);
     const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
     SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));
-    if (!LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && level >= uint32_t(SquelchTrack->Position())) {
-        TimerDelay->SetEnabled(false);
-        ChangeStateIcon(IconON);
-        TxRig(true);
+    const bool loud = level >= uint32_t(SquelchTrack->Position());
+    if (TimedOut && !loud) {
+        TimedOut = false;
+        if (!LEDMuteButton->LEDOn())
+            ChangeStateIcon(IconIDLE);
+    }
+    if (!LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && !TimedOut && loud)
+        KeyBySquelch();
+}
+
+void TFormPlayer::KeyBySquelch()
+{
+    TimerDelay->SetEnabled(false);
+    ChangeStateIcon(IconON);
+    // The hang is armed even when PTT on fails: the output may have keyed
+    // all the same (a late answer, one line of two), and only the delay tick
+    // releases it.
+    const auto armHang = qScopeGuard([this] {
         TimerDelay->SetInterval(100);
         TrackDelay->SetSelEnd(0);
         TimerDelay->SetEnabled(true);
-    }
+    });
+    TxRig(true);
 }
 
 void TFormPlayer::TimerDelayTimer()
@@ -75,7 +92,14 @@ void TFormPlayer::TimerBlinkTimer()
 
 void TFormPlayer::LEDMuteButtonClick()
 {
-    TxRig(false);
+    // Mute takes effect even when the output refuses the release; the
+    // failure is reported once the toggle is done.
+    std::exception_ptr failure;
+    try {
+        TxRig(false);
+    } catch (...) {
+        failure = std::current_exception();
+    }
     TuneButton->SetLEDOn(false);
     const bool unmute = LEDMuteButton->LEDOn();
     if (unmute) {
@@ -96,6 +120,8 @@ void TFormPlayer::LEDMuteButtonClick()
                              static_cast<QWidget *>(Label2), static_cast<QWidget *>(TrackDelay)})
         control->setVisible(unmute);
     ChangeStateIcon(unmute ? IconIDLE : IconMUTE);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TFormPlayer::TuneButtonClick()
@@ -107,4 +133,16 @@ void TFormPlayer::TuneButtonClick()
         TuneButton->SetLEDOn(true);
         TxRig(true);
     }
+}
+
+void TFormPlayer::TimerTimeoutTimer()
+{
+    TimerTimeout->SetEnabled(false);
+    TimerDelay->SetEnabled(false);
+    TrackDelay->SetSelEnd(0);
+    TuneButton->SetLEDOn(false);
+    TimedOut = true;
+    ChangeStateIcon(IconTOUT);
+    TraceLog.Write(1, "Transmit time-out (" + QString::number(TxTimeout) + " s)");
+    TxRig(false);
 }

@@ -19,7 +19,7 @@ void TFormPlayer::closeEvent(QCloseEvent *event)
     // Whatever closes the window, the transmitter is released first. A failure
     // there or a configuration that cannot be written is reported, and the
     // window still closes: the program must always be able to end.
-    ErrorReport::Guarded([this] { TxRig(false); });
+    ReleaseAllOutputs(ReleasePatience);
     ErrorReport::Guarded([this] { FormClose(); });
     event->accept();
 }

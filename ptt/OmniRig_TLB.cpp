@@ -104,6 +104,33 @@ void IRigX::SetTx(qint32 value)
     }
 }
 
+namespace {
+class TRigTxOutput : public TPttOutput {
+public:
+    explicit TRigTxOutput(IRigX *rig) : FRig(rig) {}
+    QString Name() const override { return FRig->Connection().Address(); }
+    void Switch(bool on) override
+    {
+        if (on)
+            FKeyed = true;
+        FRig->SetTx(on ? OmniRig::PM_TX : OmniRig::PM_RX);
+        FKeyed = on;
+    }
+    bool MayBeKeyed() const override { return FKeyed; }
+
+private:
+    IRigX *FRig;
+    bool FKeyed = false;
+};
+} // namespace
+
+std::shared_ptr<TPttOutput> IRigX::Output()
+{
+    if (!FOutput)
+        FOutput = std::make_shared<TRigTxOutput>(this);
+    return FOutput;
+}
+
 IOmniRigX::IOmniRigX(QString configFileName, const QString &rig1Address, const QString &rig2Address)
     : FConfigFileName(std::move(configFileName)),
       FRig1(std::make_unique<IRigX>(rig1Address)),

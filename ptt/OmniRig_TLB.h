@@ -2,6 +2,7 @@
 // The OmniRig automation client. The server it reaches is a pair of rigctld
 // daemons, rig 1 and rig 2, at the addresses of section "OMNIRIG" of the
 // configuration file; the identifiers, members and values are OmniRig's.
+#include "ptt/PttOutput.h"
 #include "ptt/RigctldConnection.h"
 #include "support/Exception.h"
 
@@ -90,12 +91,14 @@ public:
     void SetTx(qint32 value);
 
     TRigctldConnection &Connection() { return FConnection; }
+    std::shared_ptr<TPttOutput> Output();
 
 private:
     QStringList Call(const QByteArray &command);
 
     TRigctldConnection FConnection;
     bool FKeyed = false;
+    std::shared_ptr<TPttOutput> FOutput;
 };
 
 // The server's main interface: the two rigs and the settings dialog.

@@ -2,41 +2,40 @@
 
 #include "ptt/CPort.h"
 #include "ptt/OmniRig_TLB.h"
+#include "ptt/SerialPttOutput.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
 #include "support/Led1.h"
+#include "support/Timer.h"
 
 #include <QGroupBox>
 #include <QRadioButton>
+#include <QScopeGuard>
 
-namespace {
-// Serial PTT: both lines, DTR always before RTS.
-void SwitchLines(TComPort *port, bool on)
+std::shared_ptr<TPttOutput> TFormPlayer::SelectedOutput()
 {
-    port->SetDTRLine(on);
-    port->SetRTSLine(on);
-}
-} // namespace
-
-TFormPlayer::TPttOutput TFormPlayer::SelectedOutput() const
-{
-    if (PTT_Serial->isChecked())
-        return {PTTComPort, nullptr, 0};
-    if (PTT_OmniRig->isChecked())
-        return {nullptr, OmniRigClient, Rig1RadioButton->isChecked() ? 1 : 2};
-    return {};
-}
-
-void TFormPlayer::Send(const TPttOutput &output, bool on)
-{
-    if (output.port) {
-        if (output.port->Connected())
-            SwitchLines(output.port, on);
-    } else if (output.rig != 0) {
-        if (!output.client)
+    if (PTT_Serial->isChecked()) {
+        if (!FSerialOutput || FSerialOutput->Port() != PTTComPort)
+            FSerialOutput = std::make_shared<TSerialPttOutput>(PTTComPort);
+        return FSerialOutput;
+    }
+    if (PTT_OmniRig->isChecked()) {
+        if (!OmniRigClient)
             throw ENoRigControlServer();
-        IRigX *rig = output.rig == 1 ? output.client->Rig1() : output.client->Rig2();
-        rig->SetTx(on ? OmniRig::PM_TX : OmniRig::PM_RX);
+        IRigX *rig = Rig1RadioButton->isChecked() ? OmniRigClient->Rig1() : OmniRigClient->Rig2();
+        return rig->Output();
+    }
+    return nullptr;
+}
+
+std::shared_ptr<TPttOutput> TFormPlayer::ActiveOutput()
+{
+    if (!FPttOn)
+        return nullptr;
+    try {
+        return SelectedOutput();
+    } catch (const Exception &) {
+        return nullptr;
     }
 }
 
@@ -45,48 +44,68 @@ void TFormPlayer::TxRig(bool on)
     if (OnTxRig)
         OnTxRig(on);
     VOXLed->SetOn(on);
-    const TPttOutput output = SelectedOutput();
-    ReportPttErrorOnce([&] {
+    FPttOn = on;
+    if (on && TxTimeout > 0) {
+        TimerTimeout->SetInterval(TxTimeout * 1000);
+        TimerTimeout->SetEnabled(true);
+    } else if (!on) {
+        TimerTimeout->SetEnabled(false);
+    }
+    const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+    ReportPttFailure(on, [&] {
         if (on) {
-            // Recorded first: a line raised before a failure must still be
-            // lowered when this output is left.
-            FKeyedOutput = output;
-            Send(output, true);
+            if (const auto output = SelectedOutput())
+                FKeyedOutputs.Key(output);
             return;
         }
-        Send(output, false);
-        if (FKeyedOutput != output)
-            Send(FKeyedOutput, false);
-        FKeyedOutput = {};
+        // Off goes to every output that may be keyed, and to the selected
+        // one even if it never was.
+        std::shared_ptr<TPttOutput> selected;
+        try {
+            selected = SelectedOutput();
+        } catch (const Exception &) {
+        }
+        FKeyedOutputs.ReleaseAll(selected);
     });
 }
 
-void TFormPlayer::ReportPttErrorOnce(const std::function<void()> &command)
+void TFormPlayer::ReportPttFailure(bool on, const std::function<void()> &command)
 {
+    // A failure that persists comes back with every keying tick and every
+    // retried release; each kind is shown once per run of failures.
+    bool &failing = on ? FKeyingFails : FReleaseFails;
     try {
         command();
     } catch (const Exception &) {
-        // A failure that persists comes back with every keying tick; the user
-        // sees it once, and again after a command has got through.
-        if (FPttErrorReported)
+        if (failing)
             throw EAbort();
-        FPttErrorReported = true;
+        failing = true;
         throw;
     }
-    FPttErrorReported = false;
+    failing = false;
+}
+
+void TFormPlayer::UpdateReleaseRetry() { TimerRelease->SetEnabled(FKeyedOutputs.Owed(ActiveOutput())); }
+
+void TFormPlayer::TimerReleaseTimer()
+{
+    const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+    ReportPttFailure(false, [this] { FKeyedOutputs.ReleaseAllBut(ActiveOutput()); });
 }
 
 void TFormPlayer::ReleaseLeftOutput()
 {
     // A change of mode or rig never leaves the output it turns away from keyed.
-    if (FKeyedOutput == TPttOutput{} || FKeyedOutput == SelectedOutput())
-        return;
+    const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
     ErrorReport::Guarded([this] {
-        ReportPttErrorOnce([this] {
-            Send(FKeyedOutput, false);
-            FKeyedOutput = {};
-        });
+        ReportPttFailure(false, [this] { FKeyedOutputs.ReleaseAllBut(ActiveOutput()); });
     });
+}
+
+void TFormPlayer::ReleaseAllOutputs(std::chrono::milliseconds patience)
+{
+    ErrorReport::Guarded([this] { TxRig(false); });
+    FKeyedOutputs.Settle(std::chrono::steady_clock::now() + patience);
 }
 
 void TFormPlayer::PTT_SerialClick()
@@ -107,16 +126,15 @@ void TFormPlayer::PTT_OmniRigClick()
 
 void TFormPlayer::PTT_NoneClick() { ReleaseLeftOutput(); }
 
+// The rig buttons' own selection handler releases the rig being left.
 void TFormPlayer::SetRig1()
 {
     Rig1RadioButton->setChecked(true);
     Rig2RadioButton->setChecked(false);
-    ReleaseLeftOutput();
 }
 
 void TFormPlayer::SetRig2()
 {
     Rig2RadioButton->setChecked(true);
     Rig1RadioButton->setChecked(false);
-    ReleaseLeftOutput();
 }

@@ -180,7 +180,7 @@ TEST_F(Dispatch, ChoosingSerialAgainTakesTheDeviceFromTheEarlierPort)
     form->TxRig(false);
 }
 
-TEST_F(Dispatch, PersistentOutputErrorIsReportedOnceUntilACommandSucceeds)
+TEST_F(Dispatch, PersistentOutputErrorIsReportedOncePerRunAndTheHangStillReleases)
 {
     // A second pseudo-terminal is not under the line driver: no modem lines.
     TPty plain;
@@ -192,14 +192,16 @@ TEST_F(Dispatch, PersistentOutputErrorIsReportedOnceUntilACommandSucceeds)
     level = 9;
     for (int tick = 0; tick < 5; ++tick)
         RenderTick();
-    EXPECT_EQ(dialogs.errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 25)"}));
-    EXPECT_FALSE(form->TimerDelay->Enabled()) << "the failing keying tick skips its last steps";
+    const QString failure = "KOTARPlus|EscapeCommFunction function failed (Error: 25)";
+    EXPECT_EQ(dialogs.errors, QStringList({failure}));
+    EXPECT_TRUE(form->TimerDelay->Enabled()) << "a failed keying tick still arms the hang that releases";
 
     form->PTT_None->setChecked(true);
+    EXPECT_EQ(dialogs.errors, QStringList({failure, failure})) << "a failed release is a new run of failures";
     form->TxRig(true);
     form->PTT_Serial->setChecked(true);
     RenderTick();
-    EXPECT_EQ(dialogs.errors.size(), 2) << "a command that got through re-arms the report";
+    EXPECT_EQ(dialogs.errors.size(), 3) << "a command that got through re-arms the report";
 }
 
 TEST_F(Dispatch, OmniRigModeWithoutAClientIsReported)
