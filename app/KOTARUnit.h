@@ -182,6 +182,9 @@ private:
     std::shared_ptr<TPttOutput> ActiveOutput();
     void ReleaseLeftOutput();
     void UpdateReleaseRetry();
+    // Switches the selected output and releases the others.
+    void Send(bool on);
+    void DropLostSerialDevice();
     void ReportPttFailure(bool on, const std::function<void()> &command);
     // The keying steps of the render tick.
     void KeyBySquelch();

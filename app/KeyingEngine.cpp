@@ -40,6 +40,8 @@ void TFormPlayer::KeyBySquelch()
     // all the same (a late answer, one line of two), and only the delay tick
     // releases it.
     const auto armHang = qScopeGuard([this] {
+        if (!FPttOn) // the output went away: nothing to hang on
+            return;
         TimerDelay->SetInterval(100);
         TrackDelay->SetSelEnd(0);
         TimerDelay->SetEnabled(true);

@@ -370,6 +370,8 @@ void TCustomComPort::OpenPort()
     }
 }
 
+bool TCustomComPort::DeviceGone() const { return FConnected && FDevice->HungUp(); }
+
 void TCustomComPort::ClosePort()
 {
     if (!FConnected)

@@ -203,6 +203,8 @@ public:
     ~TCustomComPort() override;
 
     bool Connected() const { return FConnected; }
+    // Open, but the device behind it is gone.
+    bool DeviceGone() const;
     void SetConnected(bool value);
     const QString &Port() const { return FPort; }
     void SetPort(const QString &value);

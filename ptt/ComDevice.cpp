@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -231,4 +232,12 @@ int TComDevice::PurgeComm(uint32_t flags)
         return 0;
     const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
     return ioctl(FHandle, TCFLSH, queue) < 0 ? LastError() : 0;
+}
+
+bool TComDevice::HungUp() const
+{
+    if (FHandle < 0)
+        return false;
+    pollfd entry{FHandle, 0, 0};
+    return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLNVAL));
 }

@@ -85,6 +85,9 @@ public:
     virtual int Close();
     bool IsOpen() const { return FHandle >= 0; }
     int Handle() const { return FHandle; }
+    // The device went away under the open descriptor (unplugged, or the other
+    // side of a pseudo-terminal closed): the kernel has hung it up.
+    bool HungUp() const;
 
     virtual int SetupComm(uint32_t inputSize, uint32_t outputSize);
     virtual int SetCommState(const TDCB &dcb);

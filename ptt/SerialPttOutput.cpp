@@ -8,7 +8,8 @@ TSerialPttOutput::TSerialPttOutput(TComPort *port) : FPort(port) {}
 
 QString TSerialPttOutput::Name() const { return FPort ? FPort->Port() : QString(); }
 
-bool TSerialPttOutput::MayBeKeyed() const { return FMayBeKeyed && FPort && FPort->Connected(); }
+// A device that is gone holds no line up.
+bool TSerialPttOutput::MayBeKeyed() const { return FMayBeKeyed && FPort && FPort->Connected() && !FPort->DeviceGone(); }
 
 void TSerialPttOutput::Switch(bool on)
 {

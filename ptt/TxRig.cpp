@@ -5,8 +5,10 @@
 #include "ptt/SerialPttOutput.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
+#include "support/LEDButton.h"
 #include "support/Led1.h"
 #include "support/Timer.h"
+#include "support/TrackBar.h"
 
 #include <QGroupBox>
 #include <QRadioButton>
@@ -53,20 +55,49 @@ void TFormPlayer::TxRig(bool on)
     }
     const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
     ReportPttFailure(on, [&] {
-        if (on) {
-            if (const auto output = SelectedOutput())
-                FKeyedOutputs.Key(output);
-            return;
-        }
-        // Off goes to every output that may be keyed, and to the selected
-        // one even if it never was.
-        std::shared_ptr<TPttOutput> selected;
         try {
-            selected = SelectedOutput();
+            Send(on);
         } catch (const Exception &) {
+            if (PTT_Serial->isChecked() && PTTComPort && PTTComPort->DeviceGone())
+                DropLostSerialDevice();
+            throw;
         }
-        FKeyedOutputs.ReleaseAll(selected);
     });
+}
+
+void TFormPlayer::Send(bool on)
+{
+    if (on) {
+        if (const auto output = SelectedOutput())
+            FKeyedOutputs.Key(output);
+        return;
+    }
+    // Off goes to every output that may be keyed, and to the selected one
+    // even if it never was.
+    std::shared_ptr<TPttOutput> selected;
+    try {
+        selected = SelectedOutput();
+    } catch (const Exception &) {
+    }
+    FKeyedOutputs.ReleaseAll(selected);
+}
+
+void TFormPlayer::DropLostSerialDevice()
+{
+    // Nothing is keyed through a device that is gone, and the window says so:
+    // idle, and no output until the user chooses the port again.
+    TraceLog.Write(1, "COM Port (" + PTTComPort->Port() + ") lost");
+    FPttOn = false;
+    TimerTimeout->SetEnabled(false);
+    TimerDelay->SetEnabled(false);
+    TrackDelay->SetSelEnd(0);
+    TuneButton->SetLEDOn(false);
+    if (!LEDMuteButton->LEDOn()) {
+        VOXLed->SetOn(false);
+        ChangeStateIcon(IconIDLE);
+    }
+    ErrorReport::Guarded([this] { PTTComPort->ClosePort(); });
+    PTT_None->setChecked(true); // runs PTT_NoneClick
 }
 
 void TFormPlayer::ReportPttFailure(bool on, const std::function<void()> &command)

@@ -25,6 +25,7 @@ TLineSimPort::TLineSimPort()
     if (FDevice.isEmpty() || FLog.isEmpty())
         throw std::runtime_error("LINESIM_DEVICE and LINESIM_LOG must be set");
     Ptys().push_back(std::make_unique<TPty>());
+    FPty = Ptys().back().get();
     QFile::remove(FDevice);
     if (!QFile::link(Ptys().back()->Slave(), FDevice))
         throw std::runtime_error("cannot link the simulated device");
@@ -58,3 +59,5 @@ void TLineSimPort::DropDtr()
     close(fd);
     Changes();
 }
+
+void TLineSimPort::Unplug() { FPty->Hangup(); }

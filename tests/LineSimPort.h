@@ -20,9 +20,12 @@ public:
     int Lines() const;
     // Lowers DTR from outside, as a line that dropped by itself would.
     void DropDtr();
+    // The device goes away while open, as an unplugged adapter does.
+    void Unplug();
 
 private:
     QString FDevice;
+    TPty *FPty;
     QString FLog;
     qsizetype FSeen = 0;
 };

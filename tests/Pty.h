@@ -15,11 +15,19 @@ public:
             throw std::runtime_error("no pseudo-terminal");
         FSlave = QString::fromLocal8Bit(ptsname(FMaster));
     }
-    ~TPty() { close(FMaster); }
+    ~TPty() { Hangup(); }
     TPty(const TPty &) = delete;
     TPty &operator=(const TPty &) = delete;
 
     int Master() const { return FMaster; }
+    // Closes the master side: the kernel hangs the slave up, as it does a
+    // device that is unplugged.
+    void Hangup()
+    {
+        if (FMaster >= 0)
+            close(FMaster);
+        FMaster = -1;
+    }
     const QString &Slave() const { return FSlave; }
 
 private:

@@ -11,6 +11,11 @@
 //                   Unset or missing: every ioctl goes to the kernel.
 //   LINESIM_LOG     file to which each change of a line is appended (created
 //                   when missing). Unset: no log.
+//   LINESIM_REFUSE  "DTR", "RTS" or both: changes of these lines fail with EIO,
+//                   a driver fault to inject. Read on every call.
+//
+// A device that is hung up (the master side of the pseudo-terminal closed, as
+// an unplugged adapter is hung up) refuses line changes with EIO.
 //
 // Intercepted on the simulated device only (found by fstat st_rdev, so dup'ed
 // descriptors and other paths to it count too): TIOCMBIS, TIOCMBIC, TIOCMSET
@@ -26,11 +31,14 @@
 #include <asm/termios.h>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +76,14 @@ void Log(const char *line, bool on)
     close(fd);
 }
 
+int RefusedLines()
+{
+    const char *refused = std::getenv("LINESIM_REFUSE");
+    if (!refused)
+        return 0;
+    return (std::strstr(refused, "DTR") ? TIOCM_DTR : 0) | (std::strstr(refused, "RTS") ? TIOCM_RTS : 0);
+}
+
 void SetLines(int lines)
 {
     lines &= TIOCM_DTR | TIOCM_RTS;
@@ -101,6 +117,14 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
         Lines = TIOCM_DTR | TIOCM_RTS;
     }
     int *bits = static_cast<int *>(argument);
+    if (request != TIOCMGET) {
+        pollfd entry{fd, 0, 0};
+        const int changing = request == TIOCMSET ? (*bits ^ Lines) : *bits;
+        if ((poll(&entry, 1, 0) > 0 && (entry.revents & POLLHUP)) || (changing & RefusedLines())) {
+            errno = EIO;
+            return -1;
+        }
+    }
     switch (request) {
     case TIOCMGET: *bits = Lines; break;
     case TIOCMSET: SetLines(*bits); break;

@@ -1,0 +1,216 @@
+// No path that shows the transmitter off leaves an output keyed: faults are
+// injected into the line driver (linesim refuses a line, the device is
+// unplugged) and every way of ending a transmission is tried.
+#include "LineSimPort.h"
+#include "RigctldFixture.h"
+#include "TestSupport.h"
+
+#include "app/KOTARUnit.h"
+#include "audio/bass.h"
+#include "ptt/CPort.h"
+#include "ptt/CPortSetup.h"
+#include "support/ErrorReport.h"
+#include "support/LEDButton.h"
+#include "support/Led1.h"
+#include "support/Timer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <sys/ioctl.h>
+
+namespace {
+class PttSafety : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        BASS_SetFrameSource({[] { return true; }, [this](float *m) {
+                                 std::fill(m, m + 512, 0.0f);
+                                 m[5] = float(level) * 12.8f / 500.0f + 0.001f;
+                             }});
+    }
+    void TearDown() override
+    {
+        Refuse("");
+        form.reset();
+        BASS_SetFrameSource({});
+    }
+
+    void Start(const QString &ptt, const QString &more = QString())
+    {
+        WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nGAIN=5\nDELAY=0\nPTT=" + ptt + "\nCOMPORT="
+                                                 + line.Device() + "\n" + more + "[OMNIRIG]\nRIG1=" + rig1.Address()
+                                                 + "\nRIG2=" + rig2.Address() + "\n");
+        dialogs.reset(); // a signal shutdown takes the message boxes over
+        dialogs.emplace();
+        form = std::make_unique<TFormPlayer>(QStringList());
+        form->Terminate = [] {};
+        line.Changes();
+    }
+    static void Refuse(const char *lines) { qputenv("LINESIM_REFUSE", lines); }
+    // Each handler as its event delivers it: what it throws goes to the report.
+    void Run(const std::function<void()> &handler) { ErrorReport::Guarded(handler); }
+    void RenderTick(int withLevel)
+    {
+        level = withLevel;
+        Run([this] { form->TimerRenderTimer(); });
+    }
+    // Waits for what a rig's worker does in the background, as seen from
+    // outside. Only posted events are delivered: no timer of the window
+    // fires behind the test's back.
+    static bool Eventually(const std::function<bool()> &done)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < 5000) {
+            QCoreApplication::sendPostedEvents();
+            QThread::msleep(20);
+        }
+        return done();
+    }
+    bool ShowsIcon(const QIcon &icon) const
+    {
+        return form->windowIcon().pixmap(32).toImage() == icon.pixmap(32).toImage();
+    }
+
+    TLineSimPort line;
+    TemporaryWorkDir dir;
+    std::optional<RecordedDialogs> dialogs;
+    TRigctldDaemon rig1, rig2;
+    std::unique_ptr<TFormPlayer> form;
+    int level = 0;
+};
+
+struct TPath {
+    const char *name;
+    bool ends; // the program ends: the window is gone afterwards
+    std::function<void(TFormPlayer &)> run;
+};
+
+const TPath Paths[] = {
+    {"delay tick", false, [](TFormPlayer &f) { f.TimerDelayTimer(); }},
+    {"Mute", false, [](TFormPlayer &f) { f.LEDMuteButtonClick(); }},
+    {"mode change", false, [](TFormPlayer &f) { f.PTT_None->setChecked(true); }},
+    {"close", true, [](TFormPlayer &f) { f.close(); }},
+    {"signal", true, [](TFormPlayer &f) { f.ShutdownBySignal(); }},
+};
+} // namespace
+
+TEST_F(PttSafety, EveryPathThatShowsIdleLeavesEveryLineLowDespiteARefusingLine)
+{
+    // Keying refused half-way (DTR up, RTS refused), or a release refused on
+    // DTR that the driver takes again later.
+    struct TFault {
+        const char *name, *whileKeying, *whileReleasing;
+    };
+    for (const TFault fault : {TFault{"RTS refused", "RTS", "RTS"}, TFault{"DTR release refused", "", "DTR"}}) {
+        for (const TPath &path : Paths) {
+            SCOPED_TRACE(std::string(fault.name) + " / " + path.name);
+            Start("SERIAL");
+            Refuse(fault.whileKeying);
+            RenderTick(9);
+            EXPECT_TRUE(form->TimerDelay->Enabled()) << "the hang is armed";
+            EXPECT_EQ(line.Lines() & TIOCM_DTR, TIOCM_DTR);
+            RenderTick(0);
+            Refuse(fault.whileReleasing);
+            Run([&] { path.run(*form); });
+            EXPECT_EQ(line.Lines() & TIOCM_RTS, 0) << "RTS is lowered even when DTR refuses";
+            if (std::string(path.name) == "Mute") {
+                EXPECT_TRUE(form->LEDMuteButton->LEDOn()) << "Mute engages even when the release fails";
+            }
+            Refuse("");
+            if (!path.ends) {
+                Run([&] { form->TimerReleaseTimer(); });
+                EXPECT_EQ(line.Lines(), 0) << "a refused release is retried";
+                EXPECT_FALSE(form->TimerRelease->Enabled()) << "until it got through";
+            }
+            form.reset();
+            EXPECT_EQ(line.Lines(), 0) << "program end releases what is still owed";
+            if (std::string(path.name) != "signal") {
+                EXPECT_FALSE(dialogs->errors.isEmpty()) << "the failure was reported";
+            }
+        }
+    }
+}
+
+TEST_F(PttSafety, TheWindowsRigButtonsReleaseTheRigBeingLeft)
+{
+    Start("CAT");
+    form->show();
+    RenderTick(9);
+    ASSERT_TRUE(Eventually([&] { return rig1.PttState() == "1"; }));
+    form->Rig2RadioButton->click();
+    EXPECT_TRUE(Eventually([&] { return rig1.PttState() == "0"; }));
+    RenderTick(9);
+    EXPECT_TRUE(Eventually([&] { return rig2.PttState() == "1"; }));
+    Run([&] { form->LEDMuteButtonClick(); });
+    EXPECT_TRUE(Eventually([&] { return rig2.PttState() == "0"; }));
+    EXPECT_EQ(rig1.PttState(), "0");
+}
+
+TEST_F(PttSafety, AnUnpluggedDeviceShowsIdleAtOnce)
+{
+    Start("SERIAL");
+    RenderTick(9);
+    ASSERT_TRUE(form->VOXLed->On());
+    line.Unplug();
+    RenderTick(9);
+    EXPECT_EQ(dialogs->errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 5)"}));
+    EXPECT_FALSE(form->VOXLed->On());
+    EXPECT_TRUE(ShowsIcon(form->IconIDLE));
+    EXPECT_FALSE(form->TimerDelay->Enabled());
+    EXPECT_TRUE(form->PTT_None->isChecked()) << "PTT goes nowhere until the port is chosen again";
+    EXPECT_FALSE(form->PTTComPort->Connected());
+}
+
+TEST_F(PttSafety, ComSettingsConfirmedWhileKeyedPutsTheLinesBack)
+{
+    Start("SERIAL");
+    Run([&] { form->TuneButtonClick(); });
+    ASSERT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS);
+    form->PTTComPort->OnSetupDialogShow = [](TComSetupFrm &dialog) {
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.Button1->click(); });
+    };
+    form->CommSettingsButtonClick();
+    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS) << "the window still shows Tune";
+    Run([&] { form->TuneButtonClick(); });
+    EXPECT_EQ(line.Lines(), 0);
+}
+
+TEST_F(PttSafety, TransmitTimeOutReleasesAndLocksTheVoxOutUntilSilence)
+{
+    Start("SERIAL", "TIMEOUT=3\n");
+    RenderTick(9);
+    ASSERT_TRUE(form->TimerTimeout->Enabled());
+    EXPECT_EQ(form->TimerTimeout->Interval(), 3000);
+    // The tone goes on longer than the limit; its timer fires.
+    RenderTick(9);
+    Run([&] { form->TimerTimeoutTimer(); });
+    EXPECT_EQ(line.Lines(), 0);
+    EXPECT_TRUE(ShowsIcon(form->IconTOUT));
+    EXPECT_FALSE(form->TimerDelay->Enabled());
+    EXPECT_TRUE(TraceMessages(dir.file("KOTARPlus.Log")).contains("Transmit time-out (3 s)"));
+    RenderTick(9);
+    EXPECT_EQ(line.Lines(), 0) << "locked out while the tone lasts";
+    RenderTick(0);
+    EXPECT_TRUE(ShowsIcon(form->IconIDLE));
+    RenderTick(9);
+    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS) << "keys again after a quiet tick";
+
+    // Tune is limited too, and ends with it.
+    RenderTick(0);
+    Run([&] { form->TimerDelayTimer(); });
+    Run([&] { form->TuneButtonClick(); });
+    ASSERT_TRUE(form->TimerTimeout->Enabled());
+    Run([&] { form->TimerTimeoutTimer(); });
+    EXPECT_FALSE(form->TuneButton->LEDOn());
+    EXPECT_EQ(line.Lines(), 0);
+    EXPECT_TRUE(dialogs->errors.isEmpty());
+}
