@@ -12,12 +12,12 @@
 #include "support/TrackBar.h"
 
 #include <QComboBox>
-#include <algorithm>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 namespace {
 template <class T, class... A> T *Place(QWidget *parent, int left, int top, int width, int height, A &&...args)

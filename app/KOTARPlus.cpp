@@ -40,6 +40,8 @@ int main(int argc, char *argv[])
     }
 
     TApplication app(argc, argv);
+    // Lets the desktop match the windows with the menu entry and its icon.
+    QGuiApplication::setDesktopFileName("io.github.kotarplus.kotarplus");
     Application::SetTitle("KOTAR Controller with SoundCard");
     InstallShutdownSignals();
     auto *form = new TFormPlayer(line.Arguments);
