@@ -1,11 +1,14 @@
 # Two entry points: `make run` builds and starts the program, `make test` builds and runs every test.
+# `make install` (PREFIX, DESTDIR) installs the program; `make deb` builds a Debian package in $(BUILD).
 BUILD      ?= build
 TESTBUILD  ?= build-test
 BENCHBUILD ?= build-bench
 RUNDIR     ?= run
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: run build test bench clean
+.PHONY: run build test bench install deb clean
 
 build:
 	scripts/install-deps.sh build
@@ -22,6 +25,13 @@ test:
 	cmake -S . -B $(TESTBUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOTAR_SANITIZE=ON -DKOTAR_TESTS=ON
 	cmake --build $(TESTBUILD) -j $(JOBS)
 	cd $(TESTBUILD) && ctest --output-on-failure --timeout 600 -j 2
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
+
+deb: build
+	scripts/install-deps.sh deb
+	cd $(BUILD) && cpack -G DEB
 
 bench:
 	scripts/install-deps.sh test

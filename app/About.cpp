@@ -12,7 +12,7 @@ void TFormPlayer::FillAboutDialog()
 {
     AboutDialog = new TAboutDlg(this);
     AboutDialog->Title = "Soundcard based Control VOX System";
-    AboutDialog->ProductName = "KOTARPlus 1.0.22";
+    AboutDialog->ProductName = "KOTARPlus " KOTAR_VERSION;
     AboutDialog->CopyRight = "KOTARPlus developers (N0CALL) 2026";
     AboutDialog->Programmer = "Free software under the MIT licence";
     AboutDialog->WebSite = ProjectWebSite;

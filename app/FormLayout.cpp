@@ -3,6 +3,7 @@
 #include "app/StateIcons.h"
 #include "audio/bass.h"
 #include "audio/spectrum_vis.h"
+#include "support/ElidingRadioButton.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
 #include "support/LEDButton.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 namespace {
 template <class T, class... A> T *Place(QWidget *parent, int left, int top, int width, int height, A &&...args)
@@ -31,6 +33,17 @@ QFont BoldFont(const QWidget *from)
     QFont font = from->font();
     font.setBold(true);
     return font;
+}
+
+// A caption at (left, top) that ends before the control it names, which
+// starts at controlLeft: a text wider than the room moves left.
+QLabel *PlaceCaption(QWidget *parent, const QString &text, int left, int top, int controlLeft)
+{
+    auto *label = new QLabel(text, parent);
+    label->adjustSize();
+    constexpr int gap = 2;
+    label->move(std::max(0, std::min(left, controlLeft - gap - label->width())), top);
+    return label;
 }
 
 TLEDButton *PlaceLEDButton(QWidget *parent, int left, int top, const QString &caption)
@@ -85,24 +98,21 @@ void TFormPlayer::CreateControls()
 
     PaintFrame = Place<TPaintBox>(this, 52, 8, 161, 105, clBlack);
 
-    Label1 = new QLabel("Squelch", this);
-    Label1->move(28, 128);
+    Label1 = PlaceCaption(this, "Squelch", 28, 128, 68);
     SquelchTrack = Place<TTrackBar>(this, 68, 120, 169, 33);
     SquelchTrack->setRange(0, 10);
     SquelchTrack->setTickInterval(1);
     SquelchTrack->setSingleStep(1);
     SquelchTrack->setPageStep(2);
 
-    Label2 = new QLabel("Delay", this);
-    Label2->move(28, 168);
+    Label2 = PlaceCaption(this, "Delay", 28, 168, 68);
     TrackDelay = Place<TTrackBar>(this, 68, 160, 169, 33);
     TrackDelay->setRange(0, 5000);
     TrackDelay->setTickInterval(100);
     TrackDelay->setSingleStep(1);
     TrackDelay->setPageStep(2);
 
-    Label3 = new QLabel("Sound", this);
-    Label3->move(28, 210);
+    Label3 = PlaceCaption(this, "Sound", 28, 210, 76);
     ComboSoundCard = Place<QComboBox>(this, 76, 208, 153, 21);
     ComboSoundCard->setEditable(true);
     ComboSoundCard->setInsertPolicy(QComboBox::NoInsert);
@@ -121,8 +131,9 @@ void TFormPlayer::CreateControls()
     PTT_OmniRig->setChecked(true);
 
     RigGroupBox = Place<QGroupBox>(this, 154, 240, 73, 57, "Rig to PTT");
-    Rig1RadioButton = Place<QRadioButton>(RigGroupBox, 3, 14, 64, 17, "Rig1");
-    Rig2RadioButton = Place<QRadioButton>(RigGroupBox, 3, 31, 64, 17, "Rig2");
+    // Their captions become the rigs' types, often wider than the box.
+    Rig1RadioButton = Place<TElidingRadioButton>(RigGroupBox, 3, 14, 64, 17, "Rig1");
+    Rig2RadioButton = Place<TElidingRadioButton>(RigGroupBox, 3, 31, 64, 17, "Rig2");
     Rig1RadioButton->setChecked(true);
 
     VOXLed = Place<TLed>(this, 154, 304, 73, 17);

@@ -1,19 +1,50 @@
+#include "app/CommandLine.h"
+#include "app/ConfigFolder.h"
 #include "app/KOTARUnit.h"
 #include "app/ShutdownSignals.h"
 
 #include "support/Application.h"
+#include "support/Exception.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
 {
+    // Answered before the application exists: no display is needed and no
+    // file is made for --help, --version or a mistyped option.
+    QStringList given;
+    for (int i = 1; i < argc; ++i)
+        given += QString::fromLocal8Bit(argv[i]);
+    const TCommandLine line = ParseCommandLine(given);
+    switch (line.Action) {
+    case TCommandLine::caHelp:
+        std::fputs(UsageText, stdout);
+        return 0;
+    case TCommandLine::caVersion:
+        std::fputs(VersionText, stdout);
+        return 0;
+    case TCommandLine::caUnknownOption:
+        std::fprintf(stderr, "kotarplus: unknown option %s\n%s", line.Unknown.toLocal8Bit().constData(), UsageText);
+        return 2;
+    case TCommandLine::caRun:
+        break;
+    }
+    if (line.ConfigFolder) {
+        try {
+            EnterConfigFolder();
+        } catch (const Exception &error) {
+            std::fprintf(stderr, "kotarplus: %s\n", error.what());
+            return 1;
+        }
+    }
+
     TApplication app(argc, argv);
+    // Lets the desktop match the windows with the menu entry and its icon.
+    QGuiApplication::setDesktopFileName("io.github.kotarplus.kotarplus");
     Application::SetTitle("KOTAR Controller with SoundCard");
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
     InstallShutdownSignals();
-    auto *form = new TFormPlayer(arguments);
+    auto *form = new TFormPlayer(line.Arguments);
     form->show();
     const int status = app.exec();
     // The window's close handler has done the shutdown work. Qt's own teardown

@@ -1,14 +1,17 @@
 #!/bin/sh
-# Installs the Debian packages that are missing for a build ("build") or for the
-# tests ("test"). Runs apt-get only when something is missing, so a second run
-# needs no network.
+# Installs the Debian packages that are missing for a build ("build"), a Debian
+# package ("deb") or the tests ("test"). Runs apt-get only when something is
+# missing, so a second run needs no network.
 set -e
 build="cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libkissfft-dev"
-test="$build libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
+# dpkg-shlibdeps finds a package's dependencies.
+deb="$build dpkg-dev"
+test="$deb desktop-file-utils appstream man-db libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
 case "${1:-build}" in
   build) wanted=$build ;;
+  deb) wanted=$deb ;;
   test) wanted=$test ;;
-  *) echo "usage: $0 build|test" >&2; exit 2 ;;
+  *) echo "usage: $0 build|deb|test" >&2; exit 2 ;;
 esac
 missing=""
 for p in $wanted; do

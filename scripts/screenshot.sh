@@ -1,71 +1,151 @@
 #!/bin/sh
-# Takes docs/screenshot.png of the main window: runs the built program (path as
-# the argument; nothing is built here) on a private display in a temporary
-# working directory, waits for its window, captures it and stops everything it
-# started by pid.
+# Takes the README's screenshots from the built program (path as the argument;
+# nothing is built here), so that they show what the program really draws:
 #
-#   scripts/screenshot.sh build/kotarplus [OUTPUT.png]
+#   docs/main-window.png   the main window while a tone keys the VOX
+#   docs/tray-menu.png     the tray icon's menu
+#   docs/com-settings.png  the COM Settings dialog
+#   docs/about.png         the About box
 #
-# The configuration selects PTT mode none and names a serial port that does not
-# exist, so no device is opened. Start-up still tries that port in every mode
-# and reports "Defined COM Port not available" in a message box before the main
-# window shows; the script answers such boxes with Enter.
+#   scripts/screenshot.sh build/kotarplus [OUTPUT-FOLDER]
 #
-# The program records from the default source of the sound server named by
-# PULSE_SERVER (none when unset). docs/screenshot.png shows speech played into
-# a server of scripts/pulse-fixture.sh with paplay while the script ran.
+# Runs everything privately and stops it by process id: a display with a window
+# manager and a tray (display-fixture.sh), a PulseAudio server whose test sink
+# plays a two-tone sound into the default source (pulse-fixture.sh), and the
+# program in a temporary working directory with PTT mode none and a serial port
+# that does not exist, so no device is opened. Start-up still tries that port
+# and reports "Defined COM Port not available" in a message box; the script
+# answers it with Enter.
 set -eu
-. "$(dirname "$0")/main-window.sh"
-
-[ $# -ge 1 ] || { echo "usage: $0 PROGRAM [OUTPUT.png]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/main-window.sh"
+
+[ $# -ge 1 ] || { echo "usage: $0 PROGRAM [OUTPUT-FOLDER]" >&2; exit 2; }
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-output=${2:-$(cd "$here/.." && pwd)/docs/screenshot.png}
+output=${2:-$(cd "$here/.." && pwd)/docs}
 [ -x "$program" ] || { echo "screenshot: $program is not an executable" >&2; exit 2; }
 
 work=$(mktemp -d)
-app_pid=
+app_pid= play_pid=
+stop() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || return 0
+  i=0
+  while kill -0 "$1" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  kill -9 "$1" 2>/dev/null || true
+}
 cleanup() {
-  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
-    kill "$app_pid" 2>/dev/null || true
-    i=0
-    while kill -0 "$app_pid" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-    kill -9 "$app_pid" 2>/dev/null || true
-  fi
-  "$here/display-fixture.sh" stop "$work/display" || true
+  stop "$app_pid"
+  stop "$play_pid"
+  "$here/pulse-fixture.sh" stop "$work/pulse" >/dev/null 2>&1 || true
+  "$here/display-fixture.sh" stop "$work/display" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
+fail() {
+  echo "screenshot: $*" >&2
+  [ -f "$work/program.log" ] && cat "$work/program.log" >&2
+  exit 1
+}
+
+# Polls a shell condition for up to about 10 s.
+wait_for() {
+  tries=0
+  until eval "$1" >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    [ $tries -le 200 ] || fail "timed out waiting for $2"
+    kill -0 "$app_pid" 2>/dev/null || fail "the program ended while waiting for $2"
+    sleep 0.05
+  done
+}
 
 "$here/display-fixture.sh" start "$work/display" >/dev/null
 . "$work/display/display.env"
+"$here/pulse-fixture.sh" start "$work/pulse" >/dev/null
+export PULSE_SERVER="unix:$work/pulse/runtime/native"
+
+# Two tones at -20 dBFS each: the level reads about 5, above the squelch of 3.
+sox -q -n -r 44100 -c 2 "$work/tones.wav" synth 60 sine 700 sine 1900 gain -14
+paplay -d kotar_sink "$work/tones.wav" &
+play_pid=$!
 
 mkdir "$work/run"
 cat >"$work/run/KOTARPlus.INI" <<INI
 [SETTINGS]
 PTT=NONE
 COMPORT=/nonexistent/kotar-no-port
-BAUDRATE=4800
-TRACE=TRUE
-DEVICE=-1
-GAIN=5
+TRACE=NOT
+GAIN=3
 DELAY=500
 INI
-
-# No sound server of the caller's: no pulse daemon is spawned for this run.
-: "${PULSE_SERVER:=unix:$work/no-pulse}"
-export PULSE_SERVER
 export XDG_RUNTIME_DIR="$work/runtime" ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-(cd "$work/run" && exec "$program") </dev/null >"$work/program.log" 2>&1 &
+(cd "$work/run" && exec setpriv --pdeathsig KILL "$program") </dev/null >"$work/program.log" 2>&1 &
 app_pid=$!
 
-# Wait for the main window, answering start-up's message boxes on the way.
-window=$(main_window_of "$app_pid") || { echo "screenshot: no main window" >&2; cat "$work/program.log" >&2; exit 1; }
+window=$(main_window_of "$app_pid") || fail "no main window"
+mkdir -p "$output"
 
-# Let the first frames of the controls and the spectrum paint.
-sleep 1
-mkdir -p "$(dirname "$output")"
-import -window "$window" "$output"
-echo "screenshot: wrote $output"
+# Keyed: the window icon turns to ON, a bright green microphone (the pixel at
+# 12, 11 of the 32 x 32 _NET_WM_ICON lies in its head).
+keyed() {
+  icon=$(xprop -id "$window" -notype 32c _NET_WM_ICON | sed 's/^[^=]*= *//' | tr -d ' ')
+  [ "$(echo "$icon" | cut -d, -f$((3 + 11 * 32 + 12)))" = "$(printf %d 0xff00ff00)" ]
+}
+wait_for keyed "the tone to key the VOX"
+# A few frames more, so that the spectrum's bars have risen.
+sleep 0.5
+import -frame -window "$window" "$output/main-window.png"
+
+# The tray icon: the program's window among the windows below trayer's.
+tray_icon() {
+  for t in $(xdotool search --class trayer); do
+    for id in $(xwininfo -children -tree -id "$t" | sed -n 's/^ *\(0x[0-9a-f]*\) .*/\1/p'); do
+      for own in $(xdotool search --pid "$app_pid" 2>/dev/null || true); do
+        [ "$(printf %d "$id")" = "$own" ] && { echo "$own"; return 0; }
+      done
+    done
+  done
+  return 1
+}
+wait_for tray_icon "the tray icon to dock"
+icon=$(tray_icon)
+# The program's mapped windows besides the main window and the icon.
+popup() {
+  for id in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null || true); do
+    [ "$id" = "$window" ] || [ "$id" = "$icon" ] || { echo "$id"; return 0; }
+  done
+  return 1
+}
+named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
+open_menu() {
+  xdotool mousemove --window "$icon" 10 10 mousedown 3 mouseup 3
+  wait_for popup "the tray menu"
+}
+close_dialog() {
+  xdotool windowactivate --sync "$1" key --clearmodifiers Escape
+  wait_for "! named '$2'" "the $2 window to close"
+}
+
+open_menu
+menu=$(popup)
+xdotool key Down Down Down
+import -window "$menu" "$output/tray-menu.png"
+xdotool key Return
+wait_for "named Setup" "COM Settings"
+dialog=$(named Setup)
+sleep 0.3
+import -frame -window "$dialog" "$output/com-settings.png"
+close_dialog "$dialog" Setup
+
+open_menu
+xdotool key Up Up Return
+title="Soundcard based Control VOX System"
+wait_for "named '$title'" "the About box"
+dialog=$(named "$title")
+sleep 0.3
+import -frame -window "$dialog" "$output/about.png"
+close_dialog "$dialog" "$title"
+
+echo "screenshot: wrote main-window.png, tray-menu.png, com-settings.png and about.png in $output"

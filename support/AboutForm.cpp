@@ -2,6 +2,7 @@
 
 #include "support/ErrorReport.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -16,6 +17,9 @@ constexpr int ButtonGap = 7;     // panel bottom to button top
 constexpr int BottomMargin = 5;  // button bottom to client bottom
 constexpr int LabelMargin = 8;   // lowest or rightmost label to the panel's edge
 constexpr int LabelSpacing = 6;  // between a grown label and the one below it
+// What a window manager's title bar takes beside the caption: the window's
+// icon and its buttons.
+constexpr int TitleBarDecoration = 100;
 
 struct LabelDesign {
     QLabel *TAboutBox::*label;
@@ -26,7 +30,8 @@ constexpr LabelDesign Labels[] = {
     {&TAboutBox::ProductName, 64, 8, 68, 13, false},
     {&TAboutBox::Copyright, 64, 40, 44, 13, false},
     {&TAboutBox::Programmer, 64, 72, 59, 13, true},
-    {&TAboutBox::Website, 64, 104, 44, 13, true},
+    // A web address is never broken: it is one line, however long.
+    {&TAboutBox::Website, 64, 104, 44, 13, false},
 };
 
 void DrawBevel(QPainter &painter, QRect &rect, TBevelPanel::TPanelBevel bevel, const QPalette &palette)
@@ -109,18 +114,31 @@ void TAboutBox::SetPicture(const QIcon &icon)
 void TAboutBox::FitLabels()
 {
     const QFontMetrics metrics(font());
+    // The window is at least as wide as its caption needs, so that the window
+    // manager need not cut it: the caption's text in the title-bar font plus
+    // room for the frame's icon and buttons.
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const int captionWidth = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + TitleBarDecoration;
+    // The one-line labels take their text's width and widen the panel.
+    int right = std::max(PanelWidth, captionWidth - (ClientWidth - PanelWidth)) - LabelMargin;
+    for (const LabelDesign &design : Labels)
+        if (!design.wordWrap)
+            right = std::max(right, design.left + metrics.horizontalAdvance((this->*design.label)->text()));
     int previousBottom = 0;
-    int right = PanelWidth - LabelMargin;
     int bottom = PanelHeight - LabelMargin;
     for (const LabelDesign &design : Labels) {
         QLabel *label = this->*design.label;
-        // With word wrap a word longer than the width widens the label, as the
-        // text is only broken between words.
-        const int flags = design.wordWrap ? Qt::TextWordWrap : 0;
-        const QRect text = metrics.boundingRect(QRect(0, 0, design.wordWrap ? design.width : 0, 0),
-                                                flags, label->text());
-        const int width = design.wordWrap ? std::max(design.width, text.width()) : text.width();
-        const int height = std::max(metrics.height(), text.height());
+        int width = metrics.horizontalAdvance(label->text());
+        int height = metrics.height();
+        if (design.wordWrap) {
+            // Broken between words within the panel's width; a word longer
+            // than that widens the label instead of being cut.
+            const QRect text = metrics.boundingRect(QRect(0, 0, right - design.left, 0), Qt::TextWordWrap,
+                                                    label->text());
+            width = std::max(design.width, text.width());
+            height = std::max(height, label->heightForWidth(width));
+        }
         const int top = previousBottom ? std::max(design.top, previousBottom + LabelSpacing) : design.top;
         label->setGeometry(design.left, top, width, height);
         previousBottom = top + height;

@@ -36,10 +36,11 @@ public:
     // Image1 shows the icon at its own size (at most 48 x 48), centred.
     void SetPicture(const QIcon &icon);
     // Sizes the labels to their texts, as auto-sizing labels do: the one-line
-    // labels take their text's width, the word-wrapping ones keep their width
-    // (or the longest word's) and grow downward. A label that grew pushes the
-    // ones below it down, and the panel and the window grow to hold them, so
-    // long texts never overlap or get cut off.
+    // labels (the web address among them) take their text's width, the
+    // word-wrapping one breaks between words within the panel's width and
+    // grows downward. A label that grew pushes the ones below it down, and
+    // the panel and the window grow to hold them and the caption, so long
+    // texts never overlap or get cut off.
     void FitLabels();
 
     void OKButtonClick();

@@ -77,14 +77,10 @@ void TLed::DrawGradient(QPainter &painter, TColor outer, TColor inner)
         FPenColor = RGBColor(ColorRed(outer) + i * stepR, ColorGreen(outer) + i * stepG, ColorBlue(outer) + i * stepB);
         if (!FDiagShining)
             FFillColor = FPenColor;
+        // No line from the pen's last position to the lamp's corner: inside
+        // the rings it would be covered anyway, and its tail beyond them
+        // showed as a stray stub at the lamp's bottom-right corner.
         DrawRectangle(painter, i, i, w - i - 1, hgt - i - 1);
-        const QPoint corner(w, hgt);
-        if (FPenPos != corner) {
-            // The end point is excluded; it lies outside the lamp anyway.
-            painter.setPen(QPen(ToQColor(FPenColor), 0));
-            painter.drawLine(FPenPos, corner);
-            FPenPos = corner;
-        }
     }
 }
 

@@ -2,7 +2,6 @@
 #include "support/Colors.h"
 
 #include <QImage>
-#include <QPoint>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -78,10 +77,9 @@ private:
     bool FClickAction = false;
     bool FDblClickAction = false;
 
-    // The drawing surface and the state it keeps between drawings: the pen's
-    // position and the fill colour (white until something sets it).
+    // The drawing surface and the state it keeps between drawings: the fill
+    // colour (white until something sets it).
     QImage FSurface;
-    QPoint FPenPos{0, 0};
     TColor FPenColor = clBlack;
     TColor FFillColor = clWhite;
     int FPaintCount = 0;

@@ -1,5 +1,6 @@
 #pragma once
 #include <QSlider>
+#include <QStyle>
 
 // A horizontal track bar that paints its selection range in the groove, as the
 // live level meter (squelch bar) and the hang counter (delay bar) need.
@@ -15,10 +16,21 @@ public:
     void SetSelStart(int value);
     void SetSelEnd(int value);
 
+    // Where the selection shows, in the groove; empty when there is none.
+    QRect SelectionRect() const;
+    // Where the thumb shows.
+    QRect ThumbRect() const;
+    // A strong colour unlike the palette's highlight (the groove's fill up to
+    // the thumb) and its greys: the level must stand out against the squelch
+    // at any position.
+    QColor SelectionColor() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    QRect StyleRect(QStyle::SubControl part) const;
+
     int FSelStart = 0;
     int FSelEnd = 0;
 };

@@ -3,6 +3,7 @@
 #include "support/Exception.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
@@ -20,6 +21,7 @@ struct Shown {
     QImage picture;
     QSize client;
     QRect panel1, panel2, image1, productRect, copyrightRect, programmerRect, websiteRect, okRect;
+    int websiteWidth = 0; // the address's width on one line
     bool visible = false, modal = false, okDefault = false;
     bool closedByGuard = false;
     QPointer<TAboutBox> box;
@@ -52,6 +54,7 @@ Shown Show(TAboutDlg &dialog, const std::function<void(TAboutBox &)> &close = {}
         shown.copyrightRect = box.Copyright->geometry();
         shown.programmerRect = box.Programmer->geometry();
         shown.websiteRect = box.Website->geometry();
+        shown.websiteWidth = box.Website->fontMetrics().horizontalAdvance(shown.website);
         shown.okRect = box.OKButton->geometry();
         shown.okDefault = box.OKButton->isDefault();
         QTimer::singleShot(0, &box, [&, boxPointer = &box] {
@@ -70,6 +73,19 @@ Shown Show(TAboutDlg &dialog, const std::function<void(TAboutBox &)> &close = {}
     };
     dialog.ShowAboutBox();
     return shown;
+}
+
+// No label reaches past the panel, nor the panel or the button past the
+// window, and the button lies below the panel.
+void ExpectInside(const Shown &shown)
+{
+    for (const QRect &label : {shown.productRect, shown.copyrightRect, shown.programmerRect, shown.websiteRect}) {
+        EXPECT_LE(label.right(), shown.panel1.width()) << label.right();
+        EXPECT_LE(label.bottom(), shown.panel1.height()) << label.bottom();
+    }
+    EXPECT_LE(shown.panel1.right(), shown.client.width());
+    EXPECT_GT(shown.okRect.top(), shown.panel1.bottom());
+    EXPECT_LE(shown.okRect.bottom(), shown.client.height());
 }
 
 bool AboutBoxLeft()
@@ -103,7 +119,7 @@ TEST(AboutBox, EmptyTextsStillOpenInTheDesignLayout)
     EXPECT_EQ(shown.productRect.topLeft(), QPoint(64, 8));
     EXPECT_EQ(shown.copyrightRect.topLeft(), QPoint(64, 40));
     EXPECT_EQ(shown.programmerRect, QRect(64, 72, 59, shown.programmerRect.height()));
-    EXPECT_EQ(shown.websiteRect, QRect(64, 104, 44, shown.websiteRect.height()));
+    EXPECT_EQ(shown.websiteRect.topLeft(), QPoint(64, 104));
     EXPECT_EQ(shown.okRect, QRect(111, 152, 75, 25));
     EXPECT_TRUE(shown.okDefault);
     EXPECT_TRUE(shown.box.isNull()) << "the window is disposed of when it closes";
@@ -131,17 +147,27 @@ TEST(AboutBox, TextsAndIconLandInTheirPlaces)
     EXPECT_EQ(shown.picture.pixelColor(16, 16), QColor(Qt::red));
     EXPECT_EQ(dialog.Icon.pixmap(32, 32).toImage().pixelColor(16, 16), QColor(Qt::red));
 
-    // The licence line wraps downward at word boundaries within its width; the
-    // lines below move down instead of being overwritten, and all stays inside.
+    // The program's own texts fit: the licence line is not broken word by
+    // word, the web address is one line and whole, and the window is wide
+    // enough for its caption in the title bar's font with room for the
+    // frame's buttons.
     const int line = shown.productRect.height();
-    EXPECT_EQ(shown.programmerRect.width(), 59);
-    EXPECT_GT(shown.programmerRect.height(), line);
-    EXPECT_GE(shown.websiteRect.top(), shown.programmerRect.bottom());
-    EXPECT_LE(shown.websiteRect.right(), shown.panel1.width());
-    EXPECT_LE(shown.websiteRect.bottom(), shown.panel1.height());
-    EXPECT_GT(shown.okRect.top(), shown.panel1.bottom());
-    EXPECT_LE(shown.okRect.bottom(), shown.client.height());
-    EXPECT_LE(shown.panel1.right(), shown.client.width());
+    EXPECT_EQ(shown.programmerRect.height(), line);
+    EXPECT_EQ(shown.websiteRect.height(), line);
+    EXPECT_GE(shown.websiteRect.width(), shown.websiteWidth);
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    EXPECT_GE(shown.client.width(), QFontMetrics(titleFont).horizontalAdvance(shown.caption) + 60);
+    ExpectInside(shown);
+
+    // A licence line longer than the panel breaks between words and grows
+    // downward; the address below moves down and everything stays inside.
+    dialog.Programmer = "Free software under the MIT licence; the file LICENSE that comes with it says more";
+    const Shown wrapped = Show(dialog);
+    EXPECT_EQ(wrapped.programmerRect.height(), 2 * line);
+    EXPECT_GE(wrapped.websiteRect.top(), wrapped.programmerRect.bottom());
+    EXPECT_EQ(wrapped.websiteRect.height(), line);
+    ExpectInside(wrapped);
 }
 
 TEST(AboutBox, OkEnterAndTheCloseBoxEachEndIt)

@@ -1,0 +1,49 @@
+#include "app/CommandLine.h"
+
+const char UsageText[] =
+    "Usage: kotarplus [--config-folder] [-F FILE]\n"
+    "       kotarplus --help | --version\n"
+    "\n"
+    "Sound-card VOX controller: keys a transceiver's PTT while the recording level\n"
+    "is at or above the squelch.\n"
+    "\n"
+    "  -F FILE          keep the settings in FILE instead of KOTARPlus.INI (-f too;\n"
+    "                   a relative name is taken from the working directory)\n"
+    "  --config-folder  work in $XDG_CONFIG_HOME/kotarplus (by default\n"
+    "                   ~/.config/kotarplus), created when missing\n"
+    "  -h, --help       print this text and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "The settings file and the trace log KOTARPlus.Log are kept in the working\n"
+    "directory. SIGINT, SIGTERM and SIGHUP release PTT, write the settings and end\n"
+    "the program. More in kotarplus(1).\n";
+
+const char VersionText[] = "KOTARPlus " KOTAR_VERSION "\n";
+
+TCommandLine ParseCommandLine(const QStringList &arguments)
+{
+    TCommandLine line;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument.compare("-F", Qt::CaseInsensitive) == 0) {
+            // The name that follows is the main window's, whatever it looks like.
+            line.Arguments += arguments.mid(i, 2);
+            ++i;
+        } else if (argument == "--help" || argument == "-h") {
+            line.Action = TCommandLine::caHelp;
+            return line;
+        } else if (argument == "--version") {
+            line.Action = TCommandLine::caVersion;
+            return line;
+        } else if (argument == "--config-folder") {
+            line.ConfigFolder = true;
+        } else if (argument.size() > 1 && argument.startsWith('-')) {
+            line.Action = TCommandLine::caUnknownOption;
+            line.Unknown = argument;
+            return line;
+        } else {
+            line.Arguments += argument;
+        }
+    }
+    return line;
+}

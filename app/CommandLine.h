@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// The command line as the program entry reads it before any window exists:
+// --help, --version and --config-folder are answered or taken here, -F and
+// its name are passed on to the main window, any other option is refused.
+struct TCommandLine {
+    enum TAction { caRun, caHelp, caVersion, caUnknownOption };
+    TAction Action = caRun;
+    bool ConfigFolder = false;  // work in the user's configuration folder
+    QStringList Arguments;      // for the main window, without the program name
+    QString Unknown;            // the refused option
+};
+
+// arguments: as given, without the program name.
+TCommandLine ParseCommandLine(const QStringList &arguments);
+
+extern const char UsageText[];
+extern const char VersionText[];

@@ -1,0 +1,64 @@
+#!/bin/sh
+# Installs the build (argument: its folder) into a scratch DESTDIR with the
+# default prefix and checks the file list, the desktop entry, the AppStream
+# data and the man page there; then builds the Debian package with CPack and
+# checks its control data and contents with dpkg-deb.
+set -eu
+build=$1
+id=$KOTAR_DESKTOP_ID
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The files every installation holds, relative to the prefix.
+expected() {
+  cat <<LIST
+bin/kotarplus
+share/applications/$id.desktop
+share/icons/hicolor/128x128/apps/$id.png
+share/icons/hicolor/16x16/apps/$id.png
+share/icons/hicolor/256x256/apps/$id.png
+share/icons/hicolor/32x32/apps/$id.png
+share/icons/hicolor/48x48/apps/$id.png
+share/icons/hicolor/64x64/apps/$id.png
+share/icons/hicolor/scalable/apps/$id.svg
+share/man/man1/kotarplus.1.gz
+share/metainfo/$id.metainfo.xml
+LIST
+}
+
+DESTDIR="$work/dest" cmake --install "$build" --prefix /usr/local >"$work/install.log" || { cat "$work/install.log" >&2; fail "cmake --install"; }
+root="$work/dest/usr/local"
+(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$work/installed"
+expected | LC_ALL=C sort >"$work/expected"
+diff -u "$work/expected" "$work/installed" || fail "installed files differ from the list"
+[ -x "$root/bin/kotarplus" ] || fail "the program is not executable"
+
+desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop-file-validate"
+grep -qx "Exec=kotarplus --config-folder" "$root/share/applications/$id.desktop" || fail "Exec line"
+grep -q "^Categories=.*HamRadio;" "$root/share/applications/$id.desktop" || fail "HamRadio category"
+appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+
+for size in 16 32 48 64 128 256; do
+  got=$(identify -format '%wx%h' "$root/share/icons/hicolor/${size}x$size/apps/$id.png")
+  [ "$got" = "${size}x$size" ] || fail "icon ${size}x$size is $got"
+done
+
+MANWIDTH=80 man -l "$root/share/man/man1/kotarplus.1.gz" >"$work/man.txt" 2>"$work/man.err" || fail "man -l"
+[ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man -l warned"; }
+for word in --help --version --config-folder "-F file" KOTARPlus.INI KOTARPlus.Log SIGHUP "EXIT STATUS" \
+  PTT COMPORT BAUDRATE TRACE DEVICE GAIN DELAY TIMEOUT ATTACK DEVICENAME PTTLINES OMNIRIG RIG1 RIG2; do
+  grep -q -- "$word" "$work/man.txt" || fail "the man page does not mention $word"
+done
+
+# The package: the same files under /usr, dependencies from the libraries.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack"; }
+deb=$(ls "$work"/package/kotarplus_*.deb)
+dpkg-deb --info "$deb" >"$work/info"
+grep -q "^ Package: kotarplus$" "$work/info" || fail "package name"
+grep -q "^ Version: 1.0.22$" "$work/info" || fail "package version"
+grep -q "^ Section: hamradio$" "$work/info" || fail "package section"
+grep -q "^ Depends: .*libqt6widgets6" "$work/info" || fail "no dependency on Qt Widgets: $(grep Depends "$work/info")"
+dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | LC_ALL=C sort >"$work/packaged"
+diff -u "$work/expected" "$work/packaged" || fail "packaged files differ from the list"
+echo "installed and packaged: $(wc -l <"$work/expected") files, $(basename "$deb")"
