@@ -3,6 +3,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -117,14 +118,10 @@ const QByteArray QuietSettings = "[SETTINGS]\nPTT=NONE\n";
 // and SIGTERM ends the program at once.
 TEST(Program, FilesItCannotUseAreLeftAloneAndReported)
 {
-    const bool root = geteuid() == 0;
     const QList<TFileCase> cases = {
         {"unreadable",
-         [root](const QTemporaryDir &dir) {
+         [](const QTemporaryDir &dir) {
              WriteBytes(dir.filePath("KOTARPlus.INI"), "; mine\n" + QuietSettings);
-             if (root) {
-                 EXPECT_EQ(chown(QFile::encodeName(dir.filePath("KOTARPlus.INI")).constData(), 65534, 65534), 0);
-             }
              QFile::setPermissions(dir.filePath("KOTARPlus.INI"), QFile::WriteOwner);
              return QStringList();
          },
@@ -172,10 +169,16 @@ TEST(Program, FilesItCannotUseAreLeftAloneAndReported)
     for (const TFileCase &c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
-        // Root reads anything: the program runs as an unprivileged user, in a
-        // folder that user may write.
-        QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777));
         const QStringList arguments = c.prepare(dir);
+        // Root reads anything: the program runs as an unprivileged user, who
+        // owns the folder and all in it.
+        const bool root = geteuid() == 0;
+        if (root) {
+            QDirIterator entries(dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+            for (QString path = dir.path(); !path.isEmpty(); path = entries.hasNext() ? entries.next() : QString())
+                ASSERT_EQ(lchown(QFile::encodeName(path).constData(), 65534, 65534), 0) << path.toStdString();
+        }
         const QString kept = c.kept.startsWith('/') ? c.kept : dir.filePath(c.kept);
         const QByteArray before = Snapshot(kept);
 
