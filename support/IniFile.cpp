@@ -166,7 +166,8 @@ QByteArray TemporaryName(const QByteArray &path)
 // synced to an unnamed file in the same folder, which gets a name only when
 // whole and is then renamed over the old file: a crash or a full disk leaves
 // either file whole, and no temporary file behind. Folders whose file system
-// has no unnamed files get a named temporary file instead. mode < 0: a new file.
+// has no unnamed files get a named temporary file instead, which a crash while
+// writing can leave. mode < 0: a new file.
 bool ReplaceFile(const QString &fileName, const QByteArray &bytes, int mode)
 {
     const QByteArray path = QFile::encodeName(fileName);
