@@ -9,17 +9,26 @@
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <algorithm>
+#include <climits>
 
 namespace {
 const QString Section = "SETTINGS";
 
 // An integer from a key that passed the character filter; texts such as "1.5"
-// or a lone "-" pass it but are no whole number and take the default.
+// or a lone "-" pass it but are no whole number and take the default. A whole
+// number beyond 32 bits is limited like any other, so it stops at the limit.
 int ToInt(const QString &text, int defaultValue)
 {
+    static const QRegularExpression wholeNumber(R"(^\s*([+-]?)[0-9]+\s*$)");
     bool ok = false;
-    const int value = text.toInt(&ok);
-    return ok ? value : defaultValue;
+    const qlonglong value = text.toLongLong(&ok);
+    if (ok)
+        return int(std::clamp<qlonglong>(value, INT_MIN, INT_MAX));
+    const QRegularExpressionMatch match = wholeNumber.match(text);
+    if (!match.hasMatch())
+        return defaultValue;
+    return match.captured(1) == "-" ? INT_MIN : INT_MAX;
 }
 
 int NumericKey(const TIniFile &file, const QString &key, int defaultValue)

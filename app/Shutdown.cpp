@@ -30,7 +30,11 @@ void TFormPlayer::ExitClick()
         return;
     RemoveTrayIcon();
     QCoreApplication::processEvents();
-    ErrorReport::Guarded([this] { WriteINI(); });
+    // A refused write is reported once, by the close below, which writes again.
+    try {
+        WriteINI();
+    } catch (const std::exception &) {
+    }
     BASS_Free();
     close();
     Terminate();

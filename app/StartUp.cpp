@@ -2,6 +2,7 @@
 
 #include "support/Application.h"
 #include "support/LEDButton.h"
+#include "support/StandardError.h"
 #include "support/Timer.h"
 
 #include <QDir>
@@ -32,6 +33,12 @@ void TFormPlayer::FormCreate()
     ConfigFileName = ConfigFileFromCommandLine();
     ConfigFile = std::make_unique<TIniFile>(ConfigFileName);
     ReadConfiguration();
+    if (ConfigFile->State() == TIniFile::fsTooLarge) {
+        // Defaults are in use and the file will not be replaced: say why.
+        const QString why = "Configuration file too large (" + ConfigFileName + "): not read, defaults in use";
+        TraceLog.Write(1, why);
+        WriteStandardError(why);
+    }
     WriteParameterBlock();
 
     CreateSpectrum();

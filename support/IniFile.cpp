@@ -1,128 +1,245 @@
 #include "support/IniFile.h"
 
 #include "support/Exception.h"
+#include "support/PosixFile.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStringList>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 constexpr int MaxValueLength = 2047;
+const QByteArray ByteOrderMark("\xEF\xBB\xBF");
 
-struct Lines {
-    QStringList text;
-    QString lineEnd = "\n";
-    bool endsWithLineEnd = true;
+struct Line {
+    QByteArray text;
+    QByteArray end; // "\r\n", "\n", "\r", or empty on a last line without one
 };
 
-Lines Load(const QString &fileName)
+struct Content {
+    TIniFile::TFileState state = TIniFile::fsMissing;
+    mode_t mode = 0; // permission bits of the file read
+    QByteArray byteOrderMark;
+    std::vector<Line> lines;
+};
+
+std::vector<Line> SplitLines(const QByteArray &bytes)
 {
-    Lines lines;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    QString content = QString::fromUtf8(file.readAll());
-    if (content.contains("\r\n"))
-        lines.lineEnd = "\r\n";
-    content.replace("\r\n", "\n");
-    if (content.isEmpty())
-        return lines;
-    lines.endsWithLineEnd = content.endsWith('\n');
-    if (lines.endsWithLineEnd)
-        content.chop(1);
-    lines.text = content.split('\n');
+    std::vector<Line> lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = start;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        qsizetype next = end;
+        if (next < bytes.size())
+            next += bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n' ? 2 : 1;
+        lines.push_back({bytes.mid(start, end - start), bytes.mid(end, next - end)});
+        start = next;
+    }
     return lines;
 }
 
-// The section a line opens, or a null text when it opens none.
-QString SectionOf(const QString &line)
+Content Load(const QString &fileName)
 {
-    const QString t = line.trimmed();
+    Content content;
+    // Without blocking: a FIFO or a device named here must not hold the
+    // program; it is then found to be no regular file and left alone.
+    TFileDescriptor file(::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.Fd < 0) {
+        content.state = errno == ENOENT || errno == ENOTDIR ? TIniFile::fsMissing : TIniFile::fsUnreadable;
+        return content;
+    }
+    struct stat info {};
+    if (fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        content.state = TIniFile::fsUnreadable;
+        return content;
+    }
+    content.mode = info.st_mode & 07777;
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        if (info.st_size > TIniFile::MaxFileSize || bytes.size() > TIniFile::MaxFileSize) {
+            content.state = TIniFile::fsTooLarge;
+            return content;
+        }
+        const ssize_t count = ::read(file.Fd, buffer, sizeof buffer);
+        if (count == 0)
+            break;
+        if (count < 0 && errno != EINTR) {
+            content.state = TIniFile::fsUnreadable;
+            return content;
+        }
+        if (count > 0)
+            bytes.append(buffer, count);
+    }
+    content.state = TIniFile::fsRead;
+    if (bytes.startsWith(ByteOrderMark)) {
+        content.byteOrderMark = ByteOrderMark;
+        bytes.remove(0, ByteOrderMark.size());
+    }
+    content.lines = SplitLines(bytes);
+    return content;
+}
+
+bool SameName(const QByteArray &name, const QString &wanted)
+{
+    return QString::fromUtf8(name.trimmed()).compare(wanted, Qt::CaseInsensitive) == 0;
+}
+
+// The section a line opens, or a null array when it opens none.
+QByteArray SectionOf(const QByteArray &line)
+{
+    const QByteArray t = line.trimmed();
     if (t.startsWith('[')) {
         const qsizetype close = t.indexOf(']');
         if (close > 0)
-            return t.mid(1, close - 1).trimmed();
+            return t.mid(1, close - 1);
     }
-    return QString();
+    return QByteArray();
 }
 
-bool IsComment(const QString &line)
+bool IsComment(const QByteArray &line)
 {
-    const QString t = line.trimmed();
+    const QByteArray t = line.trimmed();
     return t.startsWith(';') || t.startsWith('#');
 }
 
 // Index of the key's line within the section, or -1; sectionEnd is set to the
 // line after the section's last line, or -1 when the section is missing.
-qsizetype FindKey(const QStringList &lines, const QString &section, const QString &key,
-                  qsizetype &sectionEnd)
+qsizetype FindKey(const std::vector<Line> &lines, const QString &section, const QString &key, qsizetype &sectionEnd)
 {
     sectionEnd = -1;
     bool inSection = false;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString name = SectionOf(lines[i]);
+    for (qsizetype i = 0; i < qsizetype(lines.size()); ++i) {
+        const QByteArray &line = lines[size_t(i)].text;
+        const QByteArray name = SectionOf(line);
         if (!name.isNull()) {
             if (inSection)
                 return -1;
-            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+            inSection = SameName(name, section);
             if (inSection)
                 sectionEnd = i + 1;
             continue;
         }
-        if (!inSection || IsComment(lines[i]))
+        if (!inSection || IsComment(line))
             continue;
-        if (!lines[i].trimmed().isEmpty())
+        if (!line.trimmed().isEmpty())
             sectionEnd = i + 1;
-        const qsizetype eq = lines[i].indexOf('=');
-        if (eq > 0 && lines[i].left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0 && SameName(line.left(eq), key))
             return i;
     }
     return -1;
+}
+
+// New lines end as the file's lines do; a line that had no end (the file's
+// last) gets one when a line follows it.
+void InsertLine(std::vector<Line> &lines, qsizetype at, const QByteArray &text)
+{
+    QByteArray lineEnd = "\n";
+    for (const Line &line : lines)
+        if (!line.end.isEmpty()) {
+            lineEnd = line.end;
+            break;
+        }
+    Line inserted{text, lineEnd};
+    if (at == qsizetype(lines.size()) && at > 0 && lines.back().end.isEmpty()) {
+        lines.back().end = lineEnd;
+        inserted.end.clear();
+    }
+    lines.insert(lines.begin() + at, inserted);
+}
+
+QByteArray TemporaryName(const QByteArray &path)
+{
+    return path + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+}
+
+// Puts bytes in place of the file at path. The new content is written and
+// synced to an unnamed file in the same folder, which gets a name only when
+// whole and is then renamed over the old file: a crash or a full disk leaves
+// either file whole, and no temporary file behind. Folders whose file system
+// has no unnamed files get a named temporary file instead, which a crash while
+// writing can leave. mode < 0: a new file.
+bool ReplaceFile(const QString &fileName, const QByteArray &bytes, int mode)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
+    QByteArray temporary;
+    TFileDescriptor file(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (file.Fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+        temporary = path + ".XXXXXX";
+        file.Fd = mkostemp(temporary.data(), O_CLOEXEC);
+    }
+    if (file.Fd < 0)
+        return false;
+    bool written = (mode < 0 || fchmod(file.Fd, mode_t(mode)) == 0) && WriteAll(file.Fd, bytes) && fsync(file.Fd) == 0;
+    if (written && temporary.isEmpty()) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.Fd);
+        int linked;
+        do {
+            temporary = TemporaryName(path);
+            linked = linkat(AT_FDCWD, self.constData(), AT_FDCWD, temporary.constData(), AT_SYMLINK_FOLLOW);
+        } while (linked != 0 && errno == EEXIST);
+        if (linked != 0) {
+            temporary.clear();
+            written = false;
+        }
+    }
+    written = file.Close() && written && ::rename(temporary.constData(), path.constData()) == 0;
+    if (!written && !temporary.isEmpty())
+        ::unlink(temporary.constData());
+    return written;
 }
 } // namespace
 
 TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName)) {}
 
-QString TIniFile::ReadString(const QString &section, const QString &key,
-                             const QString &defaultValue) const
+TIniFile::TFileState TIniFile::State() const { return Load(FFileName).state; }
+
+QString TIniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
 {
-    const Lines lines = Load(FFileName);
+    const Content content = Load(FFileName);
     qsizetype sectionEnd;
-    const qsizetype at = FindKey(lines.text, section, key, sectionEnd);
+    const qsizetype at = FindKey(content.lines, section, key, sectionEnd);
     if (at < 0)
         return defaultValue;
-    const QString &line = lines.text[at];
-    return line.mid(line.indexOf('=') + 1).trimmed().left(MaxValueLength);
+    const QByteArray &line = content.lines[size_t(at)].text;
+    return QString::fromUtf8(line.mid(line.indexOf('=') + 1)).trimmed().left(MaxValueLength);
 }
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
     const Exception refused(QStringLiteral("Unable to write to %1").arg(FFileName));
-    const QFileInfo info(FFileName);
-    // The atomic replace would succeed over a read-only file in a writable
-    // folder (and root ignores the bits); a file marked read-only stays so.
-    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
+    Content content = Load(FFileName);
+    // A file not read whole would lose what it holds. The atomic replace would
+    // succeed over a read-only file in a writable folder (and root ignores the
+    // bits); a file marked read-only stays so.
+    if (content.state == fsUnreadable || content.state == fsTooLarge
+        || (content.state == fsRead && !(content.mode & S_IWUSR)))
         throw refused;
 
-    Lines lines = Load(FFileName);
-    const QString entry = key + '=' + value;
+    const QByteArray entry = (key + '=' + value).toUtf8();
     qsizetype sectionEnd;
-    const qsizetype at = FindKey(lines.text, section, key, sectionEnd);
+    const qsizetype at = FindKey(content.lines, section, key, sectionEnd);
     if (at >= 0)
-        lines.text[at] = entry;
+        content.lines[size_t(at)].text = entry;
     else if (sectionEnd >= 0)
-        lines.text.insert(sectionEnd, entry);
-    else
-        lines.text << '[' + section + ']' << entry;
-
-    QSaveFile file(FFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw refused;
-    QString content = lines.text.join(lines.lineEnd);
-    if (lines.endsWithLineEnd)
-        content += lines.lineEnd;
-    file.write(content.toUtf8());
-    if (!file.commit())
+        InsertLine(content.lines, sectionEnd, entry);
+    else {
+        InsertLine(content.lines, qsizetype(content.lines.size()), '[' + section.toUtf8() + ']');
+        InsertLine(content.lines, qsizetype(content.lines.size()), entry);
+    }
+    QByteArray bytes = content.byteOrderMark;
+    for (const Line &line : content.lines)
+        bytes += line.text + line.end;
+    if (!ReplaceFile(FFileName, bytes, content.state == fsRead ? int(content.mode) : -1))
         throw refused;
 }

@@ -4,6 +4,10 @@
 
 // The trace log: one line per event, each on disk as soon as Write returns.
 // Lines are "date time text" in the locale's short date and long time formats.
+// The file is opened only as a regular file and never through a symbolic link
+// (in a shared folder another user could aim the name at any file of ours);
+// a name that is something else switches the log off for the run, with one
+// line on the standard error.
 class TLog {
 public:
     QString FileName;
@@ -16,4 +20,9 @@ public:
     // Appends a line when enabled and level <= Level; failures lose the line
     // silently.
     void Write(uint8_t level, const QString &text);
+
+private:
+    int Open(int flags);
+
+    bool FRefused = false;
 };

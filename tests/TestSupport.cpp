@@ -22,19 +22,23 @@ RecordedDialogs::~RecordedDialogs() { Dialogs::SetHooks({}); }
 TemporaryWorkDir::TemporaryWorkDir() : FPrevious(QDir::currentPath()) { QDir::setCurrent(FDir.path()); }
 TemporaryWorkDir::~TemporaryWorkDir() { QDir::setCurrent(FPrevious); }
 
-QString ReadText(const QString &fileName)
+QString ReadText(const QString &fileName) { return QString::fromUtf8(ReadBytes(fileName)); }
+
+void WriteText(const QString &fileName, const QString &text) { WriteBytes(fileName, text.toUtf8()); }
+
+QByteArray ReadBytes(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+        return QByteArray();
+    return file.readAll();
 }
 
-void WriteText(const QString &fileName, const QString &text)
+void WriteBytes(const QString &fileName, const QByteArray &bytes)
 {
     QFile file(fileName);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(text.toUtf8());
+        file.write(bytes);
 }
 
 QStringList TraceMessages(const QString &logFile)

@@ -32,5 +32,7 @@ private:
 
 QString ReadText(const QString &fileName);
 void WriteText(const QString &fileName, const QString &text);
+QByteArray ReadBytes(const QString &fileName);
+void WriteBytes(const QString &fileName, const QByteArray &bytes);
 // The message texts of the trace log's lines, without date and time.
 QStringList TraceMessages(const QString &logFile);

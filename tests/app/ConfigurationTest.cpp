@@ -146,3 +146,36 @@ TEST(Configuration, WriteUpdatesAnExistingFileInPlace)
                                  "DELAY=300\nGAIN=6\nExtra=kept\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\n"
                                  "TRACE=YES\n");
 }
+
+// Lines the program does not own come back byte for byte whatever their
+// encoding and line ends; its own keys are read from them and written in
+// their line ends.
+TEST(Configuration, WriteKeepsEveryByteItDoesNotOwn)
+{
+    struct {
+        const char *name;
+        QByteArray before, after;
+    } const cases[] = {
+        {"Latin-1 comment and value", "; K\xfc" "che\n[SETTINGS]\nPTT=NONE\nGAIN=4\n[OTHER]\nname=J\xf6rg\n",
+         "; K\xfc" "che\n[SETTINGS]\nPTT=NONE\nGAIN=4\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nDELAY=0\n"
+         "[OTHER]\nname=J\xf6rg\n"},
+        {"byte-order mark", "\xef\xbb\xbf[SETTINGS]\nGAIN=4\n",
+         "\xef\xbb\xbf[SETTINGS]\nGAIN=4\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nDELAY=0\nPTT=NONE\n"},
+        {"CR alone", "[SETTINGS]\rPTT=NONE\rGAIN=4\r",
+         "[SETTINGS]\rPTT=NONE\rGAIN=4\rCOMPORT=COM1\rBAUDRATE=4800\rDEVICE=-1\rTRACE=YES\rDELAY=0\r"},
+        {"CR LF, no line end at the end", "[SETTINGS]\r\nGAIN=4\r\nDELAY=300",
+         "[SETTINGS]\r\nGAIN=4\r\nDELAY=300\r\nCOMPORT=COM1\r\nBAUDRATE=4800\r\nDEVICE=-1\r\nTRACE=YES\r\nPTT=NONE"},
+        {"numbers beyond 32 bits", "[SETTINGS]\nGAIN=-99999999999\nDELAY=99999999999\n",
+         "[SETTINGS]\nGAIN=0\nDELAY=5000\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nPTT=NONE\n"},
+        {"numbers beyond 64 bits", "[SETTINGS]\nGAIN=-99999999999999999999\nDELAY=99999999999999999999\n",
+         "[SETTINGS]\nGAIN=0\nDELAY=5000\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nPTT=NONE\n"},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir elsewhere;
+        const QString name = elsewhere.filePath("station.ini");
+        WriteBytes(name, c.before);
+        StartedForm s(QString(), {"-F", name});
+        s.form->WriteINI();
+        EXPECT_EQ(ReadBytes(name).toStdString(), c.after.toStdString()) << c.name;
+    }
+}

@@ -1,13 +1,20 @@
 // The built program, started as a user starts it, ended by a signal.
 #include "TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 void Start(QProcess &program, const QTemporaryDir &dir, const QStringList &arguments)
@@ -152,5 +159,146 @@ TEST(Program, TheConfigFolderOptionKeepsTheFilesInTheUsersConfigurationFolder)
         EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, 0) << "private to the user";
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 1)
             << "nothing in the working directory it was started in";
+    }
+}
+
+namespace {
+// What a file is: a regular file's mode and content, or the kind and device of
+// anything else (opening a FIFO would block).
+QByteArray Snapshot(const QString &fileName)
+{
+    struct stat info {};
+    if (lstat(QFile::encodeName(fileName).constData(), &info) != 0)
+        return "missing";
+    const QByteArray kind = QByteArray::number(info.st_mode, 8) + ' ' + QByteArray::number(info.st_rdev);
+    if (!S_ISREG(info.st_mode))
+        return kind;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return kind + " unreadable";
+    return kind + ' ' + QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex();
+}
+
+struct TFileCase {
+    const char *name;
+    // Prepares the working folder; returns the command-line arguments.
+    std::function<QStringList(const QTemporaryDir &)> prepare;
+    QString kept;          // a file that must come through the run unchanged
+    QStringList reports;   // lines the program writes once each on the standard error ("%1": the folder)
+    bool traceOff = false; // the log is refused: the refusal on the standard error shows start-up running
+    QStringList env = {};
+};
+
+const QByteArray QuietSettings = "[SETTINGS]\nPTT=NONE\n";
+} // namespace
+
+// Files that cannot be read, cannot be written whole, would block or would
+// lead the program elsewhere: none is changed, what the user loses is said,
+// and SIGTERM ends the program at once.
+TEST(Program, FilesItCannotUseAreLeftAloneAndReported)
+{
+    const QList<TFileCase> cases = {
+        {"unreadable",
+         [](const QTemporaryDir &dir) {
+             WriteBytes(dir.filePath("KOTARPlus.INI"), "; mine\n" + QuietSettings);
+             QFile::setPermissions(dir.filePath("KOTARPlus.INI"), QFile::WriteOwner);
+             return QStringList();
+         },
+         "KOTARPlus.INI", {"Unable to write to %1/KOTARPlus.INI."}},
+        {"full disk",
+         [](const QTemporaryDir &dir) {
+             EXPECT_TRUE(QDir(dir.path()).mkdir("full"));
+             WriteBytes(dir.filePath("full/station.ini"), QuietSettings + "[NOTES]\n" + QByteArray(2000, 'n') + "\n");
+             return QStringList{"-F", "full/station.ini"};
+         },
+         "full/station.ini", {"Unable to write to %1/full/station.ini."}, false,
+         {"LD_PRELOAD=" + qEnvironmentVariable("KOTAR_FULLDISK"), "FULLDISK_FREE=1000"}},
+        {"FIFO as the configuration",
+         [](const QTemporaryDir &dir) {
+             EXPECT_EQ(mkfifo(QFile::encodeName(dir.filePath("station.ini")).constData(), 0644), 0);
+             return QStringList{"-F", "station.ini"};
+         },
+         "station.ini", {"Unable to write to %1/station.ini."}},
+        {"device as the configuration", [](const QTemporaryDir &) { return QStringList{"-F", "/dev/zero"}; },
+         "/dev/zero", {"Unable to write to /dev/zero."}},
+        {"configuration over 1 MiB",
+         [](const QTemporaryDir &dir) {
+             WriteBytes(dir.filePath("KOTARPlus.INI"), QuietSettings + QByteArray(1024 * 1024, ';'));
+             return QStringList();
+         },
+         "KOTARPlus.INI",
+         {"Configuration file too large (%1/KOTARPlus.INI): not read, defaults in use",
+          "Unable to write to %1/KOTARPlus.INI."}},
+        {"log is a symbolic link",
+         [](const QTemporaryDir &dir) {
+             WriteBytes(dir.filePath("KOTARPlus.INI"), QuietSettings);
+             WriteBytes(dir.filePath("mine.txt"), "not for the log\n");
+             EXPECT_TRUE(QFile::link(dir.filePath("mine.txt"), dir.filePath("KOTARPlus.Log")));
+             return QStringList();
+         },
+         "mine.txt", {"%1/KOTARPlus.Log is no regular file: the trace log is off for this run"}, true},
+        {"log is a FIFO",
+         [](const QTemporaryDir &dir) {
+             WriteBytes(dir.filePath("KOTARPlus.INI"), QuietSettings);
+             EXPECT_EQ(mkfifo(QFile::encodeName(dir.filePath("KOTARPlus.Log")).constData(), 0644), 0);
+             return QStringList();
+         },
+         "KOTARPlus.Log", {"%1/KOTARPlus.Log is no regular file: the trace log is off for this run"}, true},
+    };
+    for (const TFileCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QStringList arguments = c.prepare(dir);
+        // Root reads anything: the program runs as an unprivileged user, who
+        // owns the folder and all in it.
+        const bool root = geteuid() == 0;
+        if (root) {
+            QDirIterator entries(dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+            for (QString path = dir.path(); !path.isEmpty(); path = entries.hasNext() ? entries.next() : QString())
+                ASSERT_EQ(lchown(QFile::encodeName(path).constData(), 65534, 65534), 0) << path.toStdString();
+        }
+        const QString kept = c.kept.startsWith('/') ? c.kept : dir.filePath(c.kept);
+        const QByteArray before = Snapshot(kept);
+
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString &variable : c.env)
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        environment.insert("FULLDISK_DIR", dir.filePath("full"));
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(dir.path());
+        const QString executable = qEnvironmentVariable("KOTAR_PROGRAM");
+        if (root)
+            program.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", executable}
+                                         + arguments);
+        else
+            program.start(executable, arguments);
+        ASSERT_TRUE(program.waitForStarted());
+
+        // Start-up has passed the files when the parameter block is traced, or
+        // the log's refusal is on the standard error.
+        QByteArray standardError;
+        const QDeadlineTimer deadline(30000);
+        while (c.traceOff ? !standardError.contains("trace log is off")
+                          : !TraceMessages(dir.filePath("KOTARPlus.Log")).contains(QString(41, '-'))) {
+            ASSERT_FALSE(deadline.hasExpired()) << "start-up did not get past its files";
+            ASSERT_EQ(program.state(), QProcess::Running);
+            program.waitForReadyRead(20);
+            standardError += program.readAllStandardError();
+        }
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(program.processId()), SIGTERM);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_LT(ending.elapsed(), 5000);
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        standardError += program.readAllStandardError();
+
+        EXPECT_EQ(Snapshot(kept).toStdString(), before.toStdString());
+        const QStringList lines = QString::fromLocal8Bit(standardError).split('\n');
+        for (const QString &report : c.reports)
+            EXPECT_EQ(lines.count("kotarplus: " + QString(report).replace("%1", dir.path())), 1) << standardError.toStdString();
     }
 }
