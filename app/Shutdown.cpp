@@ -1,6 +1,7 @@
 #include "app/KOTARUnit.h"
 
 #include "audio/bass.h"
+#include "ptt/OmniRig_TLB.h"
 #include "support/Dialogs.h"
 #include "support/ErrorReport.h"
 
@@ -20,6 +21,8 @@ void TFormPlayer::closeEvent(QCloseEvent *event)
     // there or a configuration that cannot be written is reported, and the
     // window still closes: the program must always be able to end.
     ErrorReport::Guarded([this] { TxRig(false); });
+    if (OmniRigClient)
+        OmniRigClient->Settle(std::chrono::steady_clock::now() + std::chrono::seconds(2));
     ErrorReport::Guarded([this] { FormClose(); });
     event->accept();
 }
