@@ -160,7 +160,7 @@ bool TRigLink::Exchange(bool on)
         OmniRig::CheckStatus(FConnection.Exchange(command));
         FFailing.clear();
         return !on;
-    } catch (const Exception &error) {
+    } catch (const std::exception &error) {
         {
             std::lock_guard lock(FMutex);
             if (FStop)
