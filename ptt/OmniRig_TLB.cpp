@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <array>
+#include <climits>
 
 namespace OmniRig {
 
@@ -34,13 +35,23 @@ QString ErrorText(int code)
         "Security error password not provided or crypto failure",
         "Rig is not powered on",
     };
-    const int index = code < 0 ? -code : code;
-    QString text = index < int(table.size()) ? QString(table[size_t(index)]) : QString();
+    const qint64 index = code < 0 ? -qint64(code) : code;
+    QString text = index < qint64(table.size()) ? QString(table[size_t(index)]) : QString();
     while (!text.isEmpty() && (text.back() <= QChar(' ') || text.back() == QChar('.')))
         text.chop(1);
     if (text.isEmpty())
         text = QString::asprintf("OLE error %.8x", unsigned(code));
     return text;
+}
+
+void CheckStatus(const QStringList &reply)
+{
+    bool valid = false;
+    const int code = reply.isEmpty() ? 0 : reply.last().mid(5).toInt(&valid);
+    if (!valid)
+        throw EOleException("Unknown error", INT_MIN);
+    if (code != 0)
+        throw EOleException(ErrorText(code), code);
 }
 
 QString RigCaption(const QString &rigType)
@@ -52,23 +63,15 @@ QString RigCaption(const QString &rigType)
 
 } // namespace OmniRig
 
-QStringList IRigX::Call(const QByteArray &command)
-{
-    const QStringList lines = FConnection.Exchange(command);
-    const int code = lines.last().mid(5).toInt();
-    if (code != 0)
-        throw EOleException(OmniRig::ErrorText(code), code);
-    return lines;
-}
-
 QString IRigX::RigType()
 {
     QStringList lines;
     try {
-        lines = Call("\\dump_caps");
+        lines = FLink->Call("\\dump_caps");
     } catch (const ERigctldError &) {
         return "NONE";
     }
+    OmniRig::CheckStatus(lines);
     static const QRegularExpression field("^(Mfg|Model) name:\\s*(.*)$");
     QString manufacturer, model;
     for (const QString &line : lines) {
@@ -79,56 +82,11 @@ QString IRigX::RigType()
     return (manufacturer + ' ' + model).trimmed();
 }
 
-IRigX::~IRigX()
-{
-    if (!FKeyed)
-        return;
-    try {
-        Call("T 0");
-    } catch (const Exception &) {
-        // Best effort: the daemon is gone or refuses; nothing is left to tell.
-    }
-}
-
 void IRigX::SetTx(qint32 value)
 {
-    if (value == OmniRig::PM_TX) {
-        // Counted as keyed before the answer: a lost reply may still have keyed.
-        FKeyed = true;
-        Call("T 1");
-    } else if (value == OmniRig::PM_RX) {
-        Call("T 0");
-        FKeyed = false;
-    } else {
+    if (value != OmniRig::PM_TX && value != OmniRig::PM_RX)
         throw EOleException(OmniRig::ErrorText(-1), -1);
-    }
-}
-
-namespace {
-class TRigTxOutput : public TPttOutput {
-public:
-    explicit TRigTxOutput(IRigX *rig) : FRig(rig) {}
-    QString Name() const override { return FRig->Connection().Address(); }
-    void Switch(bool on) override
-    {
-        if (on)
-            FKeyed = true;
-        FRig->SetTx(on ? OmniRig::PM_TX : OmniRig::PM_RX);
-        FKeyed = on;
-    }
-    bool MayBeKeyed() const override { return FKeyed; }
-
-private:
-    IRigX *FRig;
-    bool FKeyed = false;
-};
-} // namespace
-
-std::shared_ptr<TPttOutput> IRigX::Output()
-{
-    if (!FOutput)
-        FOutput = std::make_shared<TRigTxOutput>(this);
-    return FOutput;
+    FLink->Switch(value == OmniRig::PM_TX);
 }
 
 IOmniRigX::IOmniRigX(QString configFileName, const QString &rig1Address, const QString &rig2Address)
@@ -170,7 +128,7 @@ void TOmniRigX::Connect()
     QStringList failures;
     for (IRigX *rig : {intf->Rig1(), intf->Rig2()}) {
         try {
-            rig->Connection().Open();
+            rig->Link().Open();
         } catch (const ERigctldError &error) {
             failures << error.Message();
         }
@@ -178,6 +136,14 @@ void TOmniRigX::Connect()
     if (failures.size() == 2)
         throw EOleSysError("Rig-control server not running: " + failures.join("; "));
     FIntf = std::move(intf);
+}
+
+void TOmniRigX::Settle(TPttOutput::TDeadline deadline)
+{
+    if (!FIntf)
+        return;
+    FIntf->Rig1()->Output()->Settle(deadline);
+    FIntf->Rig2()->Output()->Settle(deadline);
 }
 
 void TOmniRigX::Disconnect() { FIntf.reset(); }

@@ -3,7 +3,7 @@
 // daemons, rig 1 and rig 2, at the addresses of section "OMNIRIG" of the
 // configuration file; the identifiers, members and values are OmniRig's.
 #include "ptt/PttOutput.h"
-#include "ptt/RigctldConnection.h"
+#include "ptt/RigLink.h"
 #include "support/Exception.h"
 
 #include <QObject>
@@ -68,37 +68,31 @@ namespace OmniRig {
 // server's description: trailing blanks, control characters and full stops
 // removed; "OLE error %.8x" with the status for a code Hamlib has no text for.
 QString ErrorText(int code);
+// Checks the closing "RPRT n" line of a reply: raises EOleException for a
+// status other than 0, with "Unknown error" and INT_MIN for one beyond int.
+void CheckStatus(const QStringList &reply);
 // The caption rule of the rig buttons: "NONE" for a type that contains those
 // four letters in any case, otherwise the type as given.
 QString RigCaption(const QString &rigType);
 } // namespace OmniRig
 
-// One rig of the server.
+// One rig of the server. Its PTT goes through a link that may outlive it.
 class IRigX {
 public:
-    explicit IRigX(const QString &address) : FConnection(address) {}
-    // A rig this object keyed is released: no rig stays keyed through an
-    // object the program no longer uses.
-    ~IRigX();
-    IRigX(const IRigX &) = delete;
-    IRigX &operator=(const IRigX &) = delete;
+    explicit IRigX(const QString &address) : FLink(std::make_shared<TRigLink>(address)) {}
 
     // "Mfg name" and "Model name" from the daemon's capabilities; "NONE" when
     // the daemon does not answer. A refused request raises EOleException.
     QString RigType();
-    // PM_TX keys ("T 1"), PM_RX releases ("T 0"); raises EOleException for a
-    // refusal or another value, ERigctldError when the daemon is unreachable.
+    // PM_TX keys, PM_RX releases, in the background: the link reports what
+    // fails. Another value raises EOleException.
     void SetTx(qint32 value);
 
-    TRigctldConnection &Connection() { return FConnection; }
-    std::shared_ptr<TPttOutput> Output();
+    std::shared_ptr<TPttOutput> Output() const { return FLink; }
+    TRigLink &Link() { return *FLink; }
 
 private:
-    QStringList Call(const QByteArray &command);
-
-    TRigctldConnection FConnection;
-    bool FKeyed = false;
-    std::shared_ptr<TPttOutput> FOutput;
+    std::shared_ptr<TRigLink> FLink;
 };
 
 // The server's main interface: the two rigs and the settings dialog.
@@ -152,6 +146,8 @@ public:
     IRigX *Rig1() { return DefaultInterface()->Rig1(); }
     IRigX *Rig2() { return DefaultInterface()->Rig2(); }
     void SetDialogVisible(bool visible) { DefaultInterface()->SetDialogVisible(visible); }
+    // Waits until both rigs have no release pending, or the deadline passes.
+    void Settle(TPttOutput::TDeadline deadline);
 
     // Server event hooks. rigctld raises no events, so nothing calls them but
     // InvokeEvent.

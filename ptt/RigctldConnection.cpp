@@ -21,8 +21,6 @@ namespace {
 // a rigctld reply.
 constexpr qsizetype MaxReply = 256 * 1024;
 constexpr qsizetype MaxCommand = 256;
-// About ten seconds of keying ticks queued on a silent daemon.
-constexpr int MaxPendingReplies = 300;
 
 qint64 NowMs()
 {
@@ -32,18 +30,20 @@ qint64 NowMs()
 
 int Remaining(qint64 deadline) { return int(std::max<qint64>(0, deadline - NowMs())); }
 
-// Waits for events on the socket until the deadline; false on timeout.
-bool WaitFor(int socket, short events, qint64 deadline)
+enum class TWait { Ready, Timeout, Stopped };
+
+// Waits for events on the socket until the deadline or the stop event.
+TWait Await(int socket, short events, qint64 deadline, int stopEvent)
 {
     for (;;) {
-        pollfd entry{socket, events, 0};
-        const int result = poll(&entry, 1, Remaining(deadline));
+        pollfd entries[2] = {{socket, events, 0}, {stopEvent, POLLIN, 0}};
+        const int result = poll(entries, stopEvent >= 0 ? 2 : 1, Remaining(deadline));
         if (result > 0)
-            return true;
+            return stopEvent >= 0 && entries[1].revents ? TWait::Stopped : TWait::Ready;
         if (result == 0)
-            return false;
+            return TWait::Timeout;
         if (errno != EINTR)
-            return true; // let the following call report the error
+            return TWait::Ready; // let the following call report the error
     }
 }
 
@@ -51,6 +51,13 @@ bool IsReplyEnd(const QByteArray &line)
 {
     static const QRegularExpression rprt("^RPRT -?\\d+$");
     return rprt.match(QString::fromLatin1(line)).hasMatch();
+}
+
+// A line of text a command answers before its status: no control characters
+// but tabs.
+bool IsDataLine(const QByteArray &line)
+{
+    return std::none_of(line.begin(), line.end(), [](char c) { return (c >= 0 && c < 0x20 && c != '\t') || c == 0x7f; });
 }
 
 } // namespace
@@ -87,8 +94,8 @@ std::optional<TRigAddress> TRigAddress::Parse(const QString &text)
     return address;
 }
 
-TRigctldConnection::TRigctldConnection(const QString &address)
-    : FAddressText(address), FAddress(TRigAddress::Parse(address))
+TRigctldConnection::TRigctldConnection(const QString &address, int stopEvent)
+    : FAddressText(address), FAddress(TRigAddress::Parse(address)), FStopEvent(stopEvent)
 {
 }
 
@@ -99,7 +106,7 @@ void TRigctldConnection::Close()
     if (FSocket >= 0)
         ::close(FSocket);
     FSocket = -1;
-    FPendingReplies = 0;
+    FPendingReplies.clear();
     FReceived.clear();
 }
 
@@ -139,9 +146,10 @@ void TRigctldConnection::OpenBy(qint64 deadline)
         }
         int result = ::connect(fd, candidate->ai_addr, candidate->ai_addrlen);
         if (result < 0 && errno == EINPROGRESS) {
-            if (!WaitFor(fd, POLLOUT, deadline)) {
+            const TWait wait = Await(fd, POLLOUT, deadline, FStopEvent);
+            if (wait != TWait::Ready) {
                 ::close(fd);
-                lastError = ETIMEDOUT;
+                lastError = wait == TWait::Stopped ? ECANCELED : ETIMEDOUT;
                 break;
             }
             int error = 0;
@@ -173,13 +181,13 @@ bool TRigctldConnection::Stale() const
     pollfd entry{FSocket, POLLIN, 0};
     if (poll(&entry, 1, 0) == 0)
         return false;
-    if (FPendingReplies == 0)
+    if (FPendingReplies.empty())
         return true;
     char byte;
     return ::recv(FSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
-QStringList TRigctldConnection::Exchange(const QByteArray &command)
+QStringList TRigctldConnection::Exchange(const QByteArray &command, bool withData)
 {
     if (command.isEmpty() || command.size() > MaxCommand
         || std::any_of(command.begin(), command.end(), [](char c) { return c < 0x20 || c > 0x7e; }))
@@ -192,7 +200,7 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command)
     OpenBy(deadline);
     const QByteArray line = command + '\n';
     try {
-        return Transact(line, deadline);
+        return Transact(line, withData, deadline);
     } catch (const ERigctldError &) {
         // A daemon restarted just before this exchange may drop the old
         // connection only as the command arrives. Every command sent here can
@@ -200,20 +208,30 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command)
         if (!reused || !FDroppedUnanswered)
             throw;
         OpenBy(deadline);
-        return Transact(line, deadline);
+        return Transact(line, withData, deadline);
     }
 }
 
-QStringList TRigctldConnection::Transact(const QByteArray &line, qint64 deadline)
+bool TRigctldConnection::WaitFor(short events, qint64 deadline)
+{
+    const TWait wait = Await(FSocket, events, deadline, FStopEvent);
+    if (wait == TWait::Stopped)
+        Fail("was left unanswered");
+    return wait == TWait::Ready;
+}
+
+QStringList TRigctldConnection::Transact(const QByteArray &line, bool withData, qint64 deadline)
 {
     FDroppedUnanswered = false;
+    if (FPendingReplies.empty())
+        FSilentSince = NowMs();
     qsizetype sent = 0;
     while (sent < line.size()) {
         const ssize_t written = ::send(FSocket, line.constData() + sent, size_t(line.size() - sent), MSG_NOSIGNAL);
         if (written > 0) {
             sent += written;
         } else if (written < 0 && errno == EAGAIN) {
-            if (!WaitFor(FSocket, POLLOUT, deadline))
+            if (!WaitFor(POLLOUT, deadline))
                 Fail("did not take the command within 1 second");
         } else if (written < 0 && errno != EINTR) {
             FDroppedUnanswered = errno == EPIPE || errno == ECONNRESET;
@@ -222,40 +240,51 @@ QStringList TRigctldConnection::Transact(const QByteArray &line, qint64 deadline
     }
 
     QStringList lines;
+    qsizetype replySize = 0;
     for (;;) {
         qsizetype end;
         while ((end = FReceived.indexOf('\n')) >= 0) {
             const QByteArray reply = FReceived.left(end);
             FReceived.remove(0, end + 1);
-            lines << QString::fromUtf8(reply);
-            if (!IsReplyEnd(reply))
+            // The oldest reply owed is a late one, if any, else this exchange's.
+            const bool data = FPendingReplies.empty() ? withData : FPendingReplies.front();
+            if (!IsReplyEnd(reply)) {
+                if (!data || !IsDataLine(reply))
+                    Fail("sent a malformed reply");
+                lines << QString::fromUtf8(reply);
                 continue;
-            if (FPendingReplies > 0) {
+            }
+            if (!FPendingReplies.empty()) {
                 // The late answer to an exchange that timed out.
-                --FPendingReplies;
+                FPendingReplies.pop_front();
                 lines.clear();
+                replySize = 0;
                 continue;
             }
             if (!FReceived.isEmpty())
                 Fail("sent more than one reply");
+            lines << QString::fromLatin1(reply);
             return lines;
         }
-        if (FReceived.size() > MaxReply)
+        if (FReceived.size() > MaxReply || replySize > MaxReply)
             Fail("sent an overlong reply");
-        if (!WaitFor(FSocket, POLLIN, deadline)) {
+        if (!WaitFor(POLLIN, deadline)) {
             // The command stays queued on this connection, which is kept: the
             // daemon carries out one connection's commands in order, so a late
             // "T 1" can never overtake a later "T 0" sent after it. A daemon
             // that stays silent for long is given up on.
-            if (++FPendingReplies > MaxPendingReplies)
-                Fail("did not answer within 1 second");
+            if (NowMs() - FSilentSince >= GiveUpMs)
+                Fail("did not answer within " + QString::number(GiveUpMs / 1000) + " seconds");
+            FPendingReplies.push_back(withData);
             throw ERigctldError("Rig-control server " + FAddressText + " did not answer within 1 second");
         }
         char buffer[16384];
         const ssize_t count = ::recv(FSocket, buffer, sizeof buffer, 0);
-        if (count > 0)
+        if (count > 0) {
             FReceived.append(buffer, count);
-        else if (count == 0) {
+            replySize += count;
+            FSilentSince = NowMs();
+        } else if (count == 0) {
             FDroppedUnanswered = FReceived.isEmpty() && lines.isEmpty();
             Fail("closed the connection");
         } else if (errno != EAGAIN && errno != EINTR) {

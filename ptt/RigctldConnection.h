@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <optional>
 
 // A rigctld daemon's TCP address, "host:port" or "[IPv6]:port".
@@ -25,18 +26,21 @@ public:
     using Exception::Exception;
 };
 
-// One persistent connection to a rigctld daemon, used from the UI thread.
+// One persistent connection to a rigctld daemon, used by one thread at a time.
 // Every exchange is bounded by TimeoutMs from the call, connecting included.
 // An exchange whose answer is late keeps the connection, so that commands are
-// carried out in the order they were sent; any other failure drops it, and the
-// next exchange connects again.
+// carried out in the order they were sent, until the daemon has been silent
+// for GiveUpMs; any other failure drops it, and the next exchange connects
+// again.
 class TRigctldConnection {
 public:
     static constexpr int TimeoutMs = 1000;
+    static constexpr int GiveUpMs = 10000;
 
     // address: as read from the configuration; an unparsable one fails every
-    // exchange without touching the network.
-    explicit TRigctldConnection(const QString &address);
+    // exchange without touching the network. stopEvent: a descriptor that,
+    // once readable, ends every wait at once with ERigctldError (-1: none).
+    explicit TRigctldConnection(const QString &address, int stopEvent = -1);
     ~TRigctldConnection();
     TRigctldConnection(const TRigctldConnection &) = delete;
     TRigctldConnection &operator=(const TRigctldConnection &) = delete;
@@ -48,13 +52,18 @@ public:
     void Close();
     // Sends one command line of the default protocol (printable ASCII, no line
     // end) and returns the reply lines up to the closing "RPRT n" line, which is
-    // the last element. Raises ERigctldError.
-    QStringList Exchange(const QByteArray &command);
+    // the last element. withData: the command answers text lines before that
+    // line; otherwise "RPRT n" must be the whole reply. Anything else (another
+    // line, control characters, an overlong or unfinished reply, data nobody
+    // asked for) raises ERigctldError and drops the connection.
+    QStringList Exchange(const QByteArray &command, bool withData = false);
 
 private:
     void OpenBy(qint64 deadline);
     bool Stale() const;
-    QStringList Transact(const QByteArray &line, qint64 deadline);
+    QStringList Transact(const QByteArray &line, bool withData, qint64 deadline);
+    // Waits for events on the socket until the deadline; false on timeout.
+    bool WaitFor(short events, qint64 deadline);
     [[noreturn]] void Fail(const QString &reason);
 
     QString FAddressText;
@@ -63,8 +72,11 @@ private:
     // The last exchange failed because the daemon dropped the connection
     // before any reply.
     bool FDroppedUnanswered = false;
-    // Commands of timed-out exchanges still queued on the connection, and
-    // what has arrived of replies not yet taken.
-    int FPendingReplies = 0;
+    int FStopEvent;
+    // Whether each command of a timed-out exchange, still queued on the
+    // connection, answers data lines; what has arrived of replies not yet
+    // taken; since when the daemon has sent nothing while replies are owed.
+    std::deque<bool> FPendingReplies;
     QByteArray FReceived;
+    qint64 FSilentSince = 0;
 };

@@ -32,7 +32,7 @@ void Show(const std::exception &error)
 
 void ShowLater(const std::exception &error)
 {
-    if (dynamic_cast<const EAbort *>(&error))
+    if (dynamic_cast<const EAbort *>(&error) || !QCoreApplication::instance())
         return;
     const QString text = ReportText(MessageOf(error));
     QMetaObject::invokeMethod(

@@ -11,7 +11,8 @@ namespace ErrorReport {
 QString ReportText(const QString &message);
 
 void Show(const std::exception &error);
-// The same report, shown once the current event handler has returned.
+// The same report, shown once the current event handler has returned; from any
+// thread, on the user-interface thread. Nothing without an application.
 void ShowLater(const std::exception &error);
 
 // Runs a handler and reports what it throws, so that nothing unwinds through

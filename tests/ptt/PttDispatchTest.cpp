@@ -47,6 +47,12 @@ protected:
     }
 
     QStringList Changes() { return line.Changes(); }
+    // The rigs carry out PTT in the background: waits until they have.
+    void Settle()
+    {
+        if (form->OmniRigClient)
+            form->OmniRigClient->Settle(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    }
 
     // A render tick as its timer delivers it: what it throws goes to the report.
     void RenderTick()
@@ -107,16 +113,20 @@ TEST_F(Dispatch, OmniRigKeysOnlyTheChosenRig)
     ASSERT_NE(form->OmniRigClient, nullptr);
     EXPECT_EQ(form->Rig1RadioButton->text(), "Hamlib Dummy");
     form->TxRig(true);
+    Settle();
     EXPECT_EQ(rig1.PttState(), "1");
     EXPECT_EQ(rig2.PttState(), "0");
     form->TxRig(false);
+    Settle();
     EXPECT_EQ(rig1.PttState(), "0");
 
     form->SetRig2();
     form->TxRig(true);
+    Settle();
     EXPECT_EQ(rig2.PttState(), "1");
     EXPECT_EQ(rig1.PttState(), "0");
     form->TxRig(false);
+    Settle();
     EXPECT_EQ(rig2.PttState(), "0");
 }
 
@@ -130,6 +140,7 @@ TEST_F(Dispatch, RigChosenWhileInSerialModeIsKeyedOnceOmniRigIsSelected)
     EXPECT_FALSE(form->RigGroupBox->isHidden());
     ASSERT_NE(form->OmniRigClient, nullptr);
     form->TxRig(true);
+    Settle();
     EXPECT_EQ(rig2.PttState(), "1");
     EXPECT_EQ(rig1.PttState(), "0");
     form->TxRig(false);
@@ -143,9 +154,11 @@ TEST_F(Dispatch, LeavingSerialModeWhileKeyedReleasesTheLines)
     form->PTT_OmniRig->setChecked(true);
     EXPECT_EQ(Changes(), QStringList({"DTR 0", "RTS 0"})) << "the serial output is left released";
     form->TxRig(true);
+    Settle();
     EXPECT_EQ(rig1.PttState(), "1") << "the next keying tick keys the new output";
     EXPECT_TRUE(Changes().isEmpty());
     form->TxRig(false);
+    Settle();
     EXPECT_EQ(rig1.PttState(), "0");
 }
 
@@ -154,10 +167,13 @@ TEST_F(Dispatch, LeavingOmniRigModeOrTheRigWhileKeyedReleasesIt)
     Start("CAT");
     form->TxRig(true);
     form->SetRig2();
+    Settle();
     EXPECT_EQ(rig1.PttState(), "0") << "the rig being left is released";
     form->TxRig(true);
+    Settle();
     EXPECT_EQ(rig2.PttState(), "1");
     form->PTT_None->setChecked(true);
+    Settle();
     EXPECT_EQ(rig2.PttState(), "0");
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }

@@ -1,5 +1,7 @@
 // The transport against a scripted peer, for what a real daemon does only by
 // chance of timing.
+#include "ScriptedRigctld.h"
+
 #include "ptt/RigctldConnection.h"
 
 #include <arpa/inet.h>
@@ -12,21 +14,6 @@
 #include <unistd.h>
 
 namespace {
-// A listening socket on a free loopback port.
-int Listen(quint16 &port)
-{
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    listen(listener, 4);
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    port = ntohs(address.sin_port);
-    return listener;
-}
-
 // A loopback listener whose connections follow a script: each entry answers
 // that many commands with "RPRT 0" and then closes on the next one unanswered
 // (or stays open, for -1).
@@ -34,7 +21,7 @@ class TScriptedPeer {
 public:
     explicit TScriptedPeer(std::vector<int> answersPerConnection) : FScript(std::move(answersPerConnection))
     {
-        FListener = Listen(FPort);
+        FListener = ListenOnLoopback(FPort);
         FThread = std::thread([this] { Run(); });
     }
     ~TScriptedPeer()
@@ -86,7 +73,7 @@ class TStalledPeer {
 public:
     TStalledPeer()
     {
-        FListener = Listen(FPort);
+        FListener = ListenOnLoopback(FPort);
         FThread = std::thread([this] { Run(); });
     }
     ~TStalledPeer()

@@ -1,0 +1,83 @@
+#pragma once
+#include "ptt/PttOutput.h"
+#include "ptt/RigctldConnection.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+// One rig of a rigctld daemon as a PTT output. A worker thread of its own
+// carries out every exchange, so the user-interface thread never waits for
+// the network. Commands keep their order; a PTT state not yet sent gives way
+// to a newer one. On the wire a change of PTT state goes out at once, the
+// same state again at most once a second; while a release is owed the worker
+// keeps asking for it at that pace until the daemon confirms it. Failures
+// are shown by the application-wide report: the first of a run of failures
+// of one command, and any other command's.
+class TRigLink : public TPttOutput {
+public:
+    static constexpr auto RepeatInterval = std::chrono::seconds(1);
+
+    // address: as read from the configuration (see TRigctldConnection).
+    explicit TRigLink(const QString &address);
+    // Stops the worker at once, also in the middle of an exchange.
+    ~TRigLink() override;
+    TRigLink(const TRigLink &) = delete;
+    TRigLink &operator=(const TRigLink &) = delete;
+
+    QString Name() const override;
+    void Switch(bool on) override;
+    bool MayBeKeyed() const override;
+    // Also waits for the commands already asked for to be tried.
+    void Settle(TDeadline deadline) override;
+
+    // Set-up only: block the caller until the worker has carried them out, in
+    // order with the PTT commands. Open connects unless connected; Call sends a
+    // command answering data lines and returns the reply whatever its status.
+    // Both raise ERigctldError.
+    void Open();
+    QStringList Call(const QByteArray &command);
+
+private:
+    using TJob = std::function<void(TRigctldConnection &)>;
+    // A PTT state to send, or a job of the set-up.
+    struct TRequest {
+        std::optional<bool> ptt;
+        TJob job;
+    };
+
+    void Run();
+    void RunBlocking(TJob job);
+    // Under FMutex.
+    bool ReleaseOwed() const;
+    bool Idle() const;
+    bool Due(bool on, std::chrono::steady_clock::time_point now) const;
+    // Sends one PTT command; true when it was a release the daemon confirmed.
+    bool Exchange(bool on);
+
+    const QString FAddress;
+    int FStopEvent = -1;
+    TRigctldConnection FConnection; // the worker's alone
+
+    mutable std::mutex FMutex;
+    std::condition_variable FWake;    // the worker: something to do
+    std::condition_variable FChanged; // Settle: the worker finished a step
+    std::deque<TRequest> FQueue;
+    bool FStop = false;
+    bool FBusy = false;
+    bool FWantedOn = false;
+    bool FMayBeKeyed = false;
+    // Counts PTT on requests: a confirmed release ends MayBeKeyed only when no
+    // PTT on was asked for after it was sent.
+    quint64 FKeyings = 0;
+    std::optional<bool> FSent;
+    std::chrono::steady_clock::time_point FSentAt;
+
+    // The worker's alone: the command of the current run of failures.
+    QByteArray FFailing;
+    std::thread FWorker;
+};

@@ -1,0 +1,79 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A listening TCP socket on a free loopback port.
+int ListenOnLoopback(quint16 &port);
+
+// A rigctld stand-in on loopback that answers "T 1" and "T 0" as told: well
+// (every command "RPRT 0" at once) or with one fault. It keeps the PTT state a
+// rig would have and counts the commands it read.
+class TScriptedRigctld {
+public:
+    enum TFault {
+        fGarbage,        // a line that is no reply
+        fHugeLine,       // a 5 MB line
+        fNoNewline,      // "RPRT 0" without its line end
+        fCloseMidAnswer, // "RPR", then the connection closes
+        fSlow,           // every answer 1.1 s late
+        fSilent,         // no answer; the backlog is answered when it behaves again
+        fStuck,          // connections made now never answer again
+        fFlood,          // data nobody asked for, without end
+        fRefuseRelease,  // "T 0" answered "RPRT -9"
+        fDown,           // not listening, connections closed
+        fStatusMin,      // "T 1" answered "RPRT -2147483648"
+        fStatusHuge,     // "T 1" answered "RPRT 99999999999"
+    };
+
+    TScriptedRigctld();
+    ~TScriptedRigctld();
+    TScriptedRigctld(const TScriptedRigctld &) = delete;
+    TScriptedRigctld &operator=(const TScriptedRigctld &) = delete;
+
+    QString Address() const { return "127.0.0.1:" + QString::number(FPort); }
+    void Misbehave(TFault fault);
+    void Behave();
+
+    // What a rig would show: keyed by any "T 1" read, released by a "T 0"
+    // answered "RPRT 0".
+    bool Keyed() const;
+    int Received(const QByteArray &command) const;
+    // Waits until that many commands were read in all; false at the deadline.
+    bool WaitForCommands(int count, std::chrono::milliseconds timeout) const;
+
+private:
+    using TClock = std::chrono::steady_clock;
+    struct TConnection {
+        QByteArray input;
+        QByteArray output;
+        std::vector<std::pair<TClock::time_point, QByteArray>> scheduled; // in order
+        std::vector<QByteArray> backlog;
+        bool stuck = false;
+        bool closeWhenSent = false;
+    };
+
+    void Run();
+    void OpenListener();
+    void Answer(TConnection &connection, const QByteArray &command);
+    void Send(TConnection &connection, const QByteArray &data, TClock::duration delay = {});
+
+    quint16 FPort = 0;
+    int FListener = -1;
+    int FStopEvent = -1;
+    mutable std::mutex FMutex;
+    mutable std::condition_variable FReceivedChanged;
+    bool FBehaving = true;
+    TFault FFault = fGarbage;
+    bool FKeyed = false;
+    int FCommands = 0;
+    std::map<QByteArray, int> FCounts;
+    std::map<int, TConnection> FConnections; // the peer thread's alone
+    std::thread FThread;
+};
