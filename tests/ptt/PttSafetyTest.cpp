@@ -3,6 +3,7 @@
 // unplugged) and every way of ending a transmission is tried.
 #include "LineSimPort.h"
 #include "RigctldFixture.h"
+#include "ScriptedRigctld.h"
 #include "TestSupport.h"
 
 #include "app/KOTARUnit.h"
@@ -43,10 +44,11 @@ protected:
         BASS_SetFrameSource({});
     }
 
-    void Start(const QString &ptt, const QString &more = QString())
+    void Start(const QString &ptt, const QString &more = QString(), const QString &rig1Address = QString())
     {
         WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nGAIN=5\nDELAY=0\nPTT=" + ptt + "\nCOMPORT="
-                                                 + line.Device() + "\n" + more + "[OMNIRIG]\nRIG1=" + rig1.Address()
+                                                 + line.Device() + "\n" + more + "[OMNIRIG]\nRIG1="
+                                                 + (rig1Address.isEmpty() ? rig1.Address() : rig1Address)
                                                  + "\nRIG2=" + rig2.Address() + "\n");
         dialogs.reset(); // a signal shutdown takes the message boxes over
         dialogs.emplace();
@@ -98,6 +100,7 @@ const TPath Paths[] = {
     {"delay tick", false, [](TFormPlayer &f) { f.TimerDelayTimer(); }},
     {"Mute", false, [](TFormPlayer &f) { f.LEDMuteButtonClick(); }},
     {"mode change", false, [](TFormPlayer &f) { f.PTT_None->setChecked(true); }},
+    {"rig change", false, [](TFormPlayer &f) { f.Rig2RadioButton->click(); }},
     {"close", true, [](TFormPlayer &f) { f.close(); }},
     {"signal", true, [](TFormPlayer &f) { f.ShutdownBySignal(); }},
 };
@@ -112,6 +115,8 @@ TEST_F(PttSafety, EveryPathThatShowsIdleLeavesEveryLineLowDespiteARefusingLine)
     };
     for (const TFault fault : {TFault{"RTS refused", "RTS", "RTS"}, TFault{"DTR release refused", "", "DTR"}}) {
         for (const TPath &path : Paths) {
+            if (std::string(path.name) == "rig change")
+                continue; // the serial port stays the output
             SCOPED_TRACE(std::string(fault.name) + " / " + path.name);
             Start("SERIAL");
             Refuse(fault.whileKeying);
@@ -136,6 +141,43 @@ TEST_F(PttSafety, EveryPathThatShowsIdleLeavesEveryLineLowDespiteARefusingLine)
             if (std::string(path.name) != "signal") {
                 EXPECT_FALSE(dialogs->errors.isEmpty()) << "the failure was reported";
             }
+        }
+    }
+}
+
+TEST_F(PttSafety, EveryPathThatShowsIdleLeavesTheRigInRxDespiteAMisbehavingDaemon)
+{
+    using F = TScriptedRigctld::TFault;
+    const struct {
+        const char *name;
+        F fault;
+    } faults[] = {{"reply dropped", F::fGarbage}, {"stalled", F::fSilent}, {"closed mid-answer", F::fCloseMidAnswer}};
+    for (const auto &fault : faults) {
+        for (const TPath &path : Paths) {
+            SCOPED_TRACE(std::string(fault.name) + " / " + path.name);
+            TScriptedRigctld peer;
+            Start("CAT", QString(), peer.Address());
+            peer.Misbehave(fault.fault);
+            RenderTick(9);
+            ASSERT_TRUE(Eventually([&] { return peer.Keyed(); }));
+            RenderTick(0);
+            if (path.ends) {
+                // The daemon answers again before the end: the end waits for
+                // the release to get through.
+                peer.Behave();
+                Run([&] { path.run(*form); });
+                EXPECT_FALSE(peer.Keyed());
+            } else {
+                Run([&] { path.run(*form); });
+                peer.Behave();
+                EXPECT_TRUE(Eventually([&] {
+                    Run([&] { form->TimerReleaseTimer(); });
+                    return !peer.Keyed();
+                }));
+            }
+            form.reset();
+            EXPECT_FALSE(peer.Keyed());
+            EXPECT_EQ(rig2.PttState(), "0");
         }
     }
 }
