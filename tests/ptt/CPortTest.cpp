@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 namespace {
@@ -168,6 +170,10 @@ TEST(ComPortDevice, OpenAppliesTheLineSettings)
     port.FlowControl().SetFlowControl(fcHardware);
     tio = DeviceSettings(pty);
     EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), tcflag_t(CMSPAR | CSTOPB | CRTSCTS));
+    port.Parity().SetBits(prOdd);
+    EXPECT_EQ(DeviceSettings(pty).c_cflag & (PARODD | CMSPAR), tcflag_t(PARODD));
+    port.Parity().SetBits(prEven);
+    EXPECT_EQ(DeviceSettings(pty).c_cflag & (PARODD | CMSPAR), 0u);
     port.Parity().SetBits(prMark);
     port.FlowControl().SetFlowControl(fcSoftware);
     port.FlowControl().SetXonChar('A');
@@ -190,6 +196,17 @@ TEST(ComPortDevice, OpenFailures)
     first.SetPort(pty.Slave());
     second.SetPort(pty.Slave());
     first.OpenPort();
+    // The kernel's own exclusive mode, read back: root passes TIOCEXCL, so a
+    // refused second opener alone proves nothing when tests run as root.
+    const int other = open(pty.Slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (other >= 0) {
+        int exclusive = 0;
+        EXPECT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
+        close(other);
+    } else {
+        EXPECT_EQ(errno, EBUSY);
+    }
     const EComPort busy = PortError([&] { second.OpenPort(); });
     EXPECT_EQ(busy.Code(), 1);
     EXPECT_FALSE(second.Connected());
