@@ -8,9 +8,13 @@
 #include "app/KOTARUnit.h"
 #include "audio/bass.h"
 #include "support/Application.h"
+#include "support/ErrorReport.h"
 #include "support/Timer.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
@@ -128,6 +132,44 @@ void BM_KeyUpTickToRigReportsOn(benchmark::State &state)
     state.counters["tick_ms"] = benchmark::Counter(tickSum * 1000, benchmark::Counter::kAvgIterations);
     state.counters["rigctl_read_ms"] = benchmark::Counter(readSum * 1000, benchmark::Counter::kAvgIterations);
 }
+// The longest the event loop goes without running, over 4 s of real timers
+// keying rig 1 on every render tick with the hang running out and Mute toggled
+// twice a second, while rig 1's daemon is killed (0) or stopped by SIGSTOP (1).
+void BM_LongestStallWhileTheDaemonIsAway(benchmark::State &state)
+{
+    RigWindow rig;
+    state.range(0) == 0 ? rig.rig1.Kill() : rig.rig1.Pause();
+    TFormPlayer &form = *rig.window.form;
+    form.TimerRender->SetEnabled(true);
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, longest = 0;
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.nsecsElapsed() - last);
+            last = clock.nsecsElapsed();
+        });
+        probe.start(1);
+        QTimer mute;
+        QObject::connect(&mute, &QTimer::timeout, [&] {
+            ErrorReport::Guarded([&] { form.LEDMuteButtonClick(); });
+        });
+        mute.start(500);
+        QEventLoop loop;
+        QTimer::singleShot(4000, &loop, &QEventLoop::quit);
+        loop.exec();
+        state.SetIterationTime(double(longest) / 1e9);
+        state.counters["longest_stall_ms"] = double(longest) / 1e6;
+    }
+    form.TimerRender->SetEnabled(false);
+    if (state.range(0) == 1)
+        rig.rig1.Resume();
+}
+BENCHMARK(BM_LongestStallWhileTheDaemonIsAway)->Arg(0)->Arg(1)->UseManualTime()->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_KeyUpTickToRigReportsOn)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(30);
 
 } // namespace
