@@ -88,6 +88,8 @@ void TFormPlayer::ReadConfiguration()
     TraceOn = TextToBool(ConfigFile->ReadString(Section, "TRACE", "YES"));
     TraceLog.Enable(TraceOn);
     CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
+    DeviceName = ConfigFile->ReadString(Section, "DEVICENAME", "");
+    AttackByBlock = UpperText(ConfigFile->ReadString(Section, "ATTACK", "TICK")) == "BLOCK";
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
 }
@@ -123,6 +125,8 @@ void TFormPlayer::WriteINI()
     ConfigFile->WriteString(Section, "COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName);
     ConfigFile->WriteString(Section, "BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800));
     ConfigFile->WriteString(Section, "DEVICE", QString::number(CurrentDevice));
+    ConfigFile->WriteString(Section, "DEVICENAME", DeviceName);
+    ConfigFile->WriteString(Section, "ATTACK", AttackByBlock ? "BLOCK" : "TICK");
     ConfigFile->WriteString(Section, "TRACE", TraceOn ? "YES" : "NOT");
     ConfigFile->WriteString(Section, "GAIN", QString::number(SquelchTrack->Position()));
     ConfigFile->WriteString(Section, "DELAY", QString::number(TrackDelay->Position()));

@@ -1,4 +1,5 @@
 #pragma once
+#include "audio/bass.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
 
@@ -24,6 +25,7 @@ class TLEDButton;
 class TSpectrum;
 class TOmniRigX;
 class TAboutDlg;
+struct TBlockAttack;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -59,6 +61,11 @@ public:
 
     // --- application state ----------------------------------------------
     int CurrentDevice = -1;
+    // DEVICENAME: the server's name of the source in use; it finds the source
+    // again at start-up after others have come or gone.
+    QString DeviceName;
+    // ATTACK=BLOCK: every captured block may key at once, not only the render tick.
+    bool AttackByBlock = false;
     QString WorkDir;
     QString ConfigFileName;
     std::unique_ptr<TIniFile> ConfigFile;
@@ -108,6 +115,8 @@ public:
     void TimerBlinkTimer();
     void LEDMuteButtonClick();
     void TuneButtonClick();
+    // The render tick's keying steps: PTT on and a fresh hang.
+    void KeyBySquelch();
 
     // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();
@@ -136,6 +145,14 @@ public:
     void ComboSoundCardChange();
     // The user typed into the device box: no entry is selected any more.
     void ComboSoundCardEdited();
+    // What the sound server tells of its recording devices: the box follows
+    // the list; the capture's source going and coming back is traced.
+    void RecordDeviceChange(const TRecordDeviceEvent &event);
+    // New entries for the box, each a device's name with its server name;
+    // none selected, the edit text kept.
+    void FillSoundCardBox(const QStringList &names, const QStringList &sources);
+    // The record callback of the set-up and its user value.
+    RECORDPROC RecordProcedure(void **user);
     void CreateSpectrum();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
@@ -183,6 +200,7 @@ private:
     void CreateControls();
     void ConnectHandlers();
     bool FApplyingConfiguration = false;
+    std::shared_ptr<TBlockAttack> FBlockAttack;
 
     QStringList FArguments;
 };

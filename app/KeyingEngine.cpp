@@ -20,14 +20,18 @@ void TFormPlayer::TimerRenderTimer()
     DrawSpectrum(frame);
     const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
     SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));
-    if (!LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && level >= uint32_t(SquelchTrack->Position())) {
-        TimerDelay->SetEnabled(false);
-        ChangeStateIcon(IconON);
-        TxRig(true);
-        TimerDelay->SetInterval(100);
-        TrackDelay->SetSelEnd(0);
-        TimerDelay->SetEnabled(true);
-    }
+    if (!LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && level >= uint32_t(SquelchTrack->Position()))
+        KeyBySquelch();
+}
+
+void TFormPlayer::KeyBySquelch()
+{
+    TimerDelay->SetEnabled(false);
+    ChangeStateIcon(IconON);
+    TxRig(true);
+    TimerDelay->SetInterval(100);
+    TrackDelay->SetSelEnd(0);
+    TimerDelay->SetEnabled(true);
 }
 
 void TFormPlayer::TimerDelayTimer()
