@@ -2,6 +2,7 @@
 
 #include "app/SignalLevel.h"
 #include "audio/spectrum_vis.h"
+#include "support/ErrorReport.h"
 #include "support/LEDButton.h"
 #include "support/TrackBar.h"
 
@@ -32,8 +33,15 @@ struct TBlockAttack {
                 [attack] {
                     attack->Pending = false;
                     TFormPlayer *form = attack->Form;
-                    if (!form->LEDMuteButton->LEDOn() && !form->TuneButton->LEDOn())
+                    if (form->LEDMuteButton->LEDOn() || form->TuneButton->LEDOn())
+                        return;
+                    // Reported as a failing render tick's error is: after
+                    // the call, with the timers running.
+                    try {
                         form->KeyBySquelch();
+                    } catch (const std::exception &error) {
+                        ErrorReport::ShowLater(error);
+                    }
                 },
                 Qt::QueuedConnection);
         return true;

@@ -67,7 +67,12 @@ TPulseServer *Server()
         return nullptr;
     library.ServerError.clear();
     TPulseServer::TLock lock(*library.Server);
-    library.Server->OnSourceEvent = [](pa_subscription_event_type_t) { Post({TRecordDeviceEvent::Changed, {}, {}}); };
+    // A source's state changes whenever a stream starts or stops on it; only
+    // sources coming and going change the list.
+    library.Server->OnSourceEvent = [](pa_subscription_event_type_t type) {
+        if (type != PA_SUBSCRIPTION_EVENT_CHANGE)
+            Post({TRecordDeviceEvent::Changed, {}, {}});
+    };
     return library.Server.get();
 }
 

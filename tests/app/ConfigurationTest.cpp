@@ -130,8 +130,8 @@ TEST(Configuration, FirstRunWritesTheWholeFileInKeyOrder)
 {
     StartedForm s;
     s.form->WriteINI();
-    EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nGAIN=10\n"
-                                 "DELAY=0\nPTT=NONE\n")
+    EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nDEVICENAME=\nATTACK=TICK\n"
+                                 "TRACE=YES\nGAIN=10\nDELAY=0\nPTT=NONE\n")
         << "without COM1 the first start ends in mode none";
 }
 
@@ -144,5 +144,5 @@ TEST(Configuration, WriteUpdatesAnExistingFileInPlace)
     s.form->WriteINI();
     EXPECT_EQ(ReadText(s.Ini()), "; station\n[OMNIRIG]\nRIG1=127.0.0.1:4532\n\n[Settings]\nPTT=NONE\n; hang\n"
                                  "DELAY=300\nGAIN=6\nExtra=kept\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\n"
-                                 "TRACE=YES\n");
+                                 "DEVICENAME=\nATTACK=TICK\nTRACE=YES\n");
 }
