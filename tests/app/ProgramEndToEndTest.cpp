@@ -56,7 +56,7 @@ TEST(Program, StartsFromTheCommandLineAndWritesItsFilesOnTermination)
     EXPECT_TRUE(trace.contains("DELAY=1500"));
     EXPECT_EQ(ReadText(dir.filePath("station.ini")),
               "; my station\n[Settings]\nPTT=NONE\nGAIN=7\nDELAY=1500\nTRACE=YES\nCOMPORT=COM1\nBAUDRATE=4800\n"
-              "DEVICE=-1\n");
+              "DEVICE=-1\nDEVICENAME=\nATTACK=TICK\n");
 }
 
 TEST(Program, TerminationWhileStartUpWaitsOnAMessageBoxStillWritesTheConfiguration)

@@ -85,6 +85,6 @@ TEST(SerialKeying, TerminationWhileKeyedLowersBothLinesAndWritesTheConfiguration
     EXPECT_EQ(Text(run.Lines()), "DTR 0, RTS 0, DTR 1, RTS 1, DTR 0, RTS 0");
     EXPECT_EQ(ReadText(run.File("KOTARPlus.INI")).toStdString(),
               ("[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + run.PortPath()
-               + "\nGAIN=0\nDELAY=500\nTRACE=YES\nBAUDRATE=4800\nDEVICE=-1\n")
+               + "\nGAIN=0\nDELAY=500\nTRACE=YES\nBAUDRATE=4800\nDEVICE=-1\nDEVICENAME=\nATTACK=TICK\n")
                   .toStdString());
 }
