@@ -25,12 +25,15 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
             sources << info.driver;
         }
         FillSoundCardBox(names, sources);
-        // The device in use keeps its entry under its new number.
-        const qsizetype entry = DeviceName.isEmpty() ? -1 : sources.indexOf(DeviceName);
-        if (CurrentDevice >= 0 && entry >= 0) {
-            CurrentDevice = int(entry);
+        if (CurrentDevice < 0 || DeviceName.isEmpty())
+            break;
+        // The device in use keeps its entry under its new number. While it is
+        // away its number names no entry, so that picking the device now listed
+        // under the old number starts a capture there.
+        const qsizetype entry = sources.indexOf(DeviceName);
+        CurrentDevice = int(entry >= 0 ? entry : sources.size());
+        if (entry >= 0)
             ComboSoundCard->setCurrentIndex(CurrentDevice);
-        }
         break;
     }
     case TRecordDeviceEvent::Lost:

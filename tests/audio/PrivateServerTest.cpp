@@ -88,6 +88,7 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     EXPECT_TRUE(WaitFor([&] { return !ptt.back(); }, std::chrono::milliseconds(1000))) << "the hang releases PTT";
     EXPECT_TRUE(WaitFor([&] { return form.ComboSoundCard->findData("kotar_hot.monitor") < 0; }))
         << "the box follows the list";
+    EXPECT_GE(form.CurrentDevice, form.ComboSoundCard->count()) << "no entry stands for the device that went";
     player->kill();
     player->waitForFinished();
 
