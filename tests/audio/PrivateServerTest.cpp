@@ -61,6 +61,8 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
 {
     const QString load = "sink_name=kotar_hot";
     QString module = Pactl({"load-module", "module-null-sink", load}).trimmed();
+    // Listed after it, so that its number names this one once it has gone.
+    const QString after = Pactl({"load-module", "module-null-sink", "sink_name=kotar_after"}).trimmed();
     TemporaryWorkDir dir;
     RecordedDialogs dialogs;
     QTemporaryDir sounds;
@@ -106,6 +108,7 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     form.close();
     EXPECT_TRUE(ReadText(dir.file("KOTARPlus.INI")).contains("DEVICENAME=kotar_hot.monitor\n"));
     Pactl({"unload-module", module});
+    Pactl({"unload-module", after});
 }
 
 // A start that the server does not answer in time is given up, and the stream
