@@ -98,6 +98,8 @@ void TFormPlayer::ReadConfiguration()
     TraceOn = TextToBool(ConfigFile->ReadString(Section, "TRACE", "YES"));
     TraceLog.Enable(TraceOn);
     CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
+    DeviceName = ConfigFile->ReadString(Section, "DEVICENAME", "");
+    AttackByBlock = UpperText(ConfigFile->ReadString(Section, "ATTACK", "TICK")) == "BLOCK";
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
     // Beyond a day the limit means nothing; below 0 there is none.
@@ -134,13 +136,19 @@ void TFormPlayer::WriteINI()
     ConfigFile = std::make_unique<TIniFile>(ConfigFileName);
     ConfigFile->WriteString(Section, "COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName);
     ConfigFile->WriteString(Section, "BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800));
+    // Keys beyond the original set: a file without one gains it only once it
+    // differs from what its absence means.
+    const auto writeOptional = [this](const QString &key, const QString &value, const QString &absent) {
+        if (value != absent || ConfigFile->ReadString(Section, key, "\n") != "\n")
+            ConfigFile->WriteString(Section, key, value);
+    };
     ConfigFile->WriteString(Section, "DEVICE", QString::number(CurrentDevice));
+    writeOptional("DEVICENAME", DeviceName, "");
     ConfigFile->WriteString(Section, "TRACE", TraceOn ? "YES" : "NOT");
     ConfigFile->WriteString(Section, "GAIN", QString::number(SquelchTrack->Position()));
     ConfigFile->WriteString(Section, "DELAY", QString::number(TrackDelay->Position()));
-    // An opt-in key: a file without it gains it only once it is set.
-    if (TxTimeout != 0 || ConfigFile->ReadString(Section, "TIMEOUT", "\n") != "\n")
-        ConfigFile->WriteString(Section, "TIMEOUT", QString::number(TxTimeout));
+    writeOptional("ATTACK", AttackByBlock ? "BLOCK" : "TICK", "TICK");
+    writeOptional("TIMEOUT", QString::number(TxTimeout), "0");
     QString ptt = "SERIAL";
     if (PTT_Serial->isChecked())
         ptt = "SERIAL";

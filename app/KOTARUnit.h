@@ -1,4 +1,5 @@
 #pragma once
+#include "audio/bass.h"
 #include "ptt/KeyedOutputs.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
@@ -27,6 +28,7 @@ class TSpectrum;
 class TOmniRigX;
 class TAboutDlg;
 class TSerialPttOutput;
+struct TBlockAttack;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -66,6 +68,11 @@ public:
 
     // --- application state ----------------------------------------------
     int CurrentDevice = -1;
+    // DEVICENAME: the server's name of the source in use; it finds the source
+    // again at start-up after others have come or gone.
+    QString DeviceName;
+    // ATTACK=BLOCK: every captured block may key at once, not only the render tick.
+    bool AttackByBlock = false;
     QString WorkDir;
     QString ConfigFileName;
     std::unique_ptr<TIniFile> ConfigFile;
@@ -120,6 +127,8 @@ public:
     void LEDMuteButtonClick();
     void TuneButtonClick();
     void TimerTimeoutTimer();
+    // The render tick's keying steps: PTT on and a fresh hang.
+    void KeyBySquelch();
 
     // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();
@@ -148,6 +157,14 @@ public:
     void ComboSoundCardChange();
     // The user typed into the device box: no entry is selected any more.
     void ComboSoundCardEdited();
+    // What the sound server tells of its recording devices: the box follows
+    // the list; the capture's source going and coming back is traced.
+    void RecordDeviceChange(const TRecordDeviceEvent &event);
+    // New entries for the box, each a device's name with its server name;
+    // none selected, the edit text kept.
+    void FillSoundCardBox(const QStringList &names, const QStringList &sources);
+    // The record callback of the set-up and its user value.
+    RECORDPROC RecordProcedure(void **user);
     void CreateSpectrum();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
@@ -186,8 +203,6 @@ private:
     void Send(bool on);
     void DropLostSerialDevice();
     void ReportPttFailure(bool on, const std::function<void()> &command);
-    // The keying steps of the render tick.
-    void KeyBySquelch();
 
     TKeyedOutputs FKeyedOutputs;
     std::shared_ptr<TSerialPttOutput> FSerialOutput;
@@ -204,6 +219,7 @@ private:
     void CreateControls();
     void ConnectHandlers();
     bool FApplyingConfiguration = false;
+    std::shared_ptr<TBlockAttack> FBlockAttack;
 
     QStringList FArguments;
 };

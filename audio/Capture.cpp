@@ -1,12 +1,7 @@
 #include "audio/Capture.h"
 
-#include <QAudioSource>
-#include <QIODevice>
-#include <QThread>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <future>
 #include <numbers>
 
 void TSampleRing::Push(const float *samples, size_t count)
@@ -57,150 +52,164 @@ void TSpectrumAnalyser::Magnitudes(const TSampleRing &ring, float *out)
 }
 
 namespace {
+thread_local TCapture *CallbackCapture = nullptr;
 
-int64_t Now() { return std::chrono::steady_clock::now().time_since_epoch().count(); }
-
-// Pulse delivers whole frames of interleaved float samples; each becomes one
-// mono sample, the mean of its channels.
-class TMonoSink : public QIODevice {
-public:
-    TMonoSink(TSampleRing &ring, std::atomic<int64_t> &lastDelivery, int channels, RECORDPROC proc, void *user,
-              HRECORD handle)
-        : FRing(ring), FLastDelivery(lastDelivery), FChannels(channels), FProc(proc), FUser(user), FHandle(handle)
-    {
-    }
-
-    QAudioSource *Source = nullptr;
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-
-    qint64 writeData(const char *data, qint64 length) override
-    {
-        const auto *samples = reinterpret_cast<const float *>(data);
-        const size_t frames = size_t(length) / (sizeof(float) * size_t(FChannels));
-        std::array<float, 512> mono;
-        for (size_t done = 0; done < frames;) {
-            const size_t chunk = std::min(mono.size(), frames - done);
-            for (size_t f = 0; f < chunk; ++f) {
-                const float *frame = samples + (done + f) * size_t(FChannels);
-                float sum = 0.0f;
-                for (int c = 0; c < FChannels; ++c)
-                    sum += frame[c];
-                mono[f] = sum / float(FChannels);
-            }
-            FRing.Push(mono.data(), chunk);
-            done += chunk;
-        }
-        FLastDelivery.store(Now(), std::memory_order_relaxed);
-        // Stopping inside the source's own read would pull its stream away
-        // under it: stop from the event loop instead.
-        if (FProc && !FProc(FHandle, data, uint32_t(length), FUser))
-            QMetaObject::invokeMethod(Source, &QAudioSource::stop, Qt::QueuedConnection);
-        return length;
-    }
-
-private:
-    TSampleRing &FRing;
-    std::atomic<int64_t> &FLastDelivery;
-    int FChannels;
-    RECORDPROC FProc;
-    void *FUser;
-    HRECORD FHandle;
-};
-
-// About 5.8 ms per block: with Qt polling the stream once per block, the
-// newest sample is at most two blocks old when the user-interface thread looks.
-// Left at its default, Qt asks for 50 ms blocks.
-constexpr int BlockFrames = 256;
-
-constexpr int64_t StallLimit =
-    std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::milliseconds(500)).count();
-
+// Fragments of about 5 ms: the newest sample is never more than that old when
+// the user-interface thread or the block path looks.
+constexpr pa_usec_t FragmentTime = 5 * PA_USEC_PER_MSEC;
 } // namespace
 
-class TCaptureThread : public QThread {
-public:
-    TCaptureThread(const QAudioDevice &device, const QAudioFormat &format, RECORDPROC proc, void *user,
-                   HRECORD handle)
-        : FDevice(device), FFormat(format), FProc(proc), FUser(user), FHandle(handle)
-    {
-    }
-
-    TSampleRing Ring;
-    std::atomic<bool> Running{false};
-    // steady_clock time of the last block, 0 before the first.
-    std::atomic<int64_t> LastDelivery{0};
-    std::promise<bool> Opened;
-
-protected:
-    void run() override
-    {
-        QAudioSource source(FDevice, FFormat);
-        source.setBufferSize(BlockFrames * FFormat.bytesPerFrame());
-        TMonoSink sink(Ring, LastDelivery, FFormat.channelCount(), FProc, FUser, FHandle);
-        sink.Source = &source;
-        sink.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-        source.start(&sink);
-        const bool opened = source.state() != QAudio::StoppedState && source.error() == QAudio::NoError;
-        if (opened) {
-            Running = true;
-            QObject::connect(&source, &QAudioSource::stateChanged, &source, [this](QAudio::State state) {
-                if (state == QAudio::StoppedState)
-                    Running = false;
-            });
-        }
-        Opened.set_value(opened);
-        if (!opened)
-            return;
-        exec();
-        Running = false;
-        source.stop();
-    }
-
-private:
-    QAudioDevice FDevice;
-    QAudioFormat FFormat;
-    RECORDPROC FProc;
-    void *FUser;
-    HRECORD FHandle;
-};
-
-TCapture::TCapture(const QAudioDevice &device, const QAudioFormat &format, RECORDPROC proc, void *user,
-                   HRECORD handle)
-    : FThread(new TCaptureThread(device, format, proc, user, handle))
+TCapture::TCapture(std::shared_ptr<TPulseServer> server, const std::string &source, uint32_t freq, uint32_t chans,
+                   RECORDPROC proc, void *user, HRECORD handle, TEvents events)
+    : FServer(std::move(server)), FRequested(source), FSource(source), FProc(proc), FUser(user), FHandle(handle),
+      FEvents(std::move(events))
 {
-    std::future<bool> opened = FThread->Opened.get_future();
-    FThread->start();
-    // Qt 6.4 waits without end for a stream the server refuses (a source that
-    // vanished after it was listed). Such a thread cannot be joined: it is
-    // left behind, and the capture counts as not opened.
-    if (opened.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
-        FThread = nullptr;
+    FSpec.format = PA_SAMPLE_FLOAT32NE;
+    FSpec.rate = freq;
+    FSpec.channels = uint8_t(chans);
+    if (!pa_sample_spec_valid(&FSpec))
         return;
-    }
-    FOpened = opened.get();
+    TPulseServer::TLock lock(*FServer);
+    // A start given up earlier must be gone first: one stream at a time.
+    if (!FServer->Wait([this] { return !FServer->AbandonedPending(); }))
+        return;
+    FServer->OnSourceAdded = [this] { SourceAdded(); };
+    Connect();
+    FServer->Wait([this] { return FState != TState::Starting; });
+    FOpened = FState == TState::Running;
 }
 
 TCapture::~TCapture()
 {
-    if (!FThread)
+    TPulseServer::TLock lock(*FServer);
+    FServer->OnSourceAdded = nullptr;
+    if (!FStream)
         return;
-    FThread->quit();
-    FThread->wait();
-    delete FThread;
+    switch (pa_stream_get_state(FStream)) {
+    case PA_STREAM_CREATING: FServer->Abandon(FStream); break;
+    case PA_STREAM_READY:
+        pa_stream_set_state_callback(FStream, nullptr, nullptr);
+        pa_stream_set_read_callback(FStream, nullptr, nullptr);
+        pa_stream_disconnect(FStream);
+        pa_stream_unref(FStream);
+        break;
+    default:
+        pa_stream_set_state_callback(FStream, nullptr, nullptr);
+        pa_stream_set_read_callback(FStream, nullptr, nullptr);
+        pa_stream_unref(FStream);
+        break;
+    }
 }
 
-bool TCapture::Active() const
+TCapture *TCapture::InCallback() { return CallbackCapture; }
+
+void TCapture::Connect()
 {
-    if (!FThread || !FThread->Running)
-        return false;
-    // Qt does not always stop a source whose server has gone (it then polls a
-    // dead stream for ever), so data that stop flowing count as a dropped
-    // stream. Blocks come every few milliseconds; the first may take a second
-    // or two on an idle server, which is no stall.
-    const int64_t last = FThread->LastDelivery.load(std::memory_order_relaxed);
-    return last == 0 || Now() - last < StallLimit;
+    if (FStream) {
+        pa_stream_set_state_callback(FStream, nullptr, nullptr);
+        pa_stream_set_read_callback(FStream, nullptr, nullptr);
+        pa_stream_unref(FStream);
+    }
+    FStream = pa_stream_new(FServer->Context(), "KOTARPlus VOX", &FSpec, nullptr);
+    if (!FStream) {
+        FState = FState == TState::Starting ? TState::Ended : TState::Lost;
+        return;
+    }
+    pa_stream_set_state_callback(FStream, StreamState, this);
+    pa_stream_set_read_callback(FStream, StreamRead, this);
+    pa_buffer_attr attributes;
+    attributes.maxlength = uint32_t(-1);
+    attributes.tlength = uint32_t(-1);
+    attributes.prebuf = uint32_t(-1);
+    attributes.minreq = uint32_t(-1);
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(FragmentTime, &FSpec));
+    // A chosen source is kept: when it goes, the stream ends instead of being
+    // moved to another device that the user did not choose.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (FRequested.empty() ? 0 : PA_STREAM_DONT_MOVE));
+    if (pa_stream_connect_record(FStream, FRequested.empty() ? nullptr : FRequested.c_str(), &attributes, flags) < 0)
+        FState = FState == TState::Starting ? TState::Ended : TState::Lost;
 }
 
-const TSampleRing &TCapture::Ring() const { return FThread->Ring; }
+void TCapture::SourceAdded()
+{
+    if (FState != TState::Lost)
+        return;
+    FState = TState::Resuming;
+    Connect();
+}
+
+void TCapture::StreamState(pa_stream *stream, void *user)
+{
+    auto *capture = static_cast<TCapture *>(user);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        if (const char *name = pa_stream_get_device_name(stream))
+            capture->FSource = name;
+        const bool resumed = capture->FState == TState::Resuming;
+        capture->FState = TState::Running;
+        capture->FActive = true;
+        if (resumed && capture->FEvents.Resumed)
+            capture->FEvents.Resumed(capture->FSource);
+    } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        capture->FActive = false;
+        switch (capture->FState) {
+        case TState::Starting: capture->FState = TState::Ended; break;
+        case TState::Resuming: capture->FState = TState::Lost; break;
+        case TState::Running:
+            capture->FState = TState::Lost;
+            if (capture->FEvents.Lost)
+                capture->FEvents.Lost(capture->FSource,
+                                      pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+            break;
+        default: break;
+        }
+    }
+    pa_threaded_mainloop_signal(capture->FServer->Loop(), 0);
+}
+
+void TCapture::StreamRead(pa_stream *stream, size_t, void *user)
+{
+    auto *capture = static_cast<TCapture *>(user);
+    while (capture->FState == TState::Running && pa_stream_readable_size(stream) > 0) {
+        const void *data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            return;
+        // No data with a length is a gap in the stream: dropped unread.
+        if (data)
+            capture->Deliver(static_cast<const float *>(data), bytes);
+        pa_stream_drop(stream);
+    }
+    if (capture->FState == TState::Ended)
+        pa_stream_disconnect(stream);
+}
+
+// Each frame of interleaved samples becomes one mono sample, the mean of its
+// channels; then the record callback sees the block as delivered.
+void TCapture::Deliver(const float *samples, size_t bytes)
+{
+    const size_t channels = FSpec.channels;
+    const size_t frames = bytes / (sizeof(float) * channels);
+    std::array<float, 512> mono;
+    for (size_t done = 0; done < frames;) {
+        const size_t chunk = std::min(mono.size(), frames - done);
+        for (size_t f = 0; f < chunk; ++f) {
+            const float *frame = samples + (done + f) * channels;
+            float sum = 0.0f;
+            for (size_t c = 0; c < channels; ++c)
+                sum += frame[c];
+            mono[f] = sum / float(channels);
+        }
+        FRing.Push(mono.data(), chunk);
+        done += chunk;
+    }
+    if (!FProc)
+        return;
+    CallbackCapture = this;
+    const bool goOn = FProc(FHandle, samples, uint32_t(bytes), FUser);
+    CallbackCapture = nullptr;
+    if (!goOn) {
+        FState = TState::Ended;
+        FActive = false;
+    }
+}

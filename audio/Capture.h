@@ -1,14 +1,16 @@
 #pragma once
 #include "audio/bass.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
+#include "audio/PulseServer.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <kissfft/kiss_fftr.h>
+#include <functional>
 #include <memory>
+#include <string>
 
 // Mono samples passed from the capture thread (the one writer) to the
 // user-interface thread (the one reader) without locks.
@@ -50,26 +52,61 @@ private:
     std::array<kiss_fft_cpx, Points / 2 + 1> FSpectrum;
 };
 
-class TCaptureThread;
-
-// One running recording: a QAudioSource on a thread of its own.
+// One recording: a record stream of the sound server with fragments of about
+// 5 ms, read on the server connection's loop thread (the capture thread) as the
+// server delivers them. A stream whose source goes away is lost; when a source
+// of that name appears again, recording resumes on it.
 class TCapture {
 public:
-    // Opens the device and starts; Opened() tells whether that worked.
-    TCapture(const QAudioDevice &device, const QAudioFormat &format, RECORDPROC proc, void *user,
-             HRECORD handle);
-    // Stops the recording and joins its thread.
+    // Called on the capture thread with the source's server name.
+    struct TEvents {
+        std::function<void(const std::string &source, const std::string &reason)> Lost;
+        std::function<void(const std::string &source)> Resumed;
+    };
+
+    // Starts recording from `source` (empty: the server's default source) and
+    // waits for the server's answer; Opened() tells whether it came and was yes.
+    TCapture(std::shared_ptr<TPulseServer> server, const std::string &source, uint32_t freq, uint32_t chans,
+             RECORDPROC proc, void *user, HRECORD handle, TEvents events);
+    // Ends the stream; a stream whose creation the server has not yet answered
+    // is cancelled, so it never records.
     ~TCapture();
     TCapture(const TCapture &) = delete;
     TCapture &operator=(const TCapture &) = delete;
 
     bool Opened() const { return FOpened; }
-    // True while the source runs; false once the server dropped the stream or
-    // the record callback ended it.
-    bool Active() const;
-    const TSampleRing &Ring() const;
+    // True while the stream records; false while its source is gone, after
+    // the server has gone, or once the record callback has ended it.
+    bool Active() const { return FActive.load(std::memory_order_relaxed); }
+    const TSampleRing &Ring() const { return FRing; }
+    HRECORD Handle() const { return FHandle; }
+
+    // The capture whose record callback runs on this thread, if any, and the
+    // analyser that thread may use.
+    static TCapture *InCallback();
+    TSpectrumAnalyser &CallbackAnalyser() { return FCallbackAnalyser; }
 
 private:
-    TCaptureThread *FThread;
+    enum class TState { Starting, Running, Lost, Resuming, Ended };
+    // The loop's lock held.
+    void Connect();
+    void SourceAdded();
+    void Deliver(const float *samples, size_t bytes);
+    static void StreamState(pa_stream *stream, void *user);
+    static void StreamRead(pa_stream *stream, size_t bytes, void *user);
+
+    std::shared_ptr<TPulseServer> FServer;
+    std::string FRequested;
+    std::string FSource;
+    pa_sample_spec FSpec{};
+    RECORDPROC FProc;
+    void *FUser;
+    HRECORD FHandle;
+    TEvents FEvents;
+    pa_stream *FStream = nullptr;
+    TState FState = TState::Starting;
     bool FOpened = false;
+    std::atomic<bool> FActive{false};
+    TSampleRing FRing;
+    TSpectrumAnalyser FCallbackAnalyser;
 };

@@ -5,11 +5,10 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
+#include <cstdio>
 
 namespace {
-
-// Captured data reach the program only through the FFT request.
-bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
 
 // At most devices 0 to 32 are listed; the listing stops at the first gap.
 constexpr uint32_t LastListedDevice = 32;
@@ -33,36 +32,72 @@ void SelectEntry(QComboBox *box, int index)
 
 uint32_t TFormPlayer::SetupBASS(int device)
 {
+    const bool first = !CaptureSetUp;
     if (CaptureSetUp) {
         BASS_ChannelStop(CaptureChannel);
         BASS_Stop();
         BASS_RecordFree();
     }
     CaptureSetUp = true;
+    if (first) {
+        // Without a server nothing is recorded or keyed: the user must learn why.
+        const QString error = SoundServerError();
+        if (!error.isEmpty()) {
+            TraceLog.Write(1, "No sound server (" + error + "): nothing is recorded");
+            std::fprintf(stderr, "kotarplus: no sound server (%s): nothing is recorded\n", qPrintable(error));
+        }
+        SetRecordDeviceNotify([form = QPointer<TFormPlayer>(this)](const TRecordDeviceEvent &event) {
+            if (form)
+                form->RecordDeviceChange(event);
+        });
+    }
 
     TraceLog.Write(1, "Listing System sound recording devices");
-    QStringList names;
+    QStringList names, sources;
     BASS_DEVICEINFO info;
     for (uint32_t n = 0; n <= LastListedDevice && BASS_RecordGetDeviceInfo(n, &info); ++n) {
         names << info.name;
+        sources << info.driver;
         TraceLog.Write(1, "Device" + DeviceLine(n, info));
     }
+    FillSoundCardBox(names, sources);
 
-    // New entries, none selected, the typed text kept: an empty box would
-    // select its first new entry and show that.
-    const QString text = ComboSoundCard->currentText();
-    ComboSoundCard->clear();
-    ComboSoundCard->addItems(names);
-    ComboSoundCard->setCurrentIndex(-1);
-    ComboSoundCard->setEditText(text);
+    // The configured source's name finds it wherever others have moved it.
+    if (first && !DeviceName.isEmpty() && sources.contains(DeviceName) && sources.indexOf(DeviceName) != device) {
+        device = int(sources.indexOf(DeviceName));
+        TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") found by name(" + DeviceName + ")");
+        CurrentDevice = device;
+    }
 
     BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
     BASS_RecordInit(device);
-    const HRECORD handle = BASS_RecordStart(44100, 2, 0, RecordCallback, nullptr);
+    void *user = nullptr;
+    const RECORDPROC procedure = RecordProcedure(&user);
+    const HRECORD handle = BASS_RecordStart(44100, 2, 0, procedure, user);
+
+    if (device == -1)
+        DeviceName.clear();
+    else if (device >= 0 && device < sources.size())
+        DeviceName = sources[device];
+    // The box shows the device opened, also right after start-up.
+    if (device >= 0 && device < ComboSoundCard->count())
+        SelectEntry(ComboSoundCard, device);
 
     const QString name = GetRecordInfo(device);
     TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") initialized Device(" + name + ")");
     return handle;
+}
+
+void TFormPlayer::FillSoundCardBox(const QStringList &names, const QStringList &sources)
+{
+    // New entries, none selected, the typed text kept: an empty box would
+    // select its first new entry and show that.
+    const QString text = ComboSoundCard->currentText();
+    ComboSoundCard->clear();
+    for (qsizetype i = 0; i < names.size(); ++i)
+        ComboSoundCard->addItem(names[i], sources.value(i));
+    ComboSoundCard->setCurrentIndex(-1);
+    ComboSoundCard->setEditText(text);
 }
 
 // A number the library does not know (a configured device that has gone) has no

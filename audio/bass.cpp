@@ -2,23 +2,28 @@
 
 #include "audio/Capture.h"
 
-#include <QMediaDevices>
+#include <QCoreApplication>
+#include <atomic>
 #include <memory>
 #include <optional>
 
 namespace {
 
 struct TLibrary {
-    std::optional<QAudioDevice> RecordDevice;
+    std::shared_ptr<TPulseServer> Server;
+    std::string ServerError;
+    // The initialised source's server name; empty for the default source.
+    std::optional<std::string> RecordSource;
     std::unique_ptr<TCapture> Capture;
     HRECORD CaptureHandle = 0;
     HRECORD LastHandle = 0;
     TFrameSource Frames;
     TSpectrumAnalyser Analyser;
+    std::function<void(const TRecordDeviceEvent &)> Notify;
 };
 
-// Never destroyed: a capture thread must not be joined from static
-// destruction, after the application object has gone.
+// Never destroyed: the server connection's thread must not be joined from
+// static destruction, after the application object has gone.
 TLibrary &Library()
 {
     static TLibrary *library = new TLibrary;
@@ -33,17 +38,55 @@ HRECORD NewHandle()
 
 bool FrameSourceInstalled() { return bool(Library().Frames.Frame); }
 
-// Qt 6.4 does not mark the default among the inputs; the default's own
-// identifier does tell.
-bool DeviceInfo(const QList<QAudioDevice> &devices, const QAudioDevice &defaultDevice, uint32_t number,
-                BASS_DEVICEINFO *info)
+// From the capture thread to the user-interface thread's handler.
+void Post(const TRecordDeviceEvent &event)
 {
-    if (number >= uint32_t(devices.size()))
+    static std::atomic<bool> changePending{false};
+    if (event.Kind == TRecordDeviceEvent::Changed && changePending.exchange(true))
+        return;
+    if (QCoreApplication *application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            application,
+            [event] {
+                if (event.Kind == TRecordDeviceEvent::Changed)
+                    changePending = false;
+                if (Library().Notify)
+                    Library().Notify(event);
+            },
+            Qt::QueuedConnection);
+}
+
+// The connection, made again once the server has gone; nullptr while none answers.
+TPulseServer *Server()
+{
+    TLibrary &library = Library();
+    if (library.Server && library.Server->Ready())
+        return library.Server.get();
+    library.Server = TPulseServer::Connect(library.ServerError);
+    if (!library.Server)
+        return nullptr;
+    library.ServerError.clear();
+    TPulseServer::TLock lock(*library.Server);
+    // A source's state changes whenever a stream starts or stops on it; only
+    // sources coming and going change the list.
+    library.Server->OnSourceEvent = [](pa_subscription_event_type_t type) {
+        if (type != PA_SUBSCRIPTION_EVENT_CHANGE)
+            Post({TRecordDeviceEvent::Changed, {}, {}});
+    };
+    return library.Server.get();
+}
+
+bool DeviceInfo(TPulseServer::TKind kind, uint32_t number, BASS_DEVICEINFO *info)
+{
+    TPulseServer *server = Server();
+    std::string defaultName;
+    const auto devices = server ? server->Devices(kind, &defaultName) : std::nullopt;
+    if (!devices || number >= devices->size())
         return false;
-    const QAudioDevice &device = devices[qsizetype(number)];
-    info->name = device.description();
-    info->driver = QString::fromUtf8(device.id());
-    info->flags = BASS_DEVICE_ENABLED | (device.id() == defaultDevice.id() ? BASS_DEVICE_DEFAULT : 0);
+    const TPulseServer::TSource &device = (*devices)[number];
+    info->name = QString::fromStdString(device.Description);
+    info->driver = QString::fromStdString(device.Name);
+    info->flags = BASS_DEVICE_ENABLED | (device.Name == defaultName ? BASS_DEVICE_DEFAULT : 0);
     return true;
 }
 
@@ -51,12 +94,12 @@ bool DeviceInfo(const QList<QAudioDevice> &devices, const QAudioDevice &defaultD
 
 bool BASS_RecordGetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info)
 {
-    return DeviceInfo(QMediaDevices::audioInputs(), QMediaDevices::defaultAudioInput(), device, info);
+    return DeviceInfo(TPulseServer::TKind::Sources, device, info);
 }
 
 bool BASS_GetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info)
 {
-    return DeviceInfo(QMediaDevices::audioOutputs(), QMediaDevices::defaultAudioOutput(), device, info);
+    return DeviceInfo(TPulseServer::TKind::Sinks, device, info);
 }
 
 bool BASS_SetConfig(uint32_t option, uint32_t)
@@ -67,39 +110,43 @@ bool BASS_SetConfig(uint32_t option, uint32_t)
 bool BASS_RecordInit(int device)
 {
     TLibrary &library = Library();
-    if (library.RecordDevice)
+    if (library.RecordSource)
         return false;
     if (FrameSourceInstalled()) {
-        library.RecordDevice = QAudioDevice();
+        library.RecordSource = "";
         return true;
     }
-    QAudioDevice chosen;
     if (device == -1) {
-        chosen = QMediaDevices::defaultAudioInput();
-    } else if (device >= 0) {
-        const QList<QAudioDevice> devices = QMediaDevices::audioInputs();
-        if (device < devices.size())
-            chosen = devices[device];
+        if (!Server())
+            return false;
+        library.RecordSource = "";
+        return true;
     }
-    if (chosen.isNull())
+    BASS_DEVICEINFO info;
+    if (device < 0 || !BASS_RecordGetDeviceInfo(uint32_t(device), &info))
         return false;
-    library.RecordDevice = chosen;
+    library.RecordSource = info.driver.toStdString();
     return true;
 }
 
 HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t, RECORDPROC proc, void *user)
 {
     TLibrary &library = Library();
-    if (!library.RecordDevice || library.CaptureHandle != 0 || freq == 0 || chans == 0)
+    if (!library.RecordSource || library.CaptureHandle != 0 || freq == 0 || chans == 0)
         return 0;
     if (FrameSourceInstalled())
         return library.CaptureHandle = NewHandle();
-    QAudioFormat format;
-    format.setSampleRate(int(freq));
-    format.setChannelCount(int(chans));
-    format.setSampleFormat(QAudioFormat::Float);
+    if (!Server())
+        return 0;
     const HRECORD handle = NewHandle();
-    auto capture = std::make_unique<TCapture>(*library.RecordDevice, format, proc, user, handle);
+    TCapture::TEvents events{
+        [](const std::string &source, const std::string &reason) {
+            Post({TRecordDeviceEvent::Lost, QString::fromStdString(source), QString::fromStdString(reason)});
+        },
+        [](const std::string &source) { Post({TRecordDeviceEvent::Resumed, QString::fromStdString(source), {}}); },
+    };
+    auto capture = std::make_unique<TCapture>(library.Server, *library.RecordSource, freq, chans, proc, user, handle,
+                                              std::move(events));
     if (!capture->Opened())
         return 0;
     library.Capture = std::move(capture);
@@ -119,10 +166,17 @@ uint32_t BASS_ChannelIsActive(HRECORD handle)
 
 int32_t BASS_ChannelGetData(HRECORD handle, void *buffer, uint32_t length)
 {
-    TLibrary &library = Library();
     if (length != BASS_DATA_FFT1024 || handle == 0)
         return -1;
     auto *magnitudes = static_cast<float *>(buffer);
+    // On the capture thread only the capture itself is looked at.
+    if (TCapture *capture = TCapture::InCallback()) {
+        if (handle != capture->Handle())
+            return -1;
+        capture->CallbackAnalyser().Magnitudes(capture->Ring(), magnitudes);
+        return int32_t(TSpectrumAnalyser::Bins * sizeof(float));
+    }
+    TLibrary &library = Library();
     if (FrameSourceInstalled()) {
         library.Frames.Frame(magnitudes);
     } else {
@@ -151,10 +205,10 @@ bool BASS_Stop()
 bool BASS_RecordFree()
 {
     TLibrary &library = Library();
-    if (!library.RecordDevice)
+    if (!library.RecordSource)
         return false;
     BASS_ChannelStop(library.CaptureHandle);
-    library.RecordDevice.reset();
+    library.RecordSource.reset();
     return true;
 }
 
@@ -167,4 +221,14 @@ bool BASS_Free()
 void BASS_SetFrameSource(TFrameSource source)
 {
     Library().Frames = std::move(source);
+}
+
+void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> notify)
+{
+    Library().Notify = std::move(notify);
+}
+
+QString SoundServerError()
+{
+    return Server() ? QString() : QString::fromStdString(Library().ServerError);
 }

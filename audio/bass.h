@@ -3,18 +3,20 @@
 #include <cstdint>
 #include <functional>
 
-// The audio library: the recording side and a channel's FFT, over Qt Multimedia.
-// Recording devices are QMediaDevices::audioInputs() numbered from 0 in that
-// order; -1 is the system's default input. One recording device is initialised
-// and one capture runs at a time. All calls belong to the user-interface thread;
-// the capture itself runs on a thread of its own, which calls the record
-// callback and fills a lock-free ring of mono samples that the FFT request reads.
+// The audio library: the recording side and a channel's FFT, over the sound
+// server's client library (libpulse). Recording devices are the server's
+// sources, monitors included, numbered from 0 in the server's order; -1 is the
+// server's default source. One recording device is initialised and one capture
+// runs at a time. All calls belong to the user-interface thread, except that a
+// record callback may ask for the FFT of its own channel; the capture runs on
+// the server connection's thread, which calls the record callback and fills a
+// lock-free ring of mono samples that the FFT request reads.
 
 using HRECORD = uint32_t;
 
 struct BASS_DEVICEINFO {
     QString name;   // the description the desktop's sound settings show
-    QString driver; // the sound server's identifier of the device
+    QString driver; // the sound server's name of the device, stable across restarts
     uint32_t flags = 0;
 };
 
@@ -37,7 +39,7 @@ using RECORDPROC = bool (*)(HRECORD handle, const void *buffer, uint32_t length,
 
 // False once `device` is beyond the list (or no sound server answers).
 bool BASS_RecordGetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info);
-// The same for playback devices (QMediaDevices::audioOutputs()).
+// The same for playback devices (the server's sinks).
 bool BASS_GetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info);
 // Only BASS_CONFIG_FLOATDSP is known; the capture computes in float anyway.
 bool BASS_SetConfig(uint32_t option, uint32_t value);
@@ -46,11 +48,12 @@ bool BASS_RecordInit(int device);
 // Starts capturing from the initialised device; 0 when there is none, it cannot
 // record, or a capture runs already.
 HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RECORDPROC proc, void *user);
-// BASS_ACTIVE_PLAYING while data flow; BASS_ACTIVE_STOPPED for an unknown
-// handle, or once the sound server has dropped the stream.
+// BASS_ACTIVE_PLAYING while the capture records; BASS_ACTIVE_STOPPED for an
+// unknown handle, while its source is gone, or once the server has gone.
 uint32_t BASS_ChannelIsActive(HRECORD handle);
 // Only BASS_DATA_FFT1024 is served: returns the bytes written (2048), -1 for an
-// unknown handle or request. Allocates nothing.
+// unknown handle or request. Allocates nothing. A record callback may ask for
+// its own handle: it gets the FFT of the samples up to its block.
 int32_t BASS_ChannelGetData(HRECORD handle, void *buffer, uint32_t length);
 bool BASS_ChannelStop(HRECORD handle);
 // Stops the output device, which this program never starts: always false.
@@ -60,6 +63,20 @@ bool BASS_RecordFree();
 // The last call: ends any capture and releases the device, so no capture thread
 // runs into process exit. Safe to call more than once.
 bool BASS_Free();
+
+// Beyond the library's calls: what the server tells of its recording devices.
+// The capture's source went away (the capture stops being active and keeps its
+// handle) or came back (capture resumes on it); Source is the server's name.
+// Changed: the list of recording devices changed.
+struct TRecordDeviceEvent {
+    enum TKind { Changed, Lost, Resumed } Kind;
+    QString Source;
+    QString Reason;
+};
+// The handler runs on the user-interface thread; an empty one removes it.
+void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> notify);
+// Why no sound server can be reached, or the empty text when one answers.
+QString SoundServerError();
 
 // Test seam for code above the library (the keying engine): while a frame
 // source is installed, BASS_RecordStart opens no device and returns a handle,

@@ -1,11 +1,14 @@
 // End-to-end keying figures of the built program (run by bench/keying-figures.sh,
 // which starts a private sound server with the devices of
 // scripts/pulse-fixture.sh):
-//  - key-up: from the start of a tone burst at the sink (seen on its monitor by
-//    a low-latency recorder) to DTR raised on the program's serial port;
-//  - release: from the end of the burst at the sink to DTR lowered, for two
+//  - key-up: from the tone's arrival at a pulse client on the same server (a
+//    low-latency recorder on the sink's monitor) to DTR raised on the program's
+//    serial port, with ATTACK=TICK and ATTACK=BLOCK, bursts started at random
+//    moments so that they fall on every phase of the 33 ms render tick;
+//  - release: from the end of the burst at that client to DTR lowered, for two
 //    hang delays, against (D div 100 + 1) x 100 ms;
-//  - the program's CPU share while it listens to silence.
+//  - the program's CPU share while it listens to silence, its peak memory, and
+//    the time from its start to its first capture block.
 // The serial port is a pseudo-terminal whose lines linesim keeps; its log and
 // the monitor are both timed by CLOCK_MONOTONIC.
 //
@@ -58,8 +61,18 @@ void Run(const QString &program, const QStringList &arguments)
         throw std::runtime_error(program.toStdString() + " failed");
 }
 
-// parec on the sink's monitor with 1 ms latency: when a burst starts and ends
-// at the sink.
+// Record streams of clients (the loopback of the fixture has none).
+int ClientRecordStreams()
+{
+    QProcess pactl;
+    pactl.start("pactl", {"list", "short", "source-outputs"});
+    pactl.waitForFinished();
+    int streams = 0;
+    for (const QString &line : QString::fromUtf8(pactl.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        if (line.split('\t').value(2) != "-")
+            ++streams;
+    return streams;
+}
 
 struct TLineChange {
     double time;
@@ -84,7 +97,9 @@ public:
         ini.close();
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        // On the display given, or none.
+        if (!environment.contains("DISPLAY"))
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("LD_PRELOAD", linesim);
         environment.insert("LINESIM_DEVICE", port);
         environment.insert("LINESIM_LOG", FDir.filePath("lines.log"));
@@ -92,13 +107,18 @@ public:
         FProcess.setProcessEnvironment(environment);
         FProcess.setWorkingDirectory(FDir.path());
         FProcess.setProcessChannelMode(QProcess::ForwardedChannels);
+        const double started = MonotonicSeconds();
         FProcess.start(program, {});
         // Start-up has opened the port and lowered both lines.
         if (!FProcess.waitForStarted() || !WaitFor([this] { return Lines().size() >= 2; }, 30))
             throw std::runtime_error("the program did not start");
-        // The capture's first data.
-        QThread::msleep(1500);
+        // The capture's first block: the program's record stream shows on
+        // the server once the server has started sending to it.
+        WaitFor([] { return ClientRecordStreams() > 0; }, 10);
+        FirstBlock = MonotonicSeconds() - started;
+        QThread::msleep(500);
     }
+    double FirstBlock = 0;
     ~TProgram()
     {
         ::kill(pid_t(FProcess.processId()), SIGTERM);
@@ -130,6 +150,17 @@ private:
     QProcess FProcess;
 };
 
+long PeakKilobytes(pid_t pid)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QString &line : QString::fromLatin1(status.readAll()).split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.section(':', 1).trimmed().section(' ', 0, 0).toLong();
+    return 0;
+}
+
 struct TStats {
     size_t count;
     double median, p95, min, max;
@@ -143,13 +174,16 @@ TStats Stats(std::vector<double> values)
 }
 
 // Bursts against a program with hang delay `delay`: key-up and release times in ms.
-void Bursts(const QString &program, const QString &linesim, const QString &burst, int delay, int count,
-            std::vector<double> &keyUps, std::vector<double> &releases)
+void Bursts(const QString &program, const QString &linesim, const QString &burst, const QString &attack, int delay,
+            int count, std::vector<double> &keyUps, std::vector<double> &releases)
 {
-    TProgram run(program, linesim, QString("GAIN=5\nDELAY=%1\n").arg(delay));
+    TProgram run(program, linesim, QString("GAIN=5\nDELAY=%1\nATTACK=%2\n").arg(delay).arg(attack));
     TSinkMonitor monitor;
     QThread::msleep(300);
     for (int i = 0; i < count; ++i) {
+        // A random pause: a period that is a multiple of the tick would lock
+        // the bursts to one phase of it.
+        QThread::usleep(useconds_t(std::rand() % 100000));
         const size_t before = run.Lines().size();
         monitor.Arm();
         Run("paplay", {"-d", "kotar_sink", burst});
@@ -198,34 +232,41 @@ int main(int argc, char **argv)
     Run("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", burst, "synth", "0.5", "sine", "1000", "gain", "-6",
                 "pad", "0.3", "0"});
 
-    std::vector<double> keyUps;
-    std::printf("| hang delay D | expected release (D div 100 + 1) x 100 | bursts | release median | 95th pct | min "
-                "| max |\n|---|---|---|---|---|---|---|\n");
-    for (const auto &[delay, count] : {std::pair{0, 20}, std::pair{500, 10}}) {
-        std::vector<double> releases;
-        Bursts(program, linesim, burst, delay, count, keyUps, releases);
-        if (releases.empty())
-            continue;
-        const TStats r = Stats(releases);
-        std::printf("| %d ms | %d ms | %zu | %.0f ms | %.0f ms | %.0f ms | %.0f ms |\n", delay, (delay / 100 + 1) * 100,
-                    r.count, r.median, r.p95, r.min, r.max);
+    std::srand(unsigned(std::time(nullptr)));
+    std::printf("| attack | hang delay D | expected release (D div 100 + 1) x 100 | bursts | release median | 95th "
+                "pct | min | max |\n|---|---|---|---|---|---|---|---|\n");
+    std::vector<std::pair<QString, TStats>> keyUpStats;
+    for (const QString attack : {"TICK", "BLOCK"}) {
+        std::vector<double> keyUps;
+        for (const auto &[delay, count] : {std::pair{0, 30}, std::pair{500, 10}}) {
+            std::vector<double> releases;
+            Bursts(program, linesim, burst, attack, delay, count, keyUps, releases);
+            if (releases.empty())
+                continue;
+            const TStats r = Stats(releases);
+            std::printf("| %s | %d ms | %d ms | %zu | %.0f ms | %.0f ms | %.0f ms | %.0f ms |\n", qPrintable(attack),
+                        delay, (delay / 100 + 1) * 100, r.count, r.median, r.p95, r.min, r.max);
+        }
+        if (!keyUps.empty())
+            keyUpStats.emplace_back(attack, Stats(keyUps));
     }
-    if (!keyUps.empty()) {
-        const TStats k = Stats(keyUps);
-        std::printf("\n| key-up: burst start at the sink -> DTR raised | bursts | median | 95th pct | min | max |\n"
-                    "|---|---|---|---|---|---|\n| 1 kHz, -6 dBFS, squelch 5 | %zu | %.1f ms | %.1f ms | %.1f ms | "
-                    "%.1f ms |\n",
-                    k.count, k.median, k.p95, k.min, k.max);
-    }
+    std::printf("\n| key-up: tone at a client of the server -> DTR raised | bursts | median | 95th pct | min | max "
+                "|\n|---|---|---|---|---|---|\n");
+    for (const auto &[attack, k] : keyUpStats)
+        std::printf("| ATTACK=%s, 1 kHz, -6 dBFS, squelch 5 | %zu | %.1f ms | %.1f ms | %.1f ms | %.1f ms |\n",
+                    qPrintable(attack), k.count, k.median, k.p95, k.min, k.max);
 
     if (cpuSeconds > 0) {
-        TProgram run(program, linesim, "GAIN=10\nDELAY=0\n");
-        const double before = CpuSeconds(run.Pid()), start = MonotonicSeconds();
-        QThread::sleep(cpuSeconds);
-        const double used = CpuSeconds(run.Pid()) - before, wall = MonotonicSeconds() - start;
-        std::printf("\nCPU while listening to silence, window shown (offscreen): %.2f s of CPU in %.0f s = %.2f%% of "
-                    "one core\n",
-                    used, wall, 100 * used / wall);
+        for (const QString attack : {"TICK", "BLOCK"}) {
+            TProgram run(program, linesim, "GAIN=10\nDELAY=0\nATTACK=" + attack + "\n");
+            const double before = CpuSeconds(run.Pid()), start = MonotonicSeconds();
+            QThread::sleep(unsigned(cpuSeconds));
+            const double used = CpuSeconds(run.Pid()) - before, wall = MonotonicSeconds() - start;
+            std::printf("\nATTACK=%s, listening to silence with the window shown (%s): %.2f s of CPU in %.0f s = "
+                        "%.2f%% of one core; peak RSS %.1f MB; start until its record stream is on the server %.0f ms\n",
+                        qPrintable(attack), qEnvironmentVariableIsSet("DISPLAY") ? "X display" : "offscreen", used,
+                        wall, 100 * used / wall, double(PeakKilobytes(run.Pid())) / 1024, run.FirstBlock * 1000);
+        }
     }
     std::fflush(nullptr);
     return 0;

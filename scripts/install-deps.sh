@@ -3,10 +3,10 @@
 # package ("deb") or the tests ("test"). Runs apt-get only when something is
 # missing, so a second run needs no network.
 set -e
-build="cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libkissfft-dev"
+build="cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libkissfft-dev libpulse-dev"
 # dpkg-shlibdeps finds a package's dependencies.
 deb="$build dpkg-dev"
-test="$deb desktop-file-utils appstream man-db libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
+test="$deb desktop-file-utils appstream man-db libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
 case "${1:-build}" in
   build) wanted=$build ;;
   deb) wanted=$deb ;;

@@ -14,7 +14,8 @@
 #   sink   "kotar_sink"  (description "KOTAR Test Sink"), the default sink: play
 #          test sound into it with  paplay -d kotar_sink FILE
 #   source "kotar_mic"   (description "KOTAR Test Microphone"), the default source:
-#          the sink's monitor, remapped because Qt lists no monitor sources
+#          the sink's monitor under a name of its own (the monitor itself,
+#          "kotar_sink.monitor", is listed too)
 #   sink   "kotar_drain" and a 20 ms loopback from the monitor into it: it keeps
 #          the monitor running, so captured data flow without a 1 to 2 s delay
 #   source "kotar_line"  (description "KOTAR Test Line In"): a second recording

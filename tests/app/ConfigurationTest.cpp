@@ -130,8 +130,8 @@ TEST(Configuration, FirstRunWritesTheWholeFileInKeyOrder)
 {
     StartedForm s;
     s.form->WriteINI();
-    EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nGAIN=10\n"
-                                 "DELAY=0\nPTT=NONE\n")
+    EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\n"
+                                 "TRACE=YES\nGAIN=10\nDELAY=0\nPTT=NONE\n")
         << "without COM1 the first start ends in mode none";
 }
 

@@ -31,14 +31,33 @@ QString MakeTone(const QString &dir, double dbfs, double seconds, bool leftOnly)
     return file;
 }
 
-std::unique_ptr<QProcess> StartPlaying(const QString &file)
+std::unique_ptr<QProcess> StartPlaying(const QString &file, const QString &sink)
 {
     auto process = std::make_unique<QProcess>();
     process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->start("paplay", {"-d", "kotar_sink", file});
+    process->start("paplay", {"-d", sink, file});
     if (!process->waitForStarted())
         throw std::runtime_error("paplay does not start");
     return process;
+}
+
+QString Pactl(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start("pactl", arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        throw std::runtime_error(("pactl " + arguments.join(' ') + " failed").toStdString());
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+int ClientRecordStreams()
+{
+    int streams = 0;
+    for (const QString &line : Pactl({"list", "short", "source-outputs"}).split('\n', Qt::SkipEmptyParts))
+        if (line.split('\t').value(2) != "-")
+            ++streams;
+    return streams;
 }
 
 bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds timeout)

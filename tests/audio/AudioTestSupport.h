@@ -15,8 +15,12 @@ namespace AudioTest {
 // Makes a 16-bit 44100 Hz stereo WAV file with sox: a 1 kHz sine at `dbfs` for
 // `seconds`, on both channels or, with leftOnly, on the left one alone.
 QString MakeTone(const QString &dir, double dbfs, double seconds, bool leftOnly = false);
-// Starts playing a file into the fixture's sink with paplay.
-std::unique_ptr<QProcess> StartPlaying(const QString &file);
+// Starts playing a file into a sink (the fixture's by default) with paplay.
+std::unique_ptr<QProcess> StartPlaying(const QString &file, const QString &sink = "kotar_sink");
+// Runs pactl with `arguments` on the server of PULSE_SERVER; its output.
+QString Pactl(const QStringList &arguments);
+// The record streams of clients on the server (the server's own loopback has none).
+int ClientRecordStreams();
 
 // Polls `condition`, handling events, until it holds or `timeout` passes.
 bool WaitFor(const std::function<bool()> &condition,

@@ -1,9 +1,11 @@
 #include "AudioTestSupport.h"
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
+#include "support/Timer.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -15,10 +17,10 @@ namespace {
 // back line by line.
 class CaptureSetup : public ::testing::Test {
 protected:
-    void Start(const QString &device)
+    void Start(const QString &device, const QString &settings = {})
     {
         WriteText(FDir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nDEVICE="
-                                                  + device + "\n");
+                                                  + device + "\n" + settings);
         FForm.reset();
         FForm = std::make_unique<TFormPlayer>(QStringList());
         FForm->Terminate = [] {};
@@ -180,6 +182,35 @@ TEST_F(CaptureSetup, TypedTextSwitchesToTheDefaultDevice)
     EXPECT_EQ(TraceSince(again).last(), "Card(-1) Name(Default) same as before, not modified");
     EXPECT_EQ(FForm->ComboSoundCard->currentText(), "xy");
     EXPECT_EQ(FForm->CaptureChannel, running);
+}
+
+// With the render timer stopped, only the capture's blocks can key: ATTACK=BLOCK
+// keys on a tone by itself, TICK waits for a tick.
+TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
+{
+    QTemporaryDir sounds;
+    const QString tone = MakeTone(sounds.path(), -6, 1.5);
+    for (const QString attack : {"BLOCK", "TICK"}) {
+        SCOPED_TRACE(attack.toStdString());
+        Start("-1", "GAIN=5\nDELAY=5000\nATTACK=" + attack + "\n");
+        FForm->TimerRender->SetEnabled(false);
+        int keyings = 0;
+        FForm->OnTxRig = [&](bool on) { keyings += on; };
+        auto player = StartPlaying(tone);
+        ASSERT_TRUE(WaitFor([&] { return Frame(FForm->CaptureChannel)[23] > 0.1f; })) << "the tone never arrived";
+        if (attack == "BLOCK") {
+            EXPECT_TRUE(WaitFor([&] { return keyings > 0; }));
+            EXPECT_TRUE(FForm->TimerDelay->Enabled()) << "a keying starts the hang";
+        } else {
+            EXPECT_FALSE(WaitFor([&] { return keyings > 0; }, std::chrono::milliseconds(200)));
+            FForm->TimerRenderTimer();
+            EXPECT_EQ(keyings, 1);
+        }
+        player->kill();
+        player->waitForFinished();
+        FForm->close();
+        EXPECT_TRUE(ReadText(FDir.file("KOTARPlus.INI")).contains("ATTACK=" + attack + "\n"));
+    }
 }
 
 TEST_F(CaptureSetup, BothEndsFreeTheLibrary)

@@ -4,7 +4,9 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include "support/TrackBar.h"
 #include <signal.h>
 
 using namespace AudioTest;
@@ -14,14 +16,13 @@ using namespace AudioTest;
 
 TEST(ManyRecordingDevices, OnlyTheFirst33AreListed)
 {
-    for (int i = 0; i < 40; ++i) {
-        QProcess pactl;
-        pactl.start("pactl", {"load-module", "module-remap-source", "source_name=extra" + QString::number(i),
-                              "master=kotar_sink.monitor"});
-        ASSERT_TRUE(pactl.waitForFinished());
-        ASSERT_EQ(pactl.exitCode(), 0);
-    }
-    ASSERT_TRUE(WaitFor([] { return RecordDeviceNames().size() == 42; })) << RecordDeviceNames().size();
+    const qsizetype present = RecordDeviceNames().size();
+    QStringList modules;
+    for (int i = 0; i < 40; ++i)
+        modules << Pactl({"load-module", "module-remap-source", "source_name=extra" + QString::number(i),
+                          "master=kotar_sink.monitor"})
+                       .trimmed();
+    ASSERT_TRUE(WaitFor([&] { return RecordDeviceNames().size() == present + 40; })) << RecordDeviceNames().size();
 
     TemporaryWorkDir dir;
     RecordedDialogs dialogs;
@@ -44,6 +45,87 @@ TEST(ManyRecordingDevices, OnlyTheFirst33AreListed)
         form.close();
     }
     BASS_Free();
+    for (const QString &module : modules)
+        Pactl({"unload-module", module});
+}
+
+pid_t ServerPid()
+{
+    QFile pidFile(qEnvironmentVariable("KOTAR_PULSE_DIR") + "/pulse.pid");
+    return pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readAll().trimmed().toInt()) : 0;
+}
+
+// The monitor of a sink of its own, chosen by name: it keys when a program
+// plays into the sink, and the sink is unloaded and loaded again while keyed.
+TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
+{
+    const QString load = "sink_name=kotar_hot";
+    QString module = Pactl({"load-module", "module-null-sink", load}).trimmed();
+    // Listed after it, so that its number names this one once it has gone.
+    const QString after = Pactl({"load-module", "module-null-sink", "sink_name=kotar_after"}).trimmed();
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    QTemporaryDir sounds;
+    const QString tone = MakeTone(sounds.path(), -6, 30);
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n"
+                                         "DELAY=0\nDEVICE=0\nDEVICENAME=kotar_hot.monitor\n");
+    TFormPlayer form{QStringList()};
+    form.Terminate = [] {};
+    std::vector<bool> ptt;
+    form.OnTxRig = [&](bool on) { ptt.push_back(on); };
+    const auto trace = [&] { return TraceMessages(dir.file("KOTARPlus.Log")).join('\n'); };
+    // Found by its name, not by the number, and shown in the box.
+    EXPECT_GT(form.CurrentDevice, 0);
+    EXPECT_EQ(form.ComboSoundCard->currentData().toString(), "kotar_hot.monitor");
+    const HRECORD handle = form.CaptureChannel;
+    ASSERT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_PLAYING);
+
+    auto player = StartPlaying(tone, "kotar_hot");
+    ASSERT_TRUE(WaitFor([&] { return !ptt.empty() && ptt.back(); })) << "the monitor keys";
+    Pactl({"unload-module", module});
+    EXPECT_TRUE(WaitFor([&] { return trace().contains("SoundDevice(kotar_hot.monitor) Name("); }));
+    EXPECT_TRUE(trace().contains(") gone (")) << trace().toStdString();
+    EXPECT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_STOPPED);
+    EXPECT_EQ(form.SquelchTrack->SelEnd(), 0);
+    EXPECT_TRUE(WaitFor([&] { return !ptt.back(); }, std::chrono::milliseconds(1000))) << "the hang releases PTT";
+    EXPECT_TRUE(WaitFor([&] { return form.ComboSoundCard->findData("kotar_hot.monitor") < 0; }))
+        << "the box follows the list";
+    EXPECT_GE(form.CurrentDevice, form.ComboSoundCard->count()) << "no entry stands for the device that went";
+    player->kill();
+    player->waitForFinished();
+
+    module = Pactl({"load-module", "module-null-sink", load}).trimmed();
+    EXPECT_TRUE(WaitFor([&] { return trace().contains(") back: capture resumed"); }));
+    EXPECT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_PLAYING) << "the same capture goes on";
+    EXPECT_TRUE(WaitFor([&] { return form.ComboSoundCard->currentIndex() >= 0; }));
+    EXPECT_EQ(form.ComboSoundCard->itemData(form.CurrentDevice).toString(), "kotar_hot.monitor");
+    ptt.clear();
+    player = StartPlaying(tone, "kotar_hot");
+    EXPECT_TRUE(WaitFor([&] { return !ptt.empty() && ptt.back(); })) << "keys again";
+    player->kill();
+    player->waitForFinished();
+    EXPECT_EQ(ClientRecordStreams(), 1);
+    form.close();
+    EXPECT_TRUE(ReadText(dir.file("KOTARPlus.INI")).contains("DEVICENAME=kotar_hot.monitor\n"));
+    Pactl({"unload-module", module});
+    Pactl({"unload-module", after});
+}
+
+// A start that the server does not answer in time is given up, and the stream
+// it asked for never records, even when the server answers later.
+TEST(StalledServer, AnAbandonedStartNeverRecords)
+{
+    ASSERT_TRUE(BASS_RecordInit(-1));
+    const pid_t server = ServerPid();
+    ASSERT_GT(server, 0);
+    ASSERT_EQ(kill(server, SIGSTOP), 0);
+    EXPECT_EQ(BASS_RecordStart(44100, 2, 0, nullptr, nullptr), 0u);
+    ASSERT_EQ(kill(server, SIGCONT), 0);
+    const HRECORD handle = BASS_RecordStart(44100, 2, 0, nullptr, nullptr);
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(ClientRecordStreams(), 1);
+    BASS_Free();
+    EXPECT_TRUE(WaitFor([] { return ClientRecordStreams() == 0; }));
 }
 
 TEST(SoundServerLoss, TheCaptureBecomesInactiveAndNothingHangs)
@@ -55,9 +137,7 @@ TEST(SoundServerLoss, TheCaptureBecomesInactiveAndNothingHangs)
     ASSERT_TRUE(WaitFor([&] { return counter.Bytes > 8192; }));
     ASSERT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_PLAYING);
 
-    QFile pidFile(qEnvironmentVariable("KOTAR_PULSE_DIR") + "/pulse.pid");
-    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
-    const pid_t server = pid_t(pidFile.readAll().trimmed().toInt());
+    const pid_t server = ServerPid();
     ASSERT_GT(server, 0);
     ASSERT_EQ(kill(server, SIGKILL), 0);
 

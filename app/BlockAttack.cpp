@@ -1,0 +1,69 @@
+#include "app/KOTARUnit.h"
+
+#include "app/SignalLevel.h"
+#include "audio/spectrum_vis.h"
+#include "support/ErrorReport.h"
+#include "support/LEDButton.h"
+#include "support/TrackBar.h"
+
+#include <atomic>
+
+// ATTACK=BLOCK: the capture thread measures every block as the render tick
+// would (the same level of the latest 1024 samples) and a block at or above the
+// squelch has the user-interface thread run the keying steps at once, instead
+// of waiting up to one 33 ms tick. The tick itself, the spectrum and the shown
+// level are unchanged.
+struct TBlockAttack {
+    TFormPlayer *Form;
+    int BinStep;
+    // The squelch position, kept for the capture thread.
+    std::atomic<int> Squelch;
+    // One keying call waits in the event loop at most: blocks come every 5 ms.
+    std::atomic<bool> Pending{false};
+
+    static bool Proc(HRECORD handle, const void *, uint32_t, void *user)
+    {
+        auto *attack = static_cast<TBlockAttack *>(user);
+        float frame[513];
+        BASS_ChannelGetData(handle, frame, BASS_DATA_FFT1024);
+        if (SignalLevel(frame, attack->BinStep) >= uint32_t(attack->Squelch.load()) && !attack->Pending.exchange(true))
+            // Queued to the window: a call still waiting when it goes is dropped.
+            QMetaObject::invokeMethod(
+                attack->Form,
+                [attack] {
+                    attack->Pending = false;
+                    TFormPlayer *form = attack->Form;
+                    if (form->LEDMuteButton->LEDOn() || form->TuneButton->LEDOn() || form->TimedOut)
+                        return;
+                    // Reported as a failing render tick's error is: after
+                    // the call, with the timers running.
+                    try {
+                        form->KeyBySquelch();
+                    } catch (const std::exception &error) {
+                        ErrorReport::ShowLater(error);
+                    }
+                },
+                Qt::QueuedConnection);
+        return true;
+    }
+};
+
+namespace {
+// Captured data reach the program only through the FFT request.
+bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
+} // namespace
+
+RECORDPROC TFormPlayer::RecordProcedure(void **user)
+{
+    *user = nullptr;
+    if (!AttackByBlock)
+        return RecordCallback;
+    if (!FBlockAttack) {
+        FBlockAttack = std::make_shared<TBlockAttack>(this, Spectrum->BinStep, SquelchTrack->Position());
+        connect(SquelchTrack, &QSlider::valueChanged, this, [attack = FBlockAttack.get()](int position) {
+            attack->Squelch = position;
+        });
+    }
+    *user = FBlockAttack.get();
+    return TBlockAttack::Proc;
+}

@@ -1,0 +1,50 @@
+#include "app/KOTARUnit.h"
+
+#include "support/TrackBar.h"
+
+#include <QComboBox>
+
+namespace {
+// The description the box shows for a source, or its server name once the
+// entry has gone.
+QString Described(const QComboBox *box, const QString &source)
+{
+    const int entry = box->findData(source);
+    return source + ") Name(" + (entry >= 0 ? box->itemText(entry) : source);
+}
+} // namespace
+
+void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
+{
+    switch (event.Kind) {
+    case TRecordDeviceEvent::Changed: {
+        QStringList names, sources;
+        BASS_DEVICEINFO info;
+        for (uint32_t n = 0; n <= 32 && BASS_RecordGetDeviceInfo(n, &info); ++n) {
+            names << info.name;
+            sources << info.driver;
+        }
+        FillSoundCardBox(names, sources);
+        if (CurrentDevice < 0 || DeviceName.isEmpty())
+            break;
+        // The device in use keeps its entry under its new number. While it is
+        // away its number names no entry, so that picking the device now listed
+        // under the old number starts a capture there.
+        const qsizetype entry = sources.indexOf(DeviceName);
+        CurrentDevice = int(entry >= 0 ? entry : sources.size());
+        if (entry >= 0)
+            ComboSoundCard->setCurrentIndex(CurrentDevice);
+        break;
+    }
+    case TRecordDeviceEvent::Lost:
+        // A dropped capture: nothing is measured any more, so the hang runs out
+        // and releases PTT.
+        SquelchTrack->SetSelEnd(0);
+        TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, event.Source) + ") gone (" + event.Reason
+                              + "): capture stopped");
+        break;
+    case TRecordDeviceEvent::Resumed:
+        TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, event.Source) + ") back: capture resumed");
+        break;
+    }
+}
