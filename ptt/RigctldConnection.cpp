@@ -1,6 +1,5 @@
 #include "ptt/RigctldConnection.h"
 
-#include <QHostAddress>
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
@@ -82,8 +81,8 @@ std::optional<TRigAddress> TRigAddress::Parse(const QString &text)
     TRigAddress address;
     address.Port = quint16(port);
     if (!match.captured(1).isEmpty()) {
-        QHostAddress ip;
-        if (!ip.setAddress(match.captured(1)) || ip.protocol() != QAbstractSocket::IPv6Protocol)
+        in6_addr ip;
+        if (inet_pton(AF_INET6, match.captured(1).toLatin1().constData(), &ip) != 1)
             return std::nullopt;
         address.Host = match.captured(1);
     } else {
