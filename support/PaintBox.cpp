@@ -9,6 +9,11 @@ TPaintBox::TPaintBox(TColor color, QWidget *parent) : QWidget(parent), FColor(co
 
 void TPaintBox::CopyPicture(const QImage &picture)
 {
+    // A picture like the last (a silent spectrum) costs the window system
+    // nothing: 30 repaints a second are most of an idle program's work.
+    if (FCanvas.size() == size() && picture == FLastPicture)
+        return;
+    FLastPicture = picture;
     if (FCanvas.size() != size()) {
         FCanvas = QImage(size(), QImage::Format_RGB32);
         FCanvas.fill(ToQColor(FColor));

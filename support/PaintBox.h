@@ -20,4 +20,5 @@ protected:
 private:
     TColor FColor;
     QImage FCanvas;
+    QImage FLastPicture;
 };
