@@ -10,8 +10,9 @@ void TFormPlayer::CommSettingsButtonClick()
 {
     PTTComPort->OpenSetupDialog();
     ComPortName = PTTComPort->Port();
-    // Applying line settings lowers both lines; a transmission the window
-    // shows goes on.
+    PttLines = PTTComPort->PttLines();
+    // Applying line settings returns the lines to rest; a transmission the
+    // window shows goes on.
     if (FPttOn && PTT_Serial->isChecked())
         ErrorReport::Guarded([this] { TxRig(true); });
     WriteINI();

@@ -2,6 +2,7 @@
 
 #include "ptt/CPort.h"
 #include "support/HexStr.h"
+#include "support/StandardError.h"
 #include "support/TrackBar.h"
 
 #include <QDir>
@@ -102,6 +103,15 @@ void TFormPlayer::ReadConfiguration()
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
     // Beyond a day the limit means nothing; below 0 there is none.
     TxTimeout = std::clamp(NumericKey(*ConfigFile, "TIMEOUT", 0), 0, 86400);
+    const QString lines = ConfigFile->ReadString(Section, "PTTLINES", TPttLines::DefaultText());
+    if (const auto parsed = TPttLines::Parse(lines)) {
+        PttLines = *parsed;
+    } else {
+        PttLines = TPttLines();
+        const QString why = "Unknown PTTLINES value (" + lines + "): " + PttLines.Text() + " in use";
+        TraceLog.Write(1, why);
+        WriteStandardError(why);
+    }
 }
 
 void TFormPlayer::WriteParameterBlock()
@@ -141,6 +151,9 @@ void TFormPlayer::WriteINI()
     // An opt-in key: a file without it gains it only once it is set.
     if (TxTimeout != 0 || ConfigFile->ReadString(Section, "TIMEOUT", "\n") != "\n")
         ConfigFile->WriteString(Section, "TIMEOUT", QString::number(TxTimeout));
+    const TPttLines lines = PTTComPort ? PTTComPort->PttLines() : PttLines;
+    if (lines != TPttLines() || ConfigFile->ReadString(Section, "PTTLINES", "\n") != "\n")
+        ConfigFile->WriteString(Section, "PTTLINES", lines.Text());
     QString ptt = "SERIAL";
     if (PTT_Serial->isChecked())
         ptt = "SERIAL";

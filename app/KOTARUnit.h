@@ -1,5 +1,6 @@
 #pragma once
 #include "ptt/KeyedOutputs.h"
+#include "ptt/PttLines.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
 
@@ -70,6 +71,8 @@ public:
     QString ConfigFileName;
     std::unique_ptr<TIniFile> ConfigFile;
     QString ComPortName;
+    // The configured PTT lines (key PTTLINES).
+    TPttLines PttLines;
     int ConfigBaudRate = 4800;
     bool TraceOn = true;
     // Transmit time-out in seconds; 0: none.

@@ -316,6 +316,15 @@ void TCustomComPort::SetPort(const QString &value)
     }
 }
 
+void TCustomComPort::SetPttLines(const TPttLines &value)
+{
+    if (value == FPttLines)
+        return;
+    FPttLines = value;
+    FDevice->SetIdleLevels(value.IdleHigh(TPttPin::pkDTR), value.IdleHigh(TPttPin::pkRTS));
+    ApplyDCB();
+}
+
 void TCustomComPort::SetBaudRate(TBaudRate value) { ChangeLine(FBaudRate, value); }
 void TCustomComPort::SetCustomBaudRate(int value) { ChangeLine(FCustomBaudRate, value); }
 void TCustomComPort::SetDataBits(TDataBits value) { ChangeLine(FDataBits, value); }

@@ -90,6 +90,7 @@ QStringList TComSelect::Items() const
     case cpStopBits: items = AllTexts(StopBitsTexts); break;
     case cpParity: items = AllTexts(ParityTexts); break;
     case cpFlowControl: items = AllTexts(FlowControlTexts); break;
+    case cpPttLines: items = TPttLines::Choices(); break;
     }
     return items;
 }
@@ -104,6 +105,7 @@ QString TComSelect::PortValueText() const
     case cpStopBits: return StopBitsToStr(ComPort->StopBits());
     case cpParity: return ParityToStr(ComPort->Parity().Bits());
     case cpFlowControl: return FlowControlToStr(ComPort->FlowControl().FlowControl());
+    case cpPttLines: return ComPort->PttLines().Text();
     }
     return QString();
 }
@@ -118,6 +120,7 @@ void TComSelect::Choose(const QString &text)
     case cpStopBits: StopBits = StrToStopBits(text); break;
     case cpParity: Parity = StrToParity(text); break;
     case cpFlowControl: FlowControl = StrToFlowControl(text); break;
+    case cpPttLines: PttLines = TPttLines::Parse(text).value_or(TPttLines()); break;
     }
 }
 
@@ -133,6 +136,7 @@ void TComSelect::ApplyToPort()
     case cpStopBits: ComPort->SetStopBits(StopBits); break;
     case cpParity: ComPort->Parity().SetBits(Parity); break;
     case cpFlowControl: ComPort->FlowControl().SetFlowControl(FlowControl); break;
+    case cpPttLines: ComPort->SetPttLines(PttLines); break;
     }
 }
 

@@ -29,7 +29,7 @@ extern std::function<QStringList()> EnumerateSerialPorts;
 // (COM10 before COM2).
 void ListSerialPorts(QStringList &list);
 
-enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
+enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl, cpPttLines };
 
 // The working state of one setup list: which setting it edits, the port it is
 // bound to (not owned) and the value chosen so far for that setting.
@@ -43,6 +43,7 @@ struct TComSelect {
     TStopBits StopBits = sbOneStopBit;
     TParityBits Parity = prNone;
     TFlowControl FlowControl = fcHardware;
+    TPttLines PttLines;
 
     // The entries of the list for the setting, in value order.
     QStringList Items() const;

@@ -3,6 +3,7 @@
 #include "ptt/CPort.h"
 
 #include <exception>
+#include <vector>
 
 TSerialPttOutput::TSerialPttOutput(TComPort *port) : FPort(port) {}
 
@@ -15,18 +16,24 @@ void TSerialPttOutput::Switch(bool on)
 {
     if (!FPort || !FPort->Connected())
         return;
+    const auto setLine = [this](const TPttPin &pin, bool on) {
+        const bool level = pin.Level(on);
+        pin.Kind == TPttPin::pkDTR ? FPort->SetDTRLine(level) : FPort->SetRTSLine(level);
+    };
+    const std::vector<TPttPin> pins = FPort->PttLines().SerialPins();
     if (on) {
-        // Counted before the first line moves: DTR may be up when RTS fails.
+        // Counted before the first line moves: one line may be keyed when
+        // the next fails.
         FMayBeKeyed = true;
-        FPort->SetDTRLine(true);
-        FPort->SetRTSLine(true);
+        for (const TPttPin &pin : pins)
+            setLine(pin, true);
         return;
     }
-    // Both lines are lowered even when the first refuses.
+    // Every line is released even when the first refuses.
     std::exception_ptr failure;
-    for (auto setLine : {&TComPort::SetDTRLine, &TComPort::SetRTSLine}) {
+    for (const TPttPin &pin : pins) {
         try {
-            (FPort->*setLine)(false);
+            setLine(pin, false);
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();

@@ -12,6 +12,7 @@ TComPort *TFormPlayer::SetupSerialPort(const QString &portName, bool open)
     port->SetPort(portName);
     port->FlowControl().SetControlDTR(dtrDisable);
     port->FlowControl().SetControlRTS(rtsDisable);
+    port->SetPttLines(PttLines);
     if (open) {
         try {
             port->OpenPort();
