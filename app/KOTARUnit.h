@@ -27,7 +27,9 @@ class TLEDButton;
 class TSpectrum;
 class TOmniRigX;
 class TAboutDlg;
+class EComPort;
 class TSerialPttOutput;
+class TCm108PttOutput;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -93,6 +95,13 @@ public:
     // The program's items of the window menu (the title-bar menu belongs to
     // the window manager here), opened by a right click on the background.
     QMenu *SystemMenu = nullptr;
+
+    // Where sysfs is; tests point it at a tree of their own.
+    QString SysfsRoot = "/sys";
+    // The sound card being captured from, as its ALSA card number or sysfs
+    // path; it pairs the port name "CM108" with that card's GPIO. Empty or
+    // unset: the only CM108 device there is.
+    std::function<QString()> CapturedSoundCard;
 
     // Sees every PTT command before it goes out; tests watch the engine with it.
     std::function<void(bool on)> OnTxRig;
@@ -167,7 +176,9 @@ public:
     void PTT_NoneClick();
     void SetRig1();
     void SetRig2();
-    // Creates a PTT port object owned by the window; opens it unless told not to.
+    // Creates a PTT port object owned by the window; opens it unless told not
+    // to. A CM108 port name opens the sound card's GPIO instead; the port
+    // object then only holds the settings.
     TComPort *SetupSerialPort(const QString &portName, bool open = true);
     // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
     void CreateOmniRigClient();
@@ -194,6 +205,14 @@ private:
 
     TKeyedOutputs FKeyedOutputs;
     std::shared_ptr<TSerialPttOutput> FSerialOutput;
+    // The GPIO output of the current port when its name is a CM108 one and it
+    // opened; none otherwise.
+    std::shared_ptr<TCm108PttOutput> FCm108Output;
+    // Opens FCm108Output for the port name; raises EComPort.
+    void OpenCm108Output(const QString &portName);
+    void ReportPortFailure(const EComPort &failure);
+    // A new port object for ComPortName in place of the current one.
+    void ReopenPttPort();
     // The last PTT command, as the window shows it.
     bool FPttOn = false;
     bool FKeyingFails = false;

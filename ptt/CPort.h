@@ -57,12 +57,17 @@ TComEvents MaskToEvents(uint32_t mask);
 class EComPort : public Exception {
 public:
     EComPort(int code, int systemError);
+    // The same failure, its message followed by ": " and the advice.
+    EComPort(const EComPort &failure, const QString &advice);
     int Code() const { return FCode; }
     int SystemError() const { return FSystemError; }
+    // What the system says and what the user can do; empty when not given.
+    const QString &Advice() const { return FAdvice; }
 
 private:
     int FCode;
     int FSystemError;
+    QString FAdvice;
 };
 
 // The fixed message of a port error code (1 to 24).

@@ -1,8 +1,8 @@
 #include "ptt/CPortCtl.h"
 
+#include "ptt/PortList.h"
 #include "support/ErrorReport.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <array>
 #include <span>
@@ -44,13 +44,7 @@ QStringList AllTexts(std::span<const char *const> texts)
     return list;
 }
 
-QStringList SystemSerialPorts()
-{
-    QStringList names;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        names << info.portName();
-    return names;
-}
+QStringList SystemSerialPorts() { return ListPttPorts("/dev", "/sys"); }
 } // namespace
 
 QString BaudRateToStr(TBaudRate value) { return BaudRateTexts[value]; }
@@ -151,6 +145,16 @@ TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent)
 void TComComboBox::SetComProperty(TComProperty value)
 {
     FComSelect.ComProperty = value;
+    // Any device may be typed as the port, also one the list does not offer.
+    const bool typed = value == cpPort;
+    if (typed != isEditable()) {
+        setEditable(typed);
+        if (typed) {
+            setInsertPolicy(QComboBox::NoInsert);
+            connect(this, &QComboBox::editTextChanged, this,
+                    [this](const QString &text) { FComSelect.Choose(ValueOf(text)); });
+        }
+    }
     Fill();
     if (count() == 0)
         return;
@@ -186,16 +190,27 @@ void TComComboBox::ShowPortValue()
     if (!FComSelect.ComPort || FComSelect.ComProperty == cpNone)
         return;
     const QString text = FComSelect.PortValueText();
-    int index = findText(text, Qt::MatchFixedString);
+    const bool port = FComSelect.ComProperty == cpPort;
+    int index = port ? findData(text) : findText(text, Qt::MatchFixedString);
     // A port the system does not list (unplugged, or a path) is offered as it
     // is, so that OK without a choice keeps it rather than emptying the name.
-    if (index < 0 && FComSelect.ComProperty == cpPort && !text.isEmpty()) {
-        addItem(text);
+    if (index < 0 && port && !text.isEmpty()) {
+        addItem(PortCaption(text), text);
         index = count() - 1;
     }
     setCurrentIndex(index);
     if (index >= 0)
-        FComSelect.Choose(itemText(index));
+        FComSelect.Choose(ValueOf(itemText(index)));
+}
+
+QString TComComboBox::ValueOf(const QString &text) const
+{
+    if (FComSelect.ComProperty != cpPort)
+        return text;
+    // A port is shown by its caption and stands for its name; a typed name
+    // stands for itself.
+    const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return index >= 0 ? itemData(index).toString() : text.trimmed();
 }
 
 void TComComboBox::ApplyToPort() { FComSelect.ApplyToPort(); }
@@ -203,12 +218,13 @@ void TComComboBox::ApplyToPort() { FComSelect.ApplyToPort(); }
 void TComComboBox::Fill()
 {
     clear();
-    addItems(FComSelect.Items());
+    for (const QString &item : FComSelect.Items())
+        addItem(FComSelect.ComProperty == cpPort ? PortCaption(item) : item, item);
 }
 
 void TComComboBox::UserChoice()
 {
-    FComSelect.Choose(Text());
+    FComSelect.Choose(ValueOf(Text()));
     if (FComSelect.AutoApply)
         ErrorReport::Guarded([this] { ApplyToPort(); });
 }

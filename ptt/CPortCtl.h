@@ -55,7 +55,8 @@ struct TComSelect {
     void ApplyToPort();
 };
 
-// A selection-only list bound to one setting of a port object.
+// A selection-only list bound to one setting of a port object; the port list
+// can also be typed into.
 class TComComboBox : public QComboBox {
 public:
     explicit TComComboBox(QWidget *parent = nullptr);
@@ -77,6 +78,8 @@ public:
     void ApplyToPort();
 
 private:
+    // The value an entry's text stands for (a port entry's name).
+    QString ValueOf(const QString &text) const;
     void Fill();
     void UserChoice();
     void PortDestroyed();

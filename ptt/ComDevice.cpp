@@ -66,7 +66,8 @@ int TComDevice::Open(const QString &name)
     // TIOCEXCL turns away other users (and refuses what is no terminal);
     // the lock also turns away root, whom TIOCEXCL lets through.
     if (ioctl(handle, TIOCEXCL) < 0 || flock(handle, LOCK_EX | LOCK_NB) < 0) {
-        const int error = LastError();
+        // A lock held elsewhere reads "try again"; the truth is "busy".
+        const int error = errno == EWOULDBLOCK ? EBUSY : LastError();
         ::close(handle);
         return error;
     }

@@ -1,6 +1,7 @@
 #include "ptt/SerialPttOutput.h"
 
 #include "ptt/CPort.h"
+#include "ptt/PttAdvice.h"
 
 #include <exception>
 #include <vector>
@@ -18,7 +19,11 @@ void TSerialPttOutput::Switch(bool on)
         return;
     const auto setLine = [this](const TPttPin &pin, bool on) {
         const bool level = pin.Level(on);
-        pin.Kind == TPttPin::pkDTR ? FPort->SetDTRLine(level) : FPort->SetRTSLine(level);
+        try {
+            pin.Kind == TPttPin::pkDTR ? FPort->SetDTRLine(level) : FPort->SetRTSLine(level);
+        } catch (const EComPort &failure) {
+            throw EComPort(failure, PttFailureAdvice(failure.SystemError(), TComDevice::DevicePath(FPort->Port()), true));
+        }
     };
     const std::vector<TPttPin> pins = FPort->PttLines().SerialPins();
     if (on) {

@@ -109,11 +109,12 @@ QStringList RunDialog(TCustomComPort &port, const QStringList &choices, bool ok)
 }
 
 // Where Tab goes from a control; a combo box keeps helpers of its own in the
-// focus chain that take no focus.
+// focus chain that take no focus, and an editable one its line edit.
 QWidget *NextTabStop(QWidget *from)
 {
     QWidget *next = from->nextInFocusChain();
-    while (next != from && (!(next->focusPolicy() & Qt::TabFocus) || next->isHidden()))
+    while (next != from
+           && (!(next->focusPolicy() & Qt::TabFocus) || next->isHidden() || next->parentWidget() == from))
         next = next->nextInFocusChain();
     return next;
 }
