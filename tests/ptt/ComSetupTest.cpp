@@ -442,6 +442,39 @@ TEST(ComSettingsCommand, ConfirmedTakesTheNewPortName)
     EXPECT_EQ(Speed(second), speed_t(B9600));
 }
 
+// A by-id link is shown by its id and stands for its path; a typed name is
+// kept as typed; a CM108 name moves PTT from the serial lines to the GPIO
+// (a plain file named like a hidraw device records the reports written).
+TEST(ComSettingsCommand, PortsAreKeptAsGivenAndACm108NameKeysItsGpio)
+{
+    TPty pty;
+    const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0";
+    TListedPorts listed({byId, pty.Slave()});
+    TStartedWindow started(pty.Slave());
+    TFormPlayer &window = *started.window;
+    const QString gpio = started.dir.file("hidraw3");
+    WriteBytes(gpio, QByteArray());
+    QString chosenById;
+    window.PTTComPort->OnSetupDialogShow = [&](TComSetupFrm &form) {
+        QTimer::singleShot(0, &form, [&] {
+            Pick(form.Combo1, "usb-FTDI_FT232R_A1-if00-port0");
+            chosenById = form.Combo1->ComSelect().Port;
+            form.Combo1->setEditText(gpio);
+            Pick(form.Combo7, "!GPIO2");
+            form.Button1->click();
+        });
+    };
+    window.CommSettingsButtonClick();
+    EXPECT_EQ(chosenById, byId);
+    EXPECT_TRUE(started.dialogs.messages.isEmpty());
+    EXPECT_FALSE(window.PTTComPort->Connected());
+    EXPECT_EQ(started.Written("COMPORT"), gpio);
+    EXPECT_EQ(started.Written("PTTLINES"), "!GPIO2");
+    const QByteArray idle("\0\0\x02\x02\0", 5), keyed("\0\0\0\x02\0", 5);
+    window.TxRig(true);
+    EXPECT_EQ(ReadBytes(gpio), idle + keyed);
+}
+
 TEST(ComSettingsCommand, AFailedPortReachesTheReport)
 {
     TPty pty;
