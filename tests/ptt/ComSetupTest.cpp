@@ -193,13 +193,11 @@ TEST(ComSetupPorts, SortedWithoutRegardToCase)
         EXPECT_EQ(Items(form.Combo1), QStringList({"COM1", "COM10", "COM2", "com3"}));
         EXPECT_EQ(form.Combo1->Text(), "COM1");
     }
-    // The platform's own list: names the port object opens under /dev.
+    // The platform's own list: devices that exist (or "CM108", a sound card's).
     QStringList system;
     ListSerialPorts(system);
-    for (const QString &name : system) {
-        EXPECT_FALSE(name.contains('/')) << name.toStdString();
-        EXPECT_TRUE(QFileInfo::exists(TComDevice::DevicePath(name))) << name.toStdString();
-    }
+    for (const QString &name : system)
+        EXPECT_TRUE(name == "CM108" || QFileInfo::exists(TComDevice::DevicePath(name))) << name.toStdString();
 }
 
 TEST(ComSetupList, BindingChoiceAndPortDestruction)
