@@ -1,6 +1,7 @@
 #include "app/KOTARUnit.h"
 
 #include "ptt/CPort.h"
+#include "ptt/Cm108Devices.h"
 #include "support/ErrorReport.h"
 
 #include <QRadioButton>
@@ -8,10 +9,18 @@
 // The configuration is written whether the dialog was confirmed or not.
 void TFormPlayer::CommSettingsButtonClick()
 {
+    const QString portBefore = PTTComPort->Port();
+    const TPttLines linesBefore = PTTComPort->PttLines();
     PTTComPort->OpenSetupDialog();
     ComPortName = PTTComPort->Port();
-    // Applying line settings lowers both lines; a transmission the window
-    // shows goes on.
+    PttLines = PTTComPort->PttLines();
+    // The port object reopens serial devices itself; a CM108 output is opened
+    // anew for a change of device or pin, and one left is released.
+    const bool cm108 = IsCm108PortName(ComPortName) || IsCm108PortName(portBefore);
+    if (PTT_Serial->isChecked() && cm108 && (ComPortName != portBefore || PttLines != linesBefore))
+        ReopenPttPort();
+    // Applying line settings returns the lines to rest; a transmission the
+    // window shows goes on.
     if (FPttOn && PTT_Serial->isChecked())
         ErrorReport::Guarded([this] { TxRig(true); });
     WriteINI();

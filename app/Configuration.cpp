@@ -2,6 +2,7 @@
 
 #include "ptt/CPort.h"
 #include "support/HexStr.h"
+#include "support/StandardError.h"
 #include "support/TrackBar.h"
 
 #include <QDir>
@@ -104,6 +105,15 @@ void TFormPlayer::ReadConfiguration()
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
     // Beyond a day the limit means nothing; below 0 there is none.
     TxTimeout = std::clamp(NumericKey(*ConfigFile, "TIMEOUT", 0), 0, 86400);
+    const QString lines = ConfigFile->ReadString(Section, "PTTLINES", TPttLines::DefaultText());
+    if (const auto parsed = TPttLines::Parse(lines)) {
+        PttLines = *parsed;
+    } else {
+        PttLines = TPttLines();
+        const QString why = "Unknown PTTLINES value (" + lines + "): " + PttLines.Text() + " in use";
+        TraceLog.Write(1, why);
+        WriteStandardError(why);
+    }
 }
 
 void TFormPlayer::WriteParameterBlock()
@@ -149,6 +159,7 @@ void TFormPlayer::WriteINI()
     ConfigFile->WriteString(Section, "DELAY", QString::number(TrackDelay->Position()));
     writeOptional("ATTACK", AttackByBlock ? "BLOCK" : "TICK", "TICK");
     writeOptional("TIMEOUT", QString::number(TxTimeout), "0");
+    writeOptional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text());
     QString ptt = "SERIAL";
     if (PTT_Serial->isChecked())
         ptt = "SERIAL";

@@ -67,6 +67,7 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
         std::fflush(nullptr);
         std::_Exit(0);
     };
+    CapturedSoundCard = [this] { return CaptureSoundCard(); };
     CreateControls();
     ConnectHandlers();
     // Like any handler, start-up reports what it raises; the window stays.

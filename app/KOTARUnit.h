@@ -1,6 +1,7 @@
 #pragma once
 #include "audio/bass.h"
 #include "ptt/KeyedOutputs.h"
+#include "ptt/PttLines.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
 
@@ -27,8 +28,10 @@ class TLEDButton;
 class TSpectrum;
 class TOmniRigX;
 class TAboutDlg;
+class EComPort;
 class TSerialPttOutput;
 struct TBlockAttack;
+class TCm108PttOutput;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -77,6 +80,8 @@ public:
     QString ConfigFileName;
     std::unique_ptr<TIniFile> ConfigFile;
     QString ComPortName;
+    // The configured PTT lines (key PTTLINES).
+    TPttLines PttLines;
     int ConfigBaudRate = 4800;
     bool TraceOn = true;
     // Transmit time-out in seconds; 0: none.
@@ -97,6 +102,13 @@ public:
     // The program's items of the window menu (the title-bar menu belongs to
     // the window manager here), opened by a right click on the background.
     QMenu *SystemMenu = nullptr;
+
+    // Where sysfs is; tests point it at a tree of their own.
+    QString SysfsRoot = "/sys";
+    // The sound card being captured from, as its ALSA card number or sysfs
+    // path; it pairs the port name "CM108" with that card's GPIO. Empty or
+    // unset: the only CM108 device there is.
+    std::function<QString()> CapturedSoundCard;
 
     // Sees every PTT command before it goes out; tests watch the engine with it.
     std::function<void(bool on)> OnTxRig;
@@ -155,6 +167,9 @@ public:
     uint32_t SetupBASS(int device);
     QString GetRecordInfo(int device);
     void ComboSoundCardChange();
+    // The sound card being captured from (the configured one before capture
+    // starts), as the server names it: sysfs path or ALSA card number.
+    QString CaptureSoundCard();
     // The user typed into the device box: no entry is selected any more.
     void ComboSoundCardEdited();
     // What the sound server tells of its recording devices: the box follows
@@ -181,7 +196,9 @@ public:
     void PTT_NoneClick();
     void SetRig1();
     void SetRig2();
-    // Creates a PTT port object owned by the window; opens it unless told not to.
+    // Creates a PTT port object owned by the window; opens it unless told not
+    // to. A CM108 port name opens the sound card's GPIO instead; the port
+    // object then only holds the settings.
     TComPort *SetupSerialPort(const QString &portName, bool open = true);
     // Start-up step: OmniRigClient from SetupOmniRig when OmniRig mode is set.
     void CreateOmniRigClient();
@@ -206,6 +223,14 @@ private:
 
     TKeyedOutputs FKeyedOutputs;
     std::shared_ptr<TSerialPttOutput> FSerialOutput;
+    // The GPIO output of the current port when its name is a CM108 one and it
+    // opened; none otherwise.
+    std::shared_ptr<TCm108PttOutput> FCm108Output;
+    // Opens FCm108Output for the port name; raises EComPort.
+    void OpenCm108Output(const QString &portName);
+    void ReportPortFailure(const EComPort &failure);
+    // A new port object for ComPortName in place of the current one.
+    void ReopenPttPort();
     // The last PTT command, as the window shows it.
     bool FPttOn = false;
     bool FKeyingFails = false;

@@ -162,3 +162,12 @@ void TFormPlayer::ComboSoundCardEdited()
     edit->setCursorPosition(cursor);
     ComboSoundCardChange();
 }
+
+QString TFormPlayer::CaptureSoundCard()
+{
+    QString source = DeviceName;
+    BASS_DEVICEINFO info;
+    if (source.isEmpty() && CurrentDevice >= 0 && BASS_RecordGetDeviceInfo(uint32_t(CurrentDevice), &info))
+        source = info.driver;
+    return RecordDeviceCard(source);
+}

@@ -77,13 +77,21 @@ struct TDeviceQuery {
         --Pending;
         pa_threaded_mainloop_signal(Loop, 0);
     }
+    static std::string CardOf(const pa_proplist *properties)
+    {
+        for (const char *key : {"sysfs.path", "alsa.card"})
+            if (const char *value = properties ? pa_proplist_gets(properties, key) : nullptr)
+                return value;
+        return {};
+    }
     template <class Info> static void Add(pa_context *, const Info *info, int eol, void *user)
     {
         auto *query = static_cast<TDeviceQuery *>(user);
         if (eol)
             query->Done();
         else if (info)
-            query->Devices.push_back({info->name, info->description ? info->description : info->name});
+            query->Devices.push_back(
+                {info->name, info->description ? info->description : info->name, CardOf(info->proplist)});
     }
 };
 } // namespace

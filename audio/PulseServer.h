@@ -20,6 +20,7 @@ public:
     struct TSource {
         std::string Name;        // the server's name, stable across restarts
         std::string Description; // what the desktop's sound settings show
+        std::string Card;        // the sound card behind it: sysfs path or ALSA card number; may be empty
     };
 
     // A connected server, or nullptr with the reason in `error`.

@@ -92,6 +92,18 @@ bool DeviceInfo(TPulseServer::TKind kind, uint32_t number, BASS_DEVICEINFO *info
 
 } // namespace
 
+QString RecordDeviceCard(const QString &source)
+{
+    TPulseServer *server = FrameSourceInstalled() ? nullptr : Server();
+    std::string defaultName;
+    const auto devices = server ? server->Devices(TPulseServer::TKind::Sources, &defaultName) : std::nullopt;
+    const std::string wanted = source.isEmpty() ? defaultName : source.toStdString();
+    for (const TPulseServer::TSource &device : devices.value_or(std::vector<TPulseServer::TSource>{}))
+        if (device.Name == wanted)
+            return QString::fromStdString(device.Card);
+    return {};
+}
+
 bool BASS_RecordGetDeviceInfo(uint32_t device, BASS_DEVICEINFO *info)
 {
     return DeviceInfo(TPulseServer::TKind::Sources, device, info);

@@ -75,6 +75,10 @@ struct TRecordDeviceEvent {
 };
 // The handler runs on the user-interface thread; an empty one removes it.
 void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> notify);
+// The sound card behind the source of that server name (the server's default
+// source for the empty name): its sysfs path or ALSA card number; empty when
+// the server does not say.
+QString RecordDeviceCard(const QString &source);
 // Why no sound server can be reached, or the empty text when one answers.
 QString SoundServerError();
 

@@ -1,5 +1,7 @@
 #include "ptt/CPort.h"
 
+#include "ptt/Cm108Devices.h"
+
 #include "ptt/ComThread.h"
 
 #include <array>
@@ -81,6 +83,12 @@ QString ComErrorMessage(int code)
 
 EComPort::EComPort(int code, int systemError)
     : Exception(PortErrorText(code, systemError)), FCode(code), FSystemError(systemError > 0 ? systemError : -1)
+{
+}
+
+EComPort::EComPort(const EComPort &failure, const QString &advice)
+    : Exception(failure.Message() + ": " + advice), FCode(failure.FCode), FSystemError(failure.FSystemError),
+      FAdvice(advice)
 {
 }
 
@@ -310,10 +318,21 @@ void TCustomComPort::SetPort(const QString &value)
     if (value == FPort)
         return;
     FPort = value;
+    // A CM108 name is a sound card's GPIO, which the GPIO output opens.
     if (FConnected) {
         ClosePort();
-        OpenPort();
+        if (!IsCm108PortName(value))
+            OpenPort();
     }
+}
+
+void TCustomComPort::SetPttLines(const TPttLines &value)
+{
+    if (value == FPttLines)
+        return;
+    FPttLines = value;
+    FDevice->SetIdleLevels(value.IdleHigh(TPttPin::pkDTR), value.IdleHigh(TPttPin::pkRTS));
+    ApplyDCB();
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) { ChangeLine(FBaudRate, value); }

@@ -1,5 +1,6 @@
 #pragma once
 #include "ptt/ComDevice.h"
+#include "ptt/PttLines.h"
 #include "support/Exception.h"
 
 #include <QObject>
@@ -56,12 +57,17 @@ TComEvents MaskToEvents(uint32_t mask);
 class EComPort : public Exception {
 public:
     EComPort(int code, int systemError);
+    // The same failure, its message followed by ": " and the advice.
+    EComPort(const EComPort &failure, const QString &advice);
     int Code() const { return FCode; }
     int SystemError() const { return FSystemError; }
+    // What the system says and what the user can do; empty when not given.
+    const QString &Advice() const { return FAdvice; }
 
 private:
     int FCode;
     int FSystemError;
+    QString FAdvice;
 };
 
 // The fixed message of a port error code (1 to 24).
@@ -234,6 +240,11 @@ public:
     void SetSyncMethod(TSyncMethod value);
     bool TriggersOnRxChar() const { return FTriggersOnRxChar; }
     void SetTriggersOnRxChar(bool value) { FTriggersOnRxChar = value; }
+    // The lines that carry PTT and their polarity. The serial lines rest at
+    // their idle levels from the moment the device opens, and return to them
+    // whenever the line settings are applied.
+    const TPttLines &PttLines() const { return FPttLines; }
+    void SetPttLines(const TPttLines &value);
 
     // Hooks; the program assigns none. The signal hooks get the line states
     // after an open, off before a close, and each change the monitor sees.
@@ -250,7 +261,7 @@ public:
     void BeginSettingsUpdate();
     void EndSettingsUpdate();
 
-    // The setup dialog for this port; OK writes all six choices in one batch,
+    // The setup dialog for this port; OK writes all its choices in one batch,
     // anything else writes nothing. Errors while writing reach the caller.
     void OpenSetupDialog();
     // Called with the filled dialog right before it is shown modally, so that
@@ -297,6 +308,7 @@ private:
     TComEvents FEvents{evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full};
     TSyncMethod FSyncMethod = smThreadSync;
     bool FTriggersOnRxChar = true;
+    TPttLines FPttLines;
     int FUpdateCount = 0;
     // Declared last: stopped before the device goes.
     std::unique_ptr<TComThread> FMonitor;

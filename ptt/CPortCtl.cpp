@@ -1,8 +1,8 @@
 #include "ptt/CPortCtl.h"
 
+#include "ptt/PortList.h"
 #include "support/ErrorReport.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <array>
 #include <span>
@@ -44,13 +44,7 @@ QStringList AllTexts(std::span<const char *const> texts)
     return list;
 }
 
-QStringList SystemSerialPorts()
-{
-    QStringList names;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        names << info.portName();
-    return names;
-}
+QStringList SystemSerialPorts() { return ListPttPorts("/dev", "/sys"); }
 } // namespace
 
 QString BaudRateToStr(TBaudRate value) { return BaudRateTexts[value]; }
@@ -90,6 +84,7 @@ QStringList TComSelect::Items() const
     case cpStopBits: items = AllTexts(StopBitsTexts); break;
     case cpParity: items = AllTexts(ParityTexts); break;
     case cpFlowControl: items = AllTexts(FlowControlTexts); break;
+    case cpPttLines: items = TPttLines::Choices(); break;
     }
     return items;
 }
@@ -104,6 +99,7 @@ QString TComSelect::PortValueText() const
     case cpStopBits: return StopBitsToStr(ComPort->StopBits());
     case cpParity: return ParityToStr(ComPort->Parity().Bits());
     case cpFlowControl: return FlowControlToStr(ComPort->FlowControl().FlowControl());
+    case cpPttLines: return ComPort->PttLines().Text();
     }
     return QString();
 }
@@ -118,6 +114,7 @@ void TComSelect::Choose(const QString &text)
     case cpStopBits: StopBits = StrToStopBits(text); break;
     case cpParity: Parity = StrToParity(text); break;
     case cpFlowControl: FlowControl = StrToFlowControl(text); break;
+    case cpPttLines: PttLines = TPttLines::Parse(text).value_or(TPttLines()); break;
     }
 }
 
@@ -133,6 +130,7 @@ void TComSelect::ApplyToPort()
     case cpStopBits: ComPort->SetStopBits(StopBits); break;
     case cpParity: ComPort->Parity().SetBits(Parity); break;
     case cpFlowControl: ComPort->FlowControl().SetFlowControl(FlowControl); break;
+    case cpPttLines: ComPort->SetPttLines(PttLines); break;
     }
 }
 
@@ -147,6 +145,16 @@ TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent)
 void TComComboBox::SetComProperty(TComProperty value)
 {
     FComSelect.ComProperty = value;
+    // Any device may be typed as the port, also one the list does not offer.
+    const bool typed = value == cpPort;
+    if (typed != isEditable()) {
+        setEditable(typed);
+        if (typed) {
+            setInsertPolicy(QComboBox::NoInsert);
+            connect(this, &QComboBox::editTextChanged, this,
+                    [this](const QString &text) { FComSelect.Choose(ValueOf(text)); });
+        }
+    }
     Fill();
     if (count() == 0)
         return;
@@ -182,16 +190,27 @@ void TComComboBox::ShowPortValue()
     if (!FComSelect.ComPort || FComSelect.ComProperty == cpNone)
         return;
     const QString text = FComSelect.PortValueText();
-    int index = findText(text, Qt::MatchFixedString);
+    const bool port = FComSelect.ComProperty == cpPort;
+    int index = port ? findData(text) : findText(text, Qt::MatchFixedString);
     // A port the system does not list (unplugged, or a path) is offered as it
     // is, so that OK without a choice keeps it rather than emptying the name.
-    if (index < 0 && FComSelect.ComProperty == cpPort && !text.isEmpty()) {
-        addItem(text);
+    if (index < 0 && port && !text.isEmpty()) {
+        addItem(PortCaption(text), text);
         index = count() - 1;
     }
     setCurrentIndex(index);
     if (index >= 0)
-        FComSelect.Choose(itemText(index));
+        FComSelect.Choose(ValueOf(itemText(index)));
+}
+
+QString TComComboBox::ValueOf(const QString &text) const
+{
+    if (FComSelect.ComProperty != cpPort)
+        return text;
+    // A port is shown by its caption and stands for its name; a typed name
+    // stands for itself.
+    const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return index >= 0 ? itemData(index).toString() : text.trimmed();
 }
 
 void TComComboBox::ApplyToPort() { FComSelect.ApplyToPort(); }
@@ -199,12 +218,13 @@ void TComComboBox::ApplyToPort() { FComSelect.ApplyToPort(); }
 void TComComboBox::Fill()
 {
     clear();
-    addItems(FComSelect.Items());
+    for (const QString &item : FComSelect.Items())
+        addItem(FComSelect.ComProperty == cpPort ? PortCaption(item) : item, item);
 }
 
 void TComComboBox::UserChoice()
 {
-    FComSelect.Choose(Text());
+    FComSelect.Choose(ValueOf(Text()));
     if (FComSelect.AutoApply)
         ErrorReport::Guarded([this] { ApplyToPort(); });
 }

@@ -29,7 +29,7 @@ extern std::function<QStringList()> EnumerateSerialPorts;
 // (COM10 before COM2).
 void ListSerialPorts(QStringList &list);
 
-enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
+enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl, cpPttLines };
 
 // The working state of one setup list: which setting it edits, the port it is
 // bound to (not owned) and the value chosen so far for that setting.
@@ -43,6 +43,7 @@ struct TComSelect {
     TStopBits StopBits = sbOneStopBit;
     TParityBits Parity = prNone;
     TFlowControl FlowControl = fcHardware;
+    TPttLines PttLines;
 
     // The entries of the list for the setting, in value order.
     QStringList Items() const;
@@ -54,7 +55,8 @@ struct TComSelect {
     void ApplyToPort();
 };
 
-// A selection-only list bound to one setting of a port object.
+// A selection-only list bound to one setting of a port object; the port list
+// can also be typed into.
 class TComComboBox : public QComboBox {
 public:
     explicit TComComboBox(QWidget *parent = nullptr);
@@ -76,6 +78,8 @@ public:
     void ApplyToPort();
 
 private:
+    // The value an entry's text stands for (a port entry's name).
+    QString ValueOf(const QString &text) const;
     void Fill();
     void UserChoice();
     void PortDestroyed();

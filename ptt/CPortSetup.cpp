@@ -21,7 +21,10 @@ constexpr ListDesign Lists[] = {
     {"Stop bits", 96, 41, 88, cpStopBits},
     {"Parity", 120, 26, 112, cpParity},
     {"Flow control", 144, 57, 136, cpFlowControl},
+    {"PTT lines", 168, 45, 160, cpPttLines},
 };
+// The PTT lines list sits under the six; the dialog grows by one row.
+constexpr int ExtraHeight = 24;
 
 // Opens a batch on the port and makes sure it is closed again, also when
 // applying fails part-way. A failure while closing on that path would only
@@ -61,10 +64,10 @@ TComSetupFrm::TComSetupFrm(QWidget *parent) : QDialog(parent)
     QFont font = this->font();
     font.setPointSize(8);
     setFont(font);
-    setFixedSize(231, 216);
+    setFixedSize(231, 216 + ExtraHeight);
 
     GroupBox1 = new QGroupBox(" Settings ", this);
-    GroupBox1->setGeometry(8, 8, 217, 169);
+    GroupBox1->setGeometry(8, 8, 217, 169 + ExtraHeight);
     const auto place = [this](const ListDesign &design) {
         auto *label = new QLabel(design.caption, GroupBox1);
         // The sizes fit the original font; labels size themselves to their
@@ -83,16 +86,17 @@ TComSetupFrm::TComSetupFrm(QWidget *parent) : QDialog(parent)
     Combo4 = place(Lists[3]);
     Combo5 = place(Lists[4]);
     Combo6 = place(Lists[5]);
+    Combo7 = place(Lists[6]);
 
     Button1 = new QPushButton("OK", this);
-    Button1->setGeometry(70, 184, 75, 25);
+    Button1->setGeometry(70, 184 + ExtraHeight, 75, 25);
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
     Button2 = new QPushButton("Cancel", this);
-    Button2->setGeometry(150, 184, 75, 25);
+    Button2->setGeometry(150, 184 + ExtraHeight, 75, 25);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
-    QWidget *const tabOrder[] = {Combo1, Combo2, Combo3, Combo4, Combo5, Combo6, Button1, Button2};
+    QWidget *const tabOrder[] = {Combo1, Combo2, Combo3, Combo4, Combo5, Combo6, Combo7, Button1, Button2};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }

@@ -19,9 +19,10 @@ public:
     TComComboBox *Combo4 = nullptr; // stop bits
     TComComboBox *Combo5 = nullptr; // parity
     TComComboBox *Combo6 = nullptr; // flow control
+    TComComboBox *Combo7 = nullptr; // PTT lines
     QPushButton *Button1 = nullptr; // OK
     QPushButton *Button2 = nullptr; // Cancel
 
-    // The six lists in binding and applying order.
-    std::array<TComComboBox *, 6> Combos() const { return {Combo1, Combo2, Combo3, Combo4, Combo5, Combo6}; }
+    // The lists in binding and applying order.
+    std::array<TComComboBox *, 7> Combos() const { return {Combo1, Combo2, Combo3, Combo4, Combo5, Combo6, Combo7}; }
 };

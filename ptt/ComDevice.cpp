@@ -66,16 +66,25 @@ int TComDevice::Open(const QString &name)
     // TIOCEXCL turns away other users (and refuses what is no terminal);
     // the lock also turns away root, whom TIOCEXCL lets through.
     if (ioctl(handle, TIOCEXCL) < 0 || flock(handle, LOCK_EX | LOCK_NB) < 0) {
-        const int error = LastError();
+        // A lock held elsewhere reads "try again"; the truth is "busy".
+        const int error = errno == EWOULDBLOCK ? EBUSY : LastError();
         ::close(handle);
         return error;
     }
     // The driver raises DTR and RTS on open; a keyed transmitter must not be
     // the first thing the port does.
-    SwitchLines(handle, TIOCM_DTR | TIOCM_RTS, false);
+    if (FIdleHigh)
+        SwitchLines(handle, FIdleHigh, true);
+    if (const int idleLow = (TIOCM_DTR | TIOCM_RTS) & ~FIdleHigh)
+        SwitchLines(handle, idleLow, false);
     FHandle = handle;
     FCounters = ReadCounters(handle);
     return 0;
+}
+
+void TComDevice::SetIdleLevels(bool dtrHigh, bool rtsHigh)
+{
+    FIdleHigh = (dtrHigh ? TIOCM_DTR : 0) | (rtsHigh ? TIOCM_RTS : 0);
 }
 
 int TComDevice::Close()
@@ -107,7 +116,13 @@ int TComDevice::SetCommState(const TDCB &dcb)
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
-    tio.c_cflag |= CREAD | CLOCAL | HUPCL;
+    tio.c_cflag |= CREAD | CLOCAL;
+    // Hanging up drops both lines, which releases a transmitter keyed high
+    // but keys one keyed low: such a line is left at rest on close instead.
+    if (FIdleHigh)
+        tio.c_cflag &= ~HUPCL;
+    else
+        tio.c_cflag |= HUPCL;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
 
@@ -144,15 +159,16 @@ int TComDevice::SetCommState(const TDCB &dcb)
     if (ioctl(FHandle, TCSETS2, &tio) < 0)
         return LastError();
 
-    // DTR and RTS follow their control modes: disable lowers, enable raises;
-    // handshake lines belong to the driver, and a toggled RTS rests low.
+    // DTR and RTS follow their control modes: disable holds the idle level,
+    // enable raises; handshake lines belong to the driver, and a toggled RTS
+    // rests at its idle level.
     int error = 0;
     if (dcb.DtrControl() == 0 || dcb.DtrControl() == 1)
-        error = SwitchLines(FHandle, TIOCM_DTR, dcb.DtrControl() == 1);
+        error = SwitchLines(FHandle, TIOCM_DTR, dcb.DtrControl() == 1 || (FIdleHigh & TIOCM_DTR));
     if (!error || NoModemLines(error)) {
         const uint32_t rts = dcb.RtsControl();
         if (rts != 2)
-            error = SwitchLines(FHandle, TIOCM_RTS, rts == 1);
+            error = SwitchLines(FHandle, TIOCM_RTS, rts == 1 || (FIdleHigh & TIOCM_RTS));
     }
     return NoModemLines(error) ? 0 : error;
 }

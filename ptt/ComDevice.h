@@ -80,8 +80,11 @@ public:
     static QString DevicePath(const QString &name);
 
     // Opens exclusively: a second opener, in this process or another, fails.
-    // DTR and RTS are lowered at once.
+    // DTR and RTS are brought to their idle levels at once.
     virtual int Open(const QString &name);
+    // The levels DTR and RTS rest at: low unless the line keys low. A
+    // disabled line control holds its line there.
+    void SetIdleLevels(bool dtrHigh, bool rtsHigh);
     virtual int Close();
     bool IsOpen() const { return FHandle >= 0; }
     int Handle() const { return FHandle; }
@@ -104,4 +107,5 @@ public:
 private:
     int FHandle = -1;
     TLineCounters FCounters;
+    int FIdleHigh = 0; // TIOCM_DTR, TIOCM_RTS
 };

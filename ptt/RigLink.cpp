@@ -157,7 +157,15 @@ bool TRigLink::Exchange(bool on)
 {
     const QByteArray command = on ? "T 1" : "T 0";
     try {
-        OmniRig::CheckStatus(FConnection.Exchange(command));
+        try {
+            OmniRig::CheckStatus(FConnection.Exchange(command));
+        } catch (const EOleException &refusal) {
+            // What a daemon started without a PTT type answers.
+            if (refusal.ErrorCode() != -1 && refusal.ErrorCode() != -11)
+                throw;
+            throw EOleException(refusal.Message() + "; start rigctld with -P RIG (or the PTT type of your interface)",
+                                refusal.ErrorCode());
+        }
         FFailing.clear();
         return !on;
     } catch (const std::exception &error) {

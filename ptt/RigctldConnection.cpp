@@ -169,7 +169,8 @@ void TRigctldConnection::OpenBy(qint64 deadline)
     }
     freeaddrinfo(found);
     if (FSocket < 0)
-        Fail(QString("does not answer (") + std::strerror(lastError) + ')');
+        Fail(QString("does not answer (") + std::strerror(lastError) + ')'
+             + (lastError == ECONNREFUSED ? "; is rigctld running there?" : ""));
 }
 
 bool TRigctldConnection::Stale() const

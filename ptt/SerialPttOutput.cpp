@@ -1,8 +1,10 @@
 #include "ptt/SerialPttOutput.h"
 
 #include "ptt/CPort.h"
+#include "ptt/PttAdvice.h"
 
 #include <exception>
+#include <vector>
 
 TSerialPttOutput::TSerialPttOutput(TComPort *port) : FPort(port) {}
 
@@ -15,18 +17,28 @@ void TSerialPttOutput::Switch(bool on)
 {
     if (!FPort || !FPort->Connected())
         return;
+    const auto setLine = [this](const TPttPin &pin, bool on) {
+        const bool level = pin.Level(on);
+        try {
+            pin.Kind == TPttPin::pkDTR ? FPort->SetDTRLine(level) : FPort->SetRTSLine(level);
+        } catch (const EComPort &failure) {
+            throw EComPort(failure, PttFailureAdvice(failure.SystemError(), TComDevice::DevicePath(FPort->Port()), true));
+        }
+    };
+    const std::vector<TPttPin> pins = FPort->PttLines().SerialPins();
     if (on) {
-        // Counted before the first line moves: DTR may be up when RTS fails.
+        // Counted before the first line moves: one line may be keyed when
+        // the next fails.
         FMayBeKeyed = true;
-        FPort->SetDTRLine(true);
-        FPort->SetRTSLine(true);
+        for (const TPttPin &pin : pins)
+            setLine(pin, true);
         return;
     }
-    // Both lines are lowered even when the first refuses.
+    // Every line is released even when the first refuses.
     std::exception_ptr failure;
-    for (auto setLine : {&TComPort::SetDTRLine, &TComPort::SetRTSLine}) {
+    for (const TPttPin &pin : pins) {
         try {
-            (FPort->*setLine)(false);
+            setLine(pin, false);
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();

@@ -5,7 +5,8 @@
 
 class TComPort;
 
-// PTT on a serial port's DTR and RTS lines, DTR always switched before RTS.
+// PTT on a serial port's DTR and RTS lines, as the port's PTT lines name
+// them, in the order named.
 class TSerialPttOutput : public TPttOutput {
 public:
     explicit TSerialPttOutput(TComPort *port);

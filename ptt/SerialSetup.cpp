@@ -1,9 +1,13 @@
 #include "app/KOTARUnit.h"
 
 #include "ptt/CPort.h"
+#include "ptt/Cm108Devices.h"
+#include "ptt/Cm108PttOutput.h"
+#include "ptt/PttAdvice.h"
 #include "support/Dialogs.h"
 
 #include <QRadioButton>
+#include <cerrno>
 
 TComPort *TFormPlayer::SetupSerialPort(const QString &portName, bool open)
 {
@@ -12,15 +16,43 @@ TComPort *TFormPlayer::SetupSerialPort(const QString &portName, bool open)
     port->SetPort(portName);
     port->FlowControl().SetControlDTR(dtrDisable);
     port->FlowControl().SetControlRTS(rtsDisable);
+    port->SetPttLines(PttLines);
+    FCm108Output.reset();
     if (open) {
         try {
-            port->OpenPort();
-        } catch (const EComPort &) {
-            Dialogs::ShowMessage("Defined COM Port not available");
-            TraceLog.Write(1, "COM Port (" + ComPortName + ") creation failed");
-            PTT_None->setChecked(true); // runs PTT_NoneClick
+            if (IsCm108PortName(portName))
+                OpenCm108Output(portName);
+            else
+                port->OpenPort();
+        } catch (const EComPort &failure) {
+            ReportPortFailure(failure);
         }
     }
     TraceLog.Write(1, "COM Port (" + port->Port() + ") created");
     return port;
+}
+
+void TFormPlayer::OpenCm108Output(const QString &portName)
+{
+    QString device = TComDevice::DevicePath(portName);
+    if (portName.compare("CM108", Qt::CaseInsensitive) == 0) {
+        const QString hidraw = ResolveCm108(SysfsRoot, CapturedSoundCard ? CapturedSoundCard() : QString());
+        if (hidraw.isEmpty())
+            throw EComPort(EComPort(1, ENODEV), "no CM108 sound card found; is it plugged in?");
+        device = "/dev/" + hidraw;
+    }
+    auto output = std::make_shared<TCm108PttOutput>(portName, device, PttLines.GpioPin());
+    output->Open();
+    FCm108Output = output;
+}
+
+void TFormPlayer::ReportPortFailure(const EComPort &failure)
+{
+    // The fixed message first, then what the system says and what to do.
+    QString advice = failure.Advice();
+    if (advice.isEmpty() && failure.SystemError() > 0)
+        advice = PttFailureAdvice(failure.SystemError(), TComDevice::DevicePath(ComPortName));
+    Dialogs::ShowMessage("Defined COM Port not available" + (advice.isEmpty() ? QString() : "\n" + advice));
+    TraceLog.Write(1, "COM Port (" + ComPortName + ") creation failed" + (advice.isEmpty() ? QString() : ": " + advice));
+    PTT_None->setChecked(true); // runs PTT_NoneClick
 }

@@ -1,6 +1,8 @@
 #include "app/KOTARUnit.h"
 
 #include "ptt/CPort.h"
+#include "ptt/Cm108Devices.h"
+#include "ptt/Cm108PttOutput.h"
 #include "ptt/OmniRig_TLB.h"
 #include "ptt/SerialPttOutput.h"
 #include "support/ErrorReport.h"
@@ -17,6 +19,10 @@
 std::shared_ptr<TPttOutput> TFormPlayer::SelectedOutput()
 {
     if (PTT_Serial->isChecked()) {
+        // The port name decides the kind: a CM108 name keys the GPIO output
+        // opened for it (none when that failed), any other the serial lines.
+        if (PTTComPort && IsCm108PortName(PTTComPort->Port()))
+            return FCm108Output;
         if (!FSerialOutput || FSerialOutput->Port() != PTTComPort)
             FSerialOutput = std::make_shared<TSerialPttOutput>(PTTComPort);
         return FSerialOutput;
@@ -146,6 +152,13 @@ void TFormPlayer::PTT_SerialClick()
     if (PTTComPort)
         PTTComPort->ClosePort();
     PTTComPort = SetupSerialPort(ComPortName);
+}
+
+void TFormPlayer::ReopenPttPort()
+{
+    PTTComPort->ClosePort();
+    PTTComPort = SetupSerialPort(ComPortName);
+    ReleaseLeftOutput();
 }
 
 void TFormPlayer::PTT_OmniRigClick()

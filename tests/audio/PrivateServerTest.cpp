@@ -49,6 +49,29 @@ TEST(ManyRecordingDevices, OnlyTheFirst33AreListed)
         Pactl({"unload-module", module});
 }
 
+// "CM108" keys the GPIO of the card being captured from: the source's card as
+// the server describes it.
+TEST(RecordDeviceCard, TheCapturedSourcesCardIsFound)
+{
+    const QString card = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/sound/card7";
+    const qsizetype present = RecordDeviceNames().size();
+    const QString module = Pactl({"load-module", "module-remap-source", "source_name=kotar_usbcard",
+                                  "master=kotar_sink.monitor", "source_properties=sysfs.path=" + card})
+                               .trimmed();
+    ASSERT_TRUE(WaitFor([&] { return RecordDeviceNames().size() == present + 1; }));
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nDEVICE=0\nDEVICENAME=kotar_usbcard\n");
+    {
+        TFormPlayer form{QStringList()};
+        form.Terminate = [] {};
+        EXPECT_EQ(form.CaptureSoundCard(), card);
+        form.close();
+    }
+    BASS_Free();
+    Pactl({"unload-module", module});
+}
+
 pid_t ServerPid()
 {
     QFile pidFile(qEnvironmentVariable("KOTAR_PULSE_DIR") + "/pulse.pid");

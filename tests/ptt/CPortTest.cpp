@@ -209,6 +209,7 @@ TEST(ComPortDevice, OpenFailures)
     }
     const EComPort busy = PortError([&] { second.OpenPort(); });
     EXPECT_EQ(busy.Code(), 1);
+    EXPECT_EQ(busy.SystemError(), EBUSY) << "a port held by another opener is busy, not 'try again'";
     EXPECT_FALSE(second.Connected());
     first.ClosePort();
     second.OpenPort();

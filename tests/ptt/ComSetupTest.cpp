@@ -109,11 +109,12 @@ QStringList RunDialog(TCustomComPort &port, const QStringList &choices, bool ok)
 }
 
 // Where Tab goes from a control; a combo box keeps helpers of its own in the
-// focus chain that take no focus.
+// focus chain that take no focus, and an editable one its line edit.
 QWidget *NextTabStop(QWidget *from)
 {
     QWidget *next = from->nextInFocusChain();
-    while (next != from && (!(next->focusPolicy() & Qt::TabFocus) || next->isHidden()))
+    while (next != from
+           && (!(next->focusPolicy() & Qt::TabFocus) || next->isHidden() || next->parentWidget() == from))
         next = next->nextInFocusChain();
     return next;
 }
@@ -192,13 +193,11 @@ TEST(ComSetupPorts, SortedWithoutRegardToCase)
         EXPECT_EQ(Items(form.Combo1), QStringList({"COM1", "COM10", "COM2", "com3"}));
         EXPECT_EQ(form.Combo1->Text(), "COM1");
     }
-    // The platform's own list: names the port object opens under /dev.
+    // The platform's own list: devices that exist (or "CM108", a sound card's).
     QStringList system;
     ListSerialPorts(system);
-    for (const QString &name : system) {
-        EXPECT_FALSE(name.contains('/')) << name.toStdString();
-        EXPECT_TRUE(QFileInfo::exists(TComDevice::DevicePath(name))) << name.toStdString();
-    }
+    for (const QString &name : system)
+        EXPECT_TRUE(name == "CM108" || QFileInfo::exists(TComDevice::DevicePath(name))) << name.toStdString();
 }
 
 TEST(ComSetupList, BindingChoiceAndPortDestruction)
@@ -260,19 +259,20 @@ TEST(ComSetupDialog, Layout)
     TListedPorts listed({});
     TComSetupFrm form;
     EXPECT_EQ(form.windowTitle(), "Setup");
-    EXPECT_EQ(form.size(), QSize(231, 216));
+    // The PTT lines list adds a row under the six.
+    EXPECT_EQ(form.size(), QSize(231, 240));
     EXPECT_EQ(form.minimumSize(), form.maximumSize());
     EXPECT_EQ(form.GroupBox1->title(), " Settings ");
-    EXPECT_EQ(form.GroupBox1->geometry(), QRect(8, 8, 217, 169));
-    const TComProperty properties[] = {cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl};
-    const int counts[] = {0, 16, 4, 3, 5, 4};
-    for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(form.GroupBox1->geometry(), QRect(8, 8, 217, 193));
+    const TComProperty properties[] = {cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl, cpPttLines};
+    const int counts[] = {0, 16, 4, 3, 5, 4, 24};
+    for (size_t i = 0; i < 7; ++i) {
         TComComboBox *combo = form.Combos()[i];
         EXPECT_EQ(combo->parentWidget(), form.GroupBox1);
         EXPECT_EQ(combo->geometry(), QRect(80, 16 + 24 * int(i), 129, 21));
         EXPECT_EQ(combo->ComProperty(), properties[i]);
         EXPECT_EQ(combo->count(), counts[i]);
-        EXPECT_FALSE(combo->isEditable());
+        EXPECT_EQ(combo->isEditable(), i == 0); // a port may be typed
     }
     EXPECT_EQ(form.Combo1->Text(), "");
     EXPECT_EQ(form.Combo2->Text(), "Custom");
@@ -280,14 +280,14 @@ TEST(ComSetupDialog, Layout)
     for (const QLabel *label : form.GroupBox1->findChildren<QLabel *>())
         labels << label->text() + "@" + QString::number(label->y());
     EXPECT_EQ(labels, QStringList({"Port@24", "Baud rate@48", "Data bits@72", "Stop bits@96", "Parity@120",
-                                   "Flow control@144"}));
+                                   "Flow control@144", "PTT lines@168"}));
     EXPECT_EQ(form.Button1->text(), "OK");
     EXPECT_TRUE(form.Button1->isDefault());
-    EXPECT_EQ(form.Button1->geometry(), QRect(70, 184, 75, 25));
+    EXPECT_EQ(form.Button1->geometry(), QRect(70, 208, 75, 25));
     EXPECT_EQ(form.Button2->text(), "Cancel");
-    EXPECT_EQ(form.Button2->geometry(), QRect(150, 184, 75, 25));
+    EXPECT_EQ(form.Button2->geometry(), QRect(150, 208, 75, 25));
     QWidget *const tabOrder[] = {form.Combo1, form.Combo2, form.Combo3, form.Combo4,
-                                 form.Combo5, form.Combo6, form.Button1, form.Button2};
+                                 form.Combo5, form.Combo6, form.Combo7, form.Button1, form.Button2};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         EXPECT_EQ(NextTabStop(tabOrder[i - 1]), tabOrder[i]) << i;
 }
@@ -297,8 +297,8 @@ TEST(ComSetupDialog, OkRenamesOnceThenAppliesInOneBatch)
     TRecordedPort recorded;
     TListedPorts listed({recorded.second.Slave()});
     TComPort &port = recorded.port;
-    const QStringList shown = RunDialog(port, {recorded.second.Slave(), "9600", "7", "2", "Even", "Hardware"}, true);
-    EXPECT_EQ(shown, QStringList({recorded.first.Slave(), "4800", "8", "1", "None", "None"}));
+    const QStringList shown = RunDialog(port, {recorded.second.Slave(), "9600", "7", "2", "Even", "Hardware", "!DTR"}, true);
+    EXPECT_EQ(shown, QStringList({recorded.first.Slave(), "4800", "8", "1", "None", "None", "DTR+RTS"}));
 
     EXPECT_EQ(recorded.calls, QStringList({"Close", "Open " + recorded.second.Slave(), "SetupComm",
                                            "SetCommState 9600", "SetCommTimeouts"}));
@@ -310,12 +310,13 @@ TEST(ComSetupDialog, OkRenamesOnceThenAppliesInOneBatch)
     EXPECT_EQ(port.Parity().Bits(), prEven);
     EXPECT_EQ(port.FlowControl().ControlRTS(), rtsHandshake);
     EXPECT_TRUE(port.FlowControl().OutCTSFlow());
+    EXPECT_EQ(port.PttLines().Text(), "!DTR");
     EXPECT_EQ(Speed(recorded.second), speed_t(B9600));
     EXPECT_EQ(ControlFlags(recorded.second) & (CRTSCTS | CSTOPB), tcflag_t(CRTSCTS | CSTOPB));
 
     // OK without a change still re-sends the settings, and nothing else.
     recorded.calls.clear();
-    EXPECT_EQ(RunDialog(port, {}, true), QStringList({recorded.second.Slave(), "9600", "7", "2", "Even", "Hardware"}));
+    EXPECT_EQ(RunDialog(port, {}, true), QStringList({recorded.second.Slave(), "9600", "7", "2", "Even", "Hardware", "!DTR"}));
     EXPECT_EQ(recorded.calls, QStringList({"SetupComm", "SetCommState 9600", "SetCommTimeouts"}));
     EXPECT_EQ(port.Port(), recorded.second.Slave());
 
@@ -411,7 +412,7 @@ TEST(ComSettingsCommand, CancelledStillWritesTheConfiguration)
         });
     };
     window.CommSettingsButtonClick();
-    EXPECT_EQ(shown, QStringList({pty.Slave(), "4800", "8", "1", "None", "None"}));
+    EXPECT_EQ(shown, QStringList({pty.Slave(), "4800", "8", "1", "None", "None", "DTR+RTS"}));
     EXPECT_EQ(window.PTTComPort->BaudRate(), br4800);
     EXPECT_EQ(started.Written("GAIN"), "10");
     EXPECT_EQ(started.Written("COMPORT"), pty.Slave());
@@ -437,6 +438,39 @@ TEST(ComSettingsCommand, ConfirmedTakesTheNewPortName)
     EXPECT_EQ(started.Written("COMPORT"), second.Slave());
     EXPECT_EQ(started.Written("BAUDRATE"), "9600");
     EXPECT_EQ(Speed(second), speed_t(B9600));
+}
+
+// A by-id link is shown by its id and stands for its path; a typed name is
+// kept as typed; a CM108 name moves PTT from the serial lines to the GPIO
+// (a plain file named like a hidraw device records the reports written).
+TEST(ComSettingsCommand, PortsAreKeptAsGivenAndACm108NameKeysItsGpio)
+{
+    TPty pty;
+    const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0";
+    TListedPorts listed({byId, pty.Slave()});
+    TStartedWindow started(pty.Slave());
+    TFormPlayer &window = *started.window;
+    const QString gpio = started.dir.file("hidraw3");
+    WriteBytes(gpio, QByteArray());
+    QString chosenById;
+    window.PTTComPort->OnSetupDialogShow = [&](TComSetupFrm &form) {
+        QTimer::singleShot(0, &form, [&] {
+            Pick(form.Combo1, "usb-FTDI_FT232R_A1-if00-port0");
+            chosenById = form.Combo1->ComSelect().Port;
+            form.Combo1->setEditText(gpio);
+            Pick(form.Combo7, "!GPIO2");
+            form.Button1->click();
+        });
+    };
+    window.CommSettingsButtonClick();
+    EXPECT_EQ(chosenById, byId);
+    EXPECT_TRUE(started.dialogs.messages.isEmpty());
+    EXPECT_FALSE(window.PTTComPort->Connected());
+    EXPECT_EQ(started.Written("COMPORT"), gpio);
+    EXPECT_EQ(started.Written("PTTLINES"), "!GPIO2");
+    const QByteArray idle("\0\0\x02\x02\0", 5), keyed("\0\0\0\x02\0", 5);
+    window.TxRig(true);
+    EXPECT_EQ(ReadBytes(gpio), idle + keyed);
 }
 
 TEST(ComSettingsCommand, AFailedPortReachesTheReport)

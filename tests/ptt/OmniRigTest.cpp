@@ -126,7 +126,8 @@ TEST_F(OmniRigClientTest, RigWithoutDaemonReadsNoneAndTheOtherStillKeys)
     Tx(form->OmniRigClient->Rig1(), PM_TX);
     EXPECT_EQ(rig1.PttState(), "1");
     Tx(form->OmniRigClient->Rig2(), PM_TX);
-    EXPECT_EQ(Reports(), QStringList("KOTARPlus|Rig-control server " + dead + " does not answer (Connection refused)"));
+    EXPECT_EQ(Reports(), QStringList("KOTARPlus|Rig-control server " + dead
+                                     + " does not answer (Connection refused); is rigctld running there?."));
     Tx(form->OmniRigClient->Rig1(), PM_RX);
     EXPECT_EQ(rig1.PttState(), "0");
 }
@@ -187,7 +188,8 @@ TEST_F(OmniRigClientTest, RefusalRaisesHamlibText)
     ASSERT_NE(client, nullptr);
     Tx(client->Rig1(), PM_TX);
     // Hamlib 4.5 answers "RPRT -1" here; other versions "RPRT -11".
-    const QStringList texts{"KOTARPlus|Invalid parameter.", "KOTARPlus|Feature not available."};
+    const QString remedy = "; start rigctld with -P RIG (or the PTT type of your interface)";
+    const QStringList texts{"KOTARPlus|Invalid parameter" + remedy, "KOTARPlus|Feature not available" + remedy};
     ASSERT_EQ(Reports().size(), 1);
     EXPECT_TRUE(texts.contains(Reports().first())) << Reports().first().toStdString();
     // The refusal left the connection usable: the release is refused too, and
@@ -212,7 +214,7 @@ TEST_F(OmniRigClientTest, LostDaemonRaisesAtOnceAndTheNextCallReconnects)
     Tx(client->Rig1(), PM_TX);
     EXPECT_LT(clock.elapsed(), 3000); // not a hang
     EXPECT_EQ(Reports(), QStringList("KOTARPlus|Rig-control server " + rig1.Address()
-                                     + " does not answer (Connection refused)"));
+                                     + " does not answer (Connection refused); is rigctld running there?."));
 
     rig1.Restart();
     Tx(client->Rig1(), PM_RX);

@@ -204,7 +204,7 @@ TEST_F(PttSafety, AnUnpluggedDeviceShowsIdleAtOnce)
     ASSERT_TRUE(form->VOXLed->On());
     line.Unplug();
     RenderTick(9);
-    EXPECT_EQ(dialogs->errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 5)"}));
+    EXPECT_EQ(dialogs->errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 5): Input/output error."}));
     EXPECT_FALSE(form->VOXLed->On());
     EXPECT_TRUE(ShowsIcon(form->IconIDLE));
     EXPECT_FALSE(form->TimerDelay->Enabled());

@@ -5,12 +5,14 @@
 
 #include "app/KOTARUnit.h"
 #include "ptt/CPort.h"
+#include "ptt/SerialPttOutput.h"
 
 #include <QFile>
 #include <QRadioButton>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <vector>
 
 namespace {
@@ -59,4 +61,65 @@ TEST_F(SerialLines, StartUpInSerialModeHoldsThePortWithBothLinesLow)
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_EQ(Lines(), 0);
     EXPECT_TRUE(TraceMessages(dir.file("KOTARPlus.Log")).contains("COM Port (" + FDevice + ") created"));
+}
+
+// Each form of the PTT lines keys and releases exactly its lines at their
+// levels; from the open on, every line rests at its idle level, and a line
+// that rests high is not dropped by a hang-up on close.
+TEST_F(SerialLines, PttLinesChooseLinesAndPolarity)
+{
+    const struct {
+        const char *lines;
+        QStringList open, on, off;
+        int idle;
+    } cases[] = {
+        {"DTR+RTS", {"DTR 0", "RTS 0"}, {"DTR 1", "RTS 1"}, {"DTR 0", "RTS 0"}, 0},
+        {"rts", {"DTR 0", "RTS 0"}, {"RTS 1"}, {"RTS 0"}, 0},
+        {"!DTR", {"RTS 0"}, {"DTR 0"}, {"DTR 1"}, TIOCM_DTR},
+        {"DTR+!RTS", {"DTR 0"}, {"DTR 1", "RTS 0"}, {"DTR 0", "RTS 1"}, TIOCM_RTS},
+        {"RTS+DTR", {"DTR 0", "RTS 0"}, {"RTS 1", "DTR 1"}, {"RTS 0", "DTR 0"}, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lines);
+        TLineSimPort fresh;
+        TComPort port(nullptr);
+        port.SetPort(fresh.Device());
+        port.SetPttLines(TPttLines::Parse(c.lines).value());
+        port.OpenPort();
+        EXPECT_EQ(fresh.Changes(), c.open);
+        EXPECT_EQ(fresh.Lines(), c.idle);
+
+        TSerialPttOutput output(&port);
+        output.Switch(true);
+        EXPECT_EQ(fresh.Changes(), c.on);
+        output.Switch(false);
+        EXPECT_EQ(fresh.Changes(), c.off);
+        // Settings applied again leave the lines at rest.
+        port.SetBaudRate(br9600);
+        EXPECT_EQ(fresh.Changes(), QStringList());
+        EXPECT_EQ(fresh.Lines(), c.idle);
+
+        termios tio{};
+        const int fd = open(fresh.Device().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        tcgetattr(fd, &tio);
+        close(fd);
+        EXPECT_EQ(bool(tio.c_cflag & HUPCL), c.idle == 0);
+    }
+}
+
+TEST_F(SerialLines, UnknownPttLinesAreReportedOnceAndTheDefaultKeys)
+{
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + FDevice + "\nPTTLINES=DTR+CTS\n");
+    TFormPlayer window{QStringList()};
+    ASSERT_TRUE(window.PTTComPort->Connected());
+    EXPECT_EQ(window.PTTComPort->PttLines(), TPttLines());
+    const QStringList trace = TraceMessages(dir.file("KOTARPlus.Log"));
+    EXPECT_EQ(trace.count("Unknown PTTLINES value (DTR+CTS): DTR+RTS in use"), 1);
+    Changes();
+    window.TxRig(true);
+    EXPECT_EQ(Changes(), QStringList({"DTR 1", "RTS 1"}));
+    window.TxRig(false);
+    EXPECT_EQ(Changes(), QStringList({"DTR 0", "RTS 0"}));
 }
