@@ -28,7 +28,8 @@ void TCm108PttOutput::Open()
 {
     if (FHandle >= 0)
         return;
-    FHandle = ::open(FDevicePath.toLocal8Bit().constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    // Never blocking: a name that turns out to be a FIFO must not hang the program.
+    FHandle = ::open(FDevicePath.toLocal8Bit().constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (FHandle < 0) {
         const int error = errno;
         throw EComPort(EComPort(1, error), PttFailureAdvice(error, FDevicePath));
