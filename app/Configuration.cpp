@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <algorithm>
 #include <climits>
 
 namespace {
@@ -144,22 +143,6 @@ void TFormPlayer::WriteINI()
     if (ConfigFileName.isEmpty())
         ConfigFileName = DefaultConfigFileName(QDir::currentPath());
     ConfigFile = std::make_unique<TIniFile>(ConfigFileName);
-    ConfigFile->WriteString(Section, "COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName);
-    ConfigFile->WriteString(Section, "BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800));
-    // Keys beyond the original set: a file without one gains it only once it
-    // differs from what its absence means.
-    const auto writeOptional = [this](const QString &key, const QString &value, const QString &absent) {
-        if (value != absent || ConfigFile->ReadString(Section, key, "\n") != "\n")
-            ConfigFile->WriteString(Section, key, value);
-    };
-    ConfigFile->WriteString(Section, "DEVICE", QString::number(CurrentDevice));
-    writeOptional("DEVICENAME", DeviceName, "");
-    ConfigFile->WriteString(Section, "TRACE", TraceOn ? "YES" : "NOT");
-    ConfigFile->WriteString(Section, "GAIN", QString::number(SquelchTrack->Position()));
-    ConfigFile->WriteString(Section, "DELAY", QString::number(TrackDelay->Position()));
-    writeOptional("ATTACK", AttackByBlock ? "BLOCK" : "TICK", "TICK");
-    writeOptional("TIMEOUT", QString::number(TxTimeout), "0");
-    writeOptional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text());
     QString ptt = "SERIAL";
     if (PTT_Serial->isChecked())
         ptt = "SERIAL";
@@ -169,5 +152,23 @@ void TFormPlayer::WriteINI()
         ptt = "CAT";
     if (PTT_None->isChecked())
         ptt = "NONE";
-    ConfigFile->WriteString(Section, "PTT", ptt);
+    // Keys beyond the original set: a file without one gains it only once it
+    // differs from what its absence means.
+    const auto optional = [](const QString &key, const QString &value, const QString &absent) {
+        return TIniEntry{key, value, value == absent};
+    };
+    ConfigFile->WriteStrings(
+        Section, {
+                     {"COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName},
+                     {"BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800)},
+                     {"DEVICE", QString::number(CurrentDevice)},
+                     optional("DEVICENAME", DeviceName, ""),
+                     {"TRACE", TraceOn ? "YES" : "NOT"},
+                     {"GAIN", QString::number(SquelchTrack->Position())},
+                     {"DELAY", QString::number(TrackDelay->Position())},
+                     optional("ATTACK", AttackByBlock ? "BLOCK" : "TICK", "TICK"),
+                     optional("TIMEOUT", QString::number(TxTimeout), "0"),
+                     optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
+                     {"PTT", ptt},
+                 });
 }

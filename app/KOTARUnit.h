@@ -212,6 +212,8 @@ private:
     // Where PTT goes in the selected mode; none for a mode without output.
     // Raises when OmniRig mode has no client.
     std::shared_ptr<TPttOutput> SelectedOutput();
+    // The same, none where it raises.
+    std::shared_ptr<TPttOutput> SelectedOutputIfAny();
     // The output PTT is on at now, if any.
     std::shared_ptr<TPttOutput> ActiveOutput();
     void ReleaseLeftOutput();

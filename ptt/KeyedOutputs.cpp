@@ -1,5 +1,6 @@
 #include "ptt/KeyedOutputs.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <exception>
 
@@ -12,13 +13,9 @@ void TKeyedOutputs::Key(const TOutput &output)
 {
     if (std::find(FMembers.begin(), FMembers.end(), output) == FMembers.end())
         FMembers.push_back(output);
-    try {
-        output->Switch(true);
-    } catch (...) {
-        Prune();
-        throw;
-    }
-    Prune();
+    // An output that keyed nothing (a port not open) leaves again.
+    const auto prune = qScopeGuard([this] { Prune(); });
+    output->Switch(true);
 }
 
 void TKeyedOutputs::Release(const TOutput &keep)

@@ -36,16 +36,16 @@ std::shared_ptr<TPttOutput> TFormPlayer::SelectedOutput()
     return nullptr;
 }
 
-std::shared_ptr<TPttOutput> TFormPlayer::ActiveOutput()
+std::shared_ptr<TPttOutput> TFormPlayer::SelectedOutputIfAny()
 {
-    if (!FPttOn)
-        return nullptr;
     try {
         return SelectedOutput();
     } catch (const Exception &) {
         return nullptr;
     }
 }
+
+std::shared_ptr<TPttOutput> TFormPlayer::ActiveOutput() { return FPttOn ? SelectedOutputIfAny() : nullptr; }
 
 void TFormPlayer::TxRig(bool on)
 {
@@ -80,12 +80,7 @@ void TFormPlayer::Send(bool on)
     }
     // Off goes to every output that may be keyed, and to the selected one
     // even if it never was.
-    std::shared_ptr<TPttOutput> selected;
-    try {
-        selected = SelectedOutput();
-    } catch (const Exception &) {
-    }
-    FKeyedOutputs.ReleaseAll(selected);
+    FKeyedOutputs.ReleaseAll(SelectedOutputIfAny());
 }
 
 void TFormPlayer::DropLostSerialDevice()
@@ -124,19 +119,17 @@ void TFormPlayer::ReportPttFailure(bool on, const std::function<void()> &command
 
 void TFormPlayer::UpdateReleaseRetry() { TimerRelease->SetEnabled(FKeyedOutputs.Owed(ActiveOutput())); }
 
+// Releases every output but the one PTT is on at now.
 void TFormPlayer::TimerReleaseTimer()
 {
     const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
     ReportPttFailure(false, [this] { FKeyedOutputs.ReleaseAllBut(ActiveOutput()); });
 }
 
+// A change of mode or rig never leaves the output it turns away from keyed.
 void TFormPlayer::ReleaseLeftOutput()
 {
-    // A change of mode or rig never leaves the output it turns away from keyed.
-    const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
-    ErrorReport::Guarded([this] {
-        ReportPttFailure(false, [this] { FKeyedOutputs.ReleaseAllBut(ActiveOutput()); });
-    });
+    ErrorReport::Guarded([this] { TimerReleaseTimer(); });
 }
 
 void TFormPlayer::ReleaseAllOutputs(std::chrono::milliseconds patience)

@@ -217,6 +217,11 @@ QString TIniFile::ReadString(const QString &section, const QString &key, const Q
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
+    WriteStrings(section, {{key, value}});
+}
+
+void TIniFile::WriteStrings(const QString &section, const std::vector<TIniEntry> &entries)
+{
     const Exception refused(QStringLiteral("Unable to write to %1").arg(FFileName));
     Content content = Load(FFileName);
     // A file not read whole would lose what it holds. The atomic replace would
@@ -226,16 +231,20 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         || (content.state == fsRead && !(content.mode & S_IWUSR)))
         throw refused;
 
-    const QByteArray entry = (key + '=' + value).toUtf8();
-    qsizetype sectionEnd;
-    const qsizetype at = FindKey(content.lines, section, key, sectionEnd);
-    if (at >= 0)
-        content.lines[size_t(at)].text = entry;
-    else if (sectionEnd >= 0)
-        InsertLine(content.lines, sectionEnd, entry);
-    else {
-        InsertLine(content.lines, qsizetype(content.lines.size()), '[' + section.toUtf8() + ']');
-        InsertLine(content.lines, qsizetype(content.lines.size()), entry);
+    for (const TIniEntry &entry : entries) {
+        const QByteArray text = (entry.Key + '=' + entry.Value).toUtf8();
+        qsizetype sectionEnd;
+        const qsizetype at = FindKey(content.lines, section, entry.Key, sectionEnd);
+        if (at >= 0)
+            content.lines[size_t(at)].text = text;
+        else if (entry.ReplaceOnly)
+            continue;
+        else if (sectionEnd >= 0)
+            InsertLine(content.lines, sectionEnd, text);
+        else {
+            InsertLine(content.lines, qsizetype(content.lines.size()), '[' + section.toUtf8() + ']');
+            InsertLine(content.lines, qsizetype(content.lines.size()), text);
+        }
     }
     QByteArray bytes = content.byteOrderMark;
     for (const Line &line : content.lines)

@@ -1,6 +1,15 @@
 #pragma once
 #include <QString>
 #include <QtGlobal>
+#include <vector>
+
+// One key for TIniFile::WriteStrings.
+struct TIniEntry {
+    QString Key;
+    QString Value;
+    // Replaces the key where the file has it, and never adds it.
+    bool ReplaceOnly = false;
+};
 
 // A private-profile file: section and key names without regard to case, values
 // trimmed and at most 2047 characters, a missing key gives the default and an
@@ -26,6 +35,9 @@ public:
     // file could not be read (what it holds would be lost) and when the new
     // content does not reach the disk whole; the old file then stays.
     void WriteString(const QString &section, const QString &key, const QString &value);
+    // Several keys of one section in one replacement of the file: all reach
+    // the disk or none does. New keys are added in the order given.
+    void WriteStrings(const QString &section, const std::vector<TIniEntry> &entries);
 
 private:
     QString FFileName;
