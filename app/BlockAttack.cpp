@@ -33,7 +33,9 @@ struct TBlockAttack {
                 [attack] {
                     attack->Pending = false;
                     TFormPlayer *form = attack->Form;
-                    if (form->LEDMuteButton->LEDOn() || form->TuneButton->LEDOn() || form->TimedOut)
+                    // A block queued before the capture ended (the window
+                    // closing) must not key what the close has released.
+                    if (BASS_ChannelIsActive(form->CaptureChannel) != BASS_ACTIVE_PLAYING || !form->VoxArmed())
                         return;
                     // Reported as a failing render tick's error is: after
                     // the call, with the timers running.

@@ -141,6 +141,8 @@ public:
     void TimerTimeoutTimer();
     // The render tick's keying steps: PTT on and a fresh hang.
     void KeyBySquelch();
+    // Neither Mute nor Tune is on, and no time-out holds the VOX.
+    bool VoxArmed() const;
 
     // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();

@@ -28,9 +28,11 @@ void TFormPlayer::TimerRenderTimer()
         if (!LEDMuteButton->LEDOn())
             ChangeStateIcon(IconIDLE);
     }
-    if (!LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && !TimedOut && loud)
+    if (VoxArmed() && loud)
         KeyBySquelch();
 }
+
+bool TFormPlayer::VoxArmed() const { return !LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && !TimedOut; }
 
 void TFormPlayer::KeyBySquelch()
 {

@@ -73,13 +73,18 @@ int TComDevice::Open(const QString &name)
     }
     // The driver raises DTR and RTS on open; a keyed transmitter must not be
     // the first thing the port does.
+    RestLines(handle);
+    FHandle = handle;
+    FCounters = ReadCounters(handle);
+    return 0;
+}
+
+void TComDevice::RestLines(int handle) const
+{
     if (FIdleHigh)
         SwitchLines(handle, FIdleHigh, true);
     if (const int idleLow = (TIOCM_DTR | TIOCM_RTS) & ~FIdleHigh)
         SwitchLines(handle, idleLow, false);
-    FHandle = handle;
-    FCounters = ReadCounters(handle);
-    return 0;
 }
 
 void TComDevice::SetIdleLevels(bool dtrHigh, bool rtsHigh)
@@ -91,6 +96,9 @@ int TComDevice::Close()
 {
     if (FHandle < 0)
         return EBADF;
+    // A port closed while keyed is released: an active-low line is not hung
+    // up by the kernel (that would key it), so it is put at rest here.
+    RestLines(FHandle);
     ioctl(FHandle, TIOCNXCL);
     const int result = ::close(FHandle);
     // Linux releases the descriptor even when close reports an error.

@@ -105,6 +105,8 @@ public:
     static TLineCounters ReadCounters(int handle);
 
 private:
+    // Every PTT line to its idle level.
+    void RestLines(int handle) const;
     int FHandle = -1;
     TLineCounters FCounters;
     int FIdleHigh = 0; // TIOCM_DTR, TIOCM_RTS

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace AudioTest;
@@ -195,12 +196,22 @@ TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
         Start("-1", "GAIN=5\nDELAY=5000\nATTACK=" + attack + "\n");
         FForm->TimerRender->SetEnabled(false);
         int keyings = 0;
-        FForm->OnTxRig = [&](bool on) { keyings += on; };
+        bool keyed = false;
+        FForm->OnTxRig = [&](bool on) {
+            keyings += on;
+            keyed = on;
+        };
         auto player = StartPlaying(tone);
         ASSERT_TRUE(WaitFor([&] { return Frame(FForm->CaptureChannel)[23] > 0.1f; })) << "the tone never arrived";
         if (attack == "BLOCK") {
             EXPECT_TRUE(WaitFor([&] { return keyings > 0; }));
             EXPECT_TRUE(FForm->TimerDelay->Enabled()) << "a keying starts the hang";
+            // Blocks still queued when the window closes key nothing: the
+            // event loop is held while the tone's blocks queue a keying.
+            QThread::msleep(50);
+            FForm->close();
+            WaitFor([] { return false; }, std::chrono::milliseconds(100));
+            EXPECT_FALSE(keyed) << "keyed again after the close released PTT";
         } else {
             EXPECT_FALSE(WaitFor([&] { return keyings > 0; }, std::chrono::milliseconds(200)));
             FForm->TimerRenderTimer();

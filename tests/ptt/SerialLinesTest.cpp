@@ -104,6 +104,11 @@ TEST_F(SerialLines, PttLinesChooseLinesAndPolarity)
         tcgetattr(fd, &tio);
         close(fd);
         EXPECT_EQ(bool(tio.c_cflag & HUPCL), c.idle == 0);
+
+        // A port closed while keyed leaves its lines at rest.
+        output.Switch(true);
+        port.ClosePort();
+        EXPECT_EQ(fresh.Lines(), c.idle);
     }
 }
 
