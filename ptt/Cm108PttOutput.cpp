@@ -51,13 +51,14 @@ void TCm108PttOutput::Write(bool on)
     if (written == ssize_t(report.size()))
         return;
     const int error = written < 0 ? errno : EIO;
+    // A card that is gone holds no pin up: nothing is left to release.
+    if (error == ENODEV)
+        FMayBeKeyed = false;
     throw EComPort(EComPort(2, error), PttFailureAdvice(error, FDevicePath));
 }
 
 void TCm108PttOutput::Switch(bool on)
 {
-    if (FHandle < 0)
-        return;
     if (on)
         FMayBeKeyed = true;
     Write(on);

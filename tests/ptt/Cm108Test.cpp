@@ -19,8 +19,9 @@
 #include <QFile>
 #include <QRadioButton>
 #include <gtest/gtest.h>
-#include <memory>
 #include <grp.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -124,6 +125,22 @@ TEST(Cm108, SysfsPairsTheCapturedCardWithItsGpioAndThePortListOffersRealPorts)
               QStringList({"/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0", "ttyACM1", "ttyUSB0", "ttyS1",
                            "/dev/hidraw2", "/dev/hidraw5", "CM108"}));
     EXPECT_EQ(PortCaption("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"), "usb-FTDI_FT232R_A1-if00-port0");
+}
+
+// A name that is a FIFO (nobody reading) is refused at once, never waited on.
+TEST(Cm108, AFifoNamedAsTheDeviceNeverBlocks)
+{
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    const QString fifo = dir.file("hidraw7");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + fifo + "\n");
+    alarm(20); // a blocking open would hang the test instead of failing it
+    TFormPlayer window{QStringList()};
+    alarm(0);
+    EXPECT_TRUE(window.PTT_None->isChecked());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith("Defined COM Port not available"));
 }
 
 // Start-up opens the GPIO at its idle level, PTT writes the pin's level for
