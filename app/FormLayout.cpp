@@ -81,8 +81,8 @@ TFormPlayer::~TFormPlayer()
     BASS_Free();
     try {
         FKeyedOutputs.ReleaseAll();
-    } catch (const Exception &) {
-        // Nobody is left to tell; a serial device drops its lines on close.
+    } catch (const std::exception &) {
+        // Nobody is left to tell; a serial port puts its lines at rest on close.
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "support/Application.h"
 #include "support/Exception.h"
+#include "support/StandardError.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +35,7 @@ int main(int argc, char *argv[])
         try {
             EnterConfigFolder();
         } catch (const Exception &error) {
-            std::fprintf(stderr, "kotarplus: %s\n", error.what());
+            WriteStandardError(error.Message());
             return 1;
         }
     }

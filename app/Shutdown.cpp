@@ -3,10 +3,10 @@
 #include "audio/bass.h"
 #include "support/Dialogs.h"
 #include "support/ErrorReport.h"
+#include "support/StandardError.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <cstdio>
 
 void TFormPlayer::FormClose()
 {
@@ -44,11 +44,10 @@ void TFormPlayer::ShutdownBySignal()
 {
     // Nobody may be there to answer a box: what would be shown goes to the
     // standard error, and the process ends even if a dialog is open.
-    const auto toStandardError = [](const QString &text) { std::fprintf(stderr, "kotarplus: %s\n", qPrintable(text)); };
     Dialogs::SetHooks({
-        toStandardError,
+        WriteStandardError,
         [](const QString &, const QString &) { return false; },
-        [toStandardError](const QString &, const QString &text) { toStandardError(text); },
+        [](const QString &, const QString &text) { WriteStandardError(text); },
     });
     close();
     Terminate();

@@ -138,14 +138,6 @@ void TOmniRigX::Connect()
     FIntf = std::move(intf);
 }
 
-void TOmniRigX::Settle(TPttOutput::TDeadline deadline)
-{
-    if (!FIntf)
-        return;
-    FIntf->Rig1()->Output()->Settle(deadline);
-    FIntf->Rig2()->Output()->Settle(deadline);
-}
-
 void TOmniRigX::Disconnect() { FIntf.reset(); }
 
 IOmniRigX *TOmniRigX::DefaultInterface()

@@ -146,8 +146,6 @@ public:
     IRigX *Rig1() { return DefaultInterface()->Rig1(); }
     IRigX *Rig2() { return DefaultInterface()->Rig2(); }
     void SetDialogVisible(bool visible) { DefaultInterface()->SetDialogVisible(visible); }
-    // Waits until both rigs have no release pending, or the deadline passes.
-    void Settle(TPttOutput::TDeadline deadline);
 
     // Server event hooks. rigctld raises no events, so nothing calls them but
     // InvokeEvent.

@@ -12,7 +12,7 @@
 using Clock = std::chrono::steady_clock;
 
 TRigLink::TRigLink(const QString &address)
-    : FAddress(address), FStopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), FConnection(address, FStopEvent)
+    : FStopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), FConnection(address, FStopEvent)
 {
     if (FStopEvent < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -34,7 +34,7 @@ TRigLink::~TRigLink()
     ::close(FStopEvent);
 }
 
-QString TRigLink::Name() const { return "Rig-control server " + FAddress; }
+QString TRigLink::Name() const { return "Rig-control server " + FConnection.Address(); }
 
 void TRigLink::Switch(bool on)
 {

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -59,7 +58,6 @@ private:
     // Sends one PTT command; true when it was a release the daemon confirmed.
     bool Exchange(bool on);
 
-    const QString FAddress;
     int FStopEvent = -1;
     TRigctldConnection FConnection; // the worker's alone
 

@@ -50,8 +50,10 @@ protected:
     // The rigs carry out PTT in the background: waits until they have.
     void Settle()
     {
-        if (form->OmniRigClient)
-            form->OmniRigClient->Settle(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+        if (!form->OmniRigClient)
+            return;
+        for (IRigX *rig : {form->OmniRigClient->Rig1(), form->OmniRigClient->Rig2()})
+            rig->Output()->Settle(std::chrono::steady_clock::now() + std::chrono::seconds(5));
     }
 
     // A render tick as its timer delivers it: what it throws goes to the report.

@@ -166,7 +166,9 @@ TEST(RigctldConnection, CommandDroppedUnansweredOnAReusedConnectionIsSentOnceMor
 
 TEST(RigctldConnection, FreshConnectionDroppedUnansweredRaises)
 {
-    TScriptedPeer peer({0, 0});
+    // A second connection would answer: only a retry could reach it.
+    TScriptedPeer peer({0, 1});
     TRigctldConnection connection(peer.Address());
     EXPECT_THROW(connection.Exchange("T 1"), ERigctldError) << "no retry when the connection was new";
+    EXPECT_EQ(peer.Connections(), 1);
 }
