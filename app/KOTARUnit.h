@@ -179,6 +179,9 @@ public:
     void RecordDeviceChange(const TRecordDeviceEvent &event);
     // New entries for the box, each a device's name with its server name;
     // none selected, the edit text kept.
+    // Lists the recording devices into the box, tracing each when asked;
+    // returns their server names.
+    QStringList ListRecordDevices(bool trace);
     void FillSoundCardBox(const QStringList &names, const QStringList &sources);
     // The record callback of the set-up and its user value.
     RECORDPROC RecordProcedure(void **user);

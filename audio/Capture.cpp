@@ -85,31 +85,28 @@ TCapture::~TCapture()
     FServer->OnSourceAdded = nullptr;
     if (!FStream)
         return;
-    switch (pa_stream_get_state(FStream)) {
-    case PA_STREAM_CREATING: FServer->Abandon(FStream); break;
-    case PA_STREAM_READY:
-        pa_stream_set_state_callback(FStream, nullptr, nullptr);
-        pa_stream_set_read_callback(FStream, nullptr, nullptr);
+    if (pa_stream_get_state(FStream) == PA_STREAM_CREATING)
+        FServer->Abandon(FStream);
+    else
+        DropStream();
+}
+
+void TCapture::DropStream()
+{
+    pa_stream_set_state_callback(FStream, nullptr, nullptr);
+    pa_stream_set_read_callback(FStream, nullptr, nullptr);
+    if (pa_stream_get_state(FStream) == PA_STREAM_READY)
         pa_stream_disconnect(FStream);
-        pa_stream_unref(FStream);
-        break;
-    default:
-        pa_stream_set_state_callback(FStream, nullptr, nullptr);
-        pa_stream_set_read_callback(FStream, nullptr, nullptr);
-        pa_stream_unref(FStream);
-        break;
-    }
+    pa_stream_unref(FStream);
+    FStream = nullptr;
 }
 
 TCapture *TCapture::InCallback() { return CallbackCapture; }
 
 void TCapture::Connect()
 {
-    if (FStream) {
-        pa_stream_set_state_callback(FStream, nullptr, nullptr);
-        pa_stream_set_read_callback(FStream, nullptr, nullptr);
-        pa_stream_unref(FStream);
-    }
+    if (FStream)
+        DropStream();
     FStream = pa_stream_new(FServer->Context(), "KOTARPlus VOX", &FSpec, nullptr);
     if (!FStream) {
         FState = FState == TState::Starting ? TState::Ended : TState::Lost;

@@ -90,6 +90,8 @@ private:
     enum class TState { Starting, Running, Lost, Resuming, Ended };
     // The loop's lock held.
     void Connect();
+    // Lets go of FStream: no callback reaches this object any more.
+    void DropStream();
     void SourceAdded();
     void Deliver(const float *samples, size_t bytes);
     static void StreamState(pa_stream *stream, void *user);

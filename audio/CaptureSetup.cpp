@@ -2,11 +2,11 @@
 
 #include "audio/bass.h"
 #include "support/HexStr.h"
+#include "support/StandardError.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
-#include <cstdio>
 
 namespace {
 
@@ -43,8 +43,9 @@ uint32_t TFormPlayer::SetupBASS(int device)
         // Without a server nothing is recorded or keyed: the user must learn why.
         const QString error = SoundServerError();
         if (!error.isEmpty()) {
-            TraceLog.Write(1, "No sound server (" + error + "): nothing is recorded");
-            std::fprintf(stderr, "kotarplus: no sound server (%s): nothing is recorded\n", qPrintable(error));
+            const QString what = "sound server (" + error + "): nothing is recorded";
+            TraceLog.Write(1, "No " + what);
+            WriteStandardError("no " + what);
         }
         SetRecordDeviceNotify([form = QPointer<TFormPlayer>(this)](const TRecordDeviceEvent &event) {
             if (form)
@@ -53,18 +54,12 @@ uint32_t TFormPlayer::SetupBASS(int device)
     }
 
     TraceLog.Write(1, "Listing System sound recording devices");
-    QStringList names, sources;
-    BASS_DEVICEINFO info;
-    for (uint32_t n = 0; n <= LastListedDevice && BASS_RecordGetDeviceInfo(n, &info); ++n) {
-        names << info.name;
-        sources << info.driver;
-        TraceLog.Write(1, "Device" + DeviceLine(n, info));
-    }
-    FillSoundCardBox(names, sources);
+    const QStringList sources = ListRecordDevices(true);
 
     // The configured source's name finds it wherever others have moved it.
-    if (first && !DeviceName.isEmpty() && sources.contains(DeviceName) && sources.indexOf(DeviceName) != device) {
-        device = int(sources.indexOf(DeviceName));
+    const qsizetype named = DeviceName.isEmpty() ? -1 : sources.indexOf(DeviceName);
+    if (first && named >= 0 && named != device) {
+        device = int(named);
         TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") found by name(" + DeviceName + ")");
         CurrentDevice = device;
     }
@@ -86,6 +81,20 @@ uint32_t TFormPlayer::SetupBASS(int device)
     const QString name = GetRecordInfo(device);
     TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") initialized Device(" + name + ")");
     return handle;
+}
+
+QStringList TFormPlayer::ListRecordDevices(bool trace)
+{
+    QStringList names, sources;
+    BASS_DEVICEINFO info;
+    for (uint32_t n = 0; n <= LastListedDevice && BASS_RecordGetDeviceInfo(n, &info); ++n) {
+        names << info.name;
+        sources << info.driver;
+        if (trace)
+            TraceLog.Write(1, "Device" + DeviceLine(n, info));
+    }
+    FillSoundCardBox(names, sources);
+    return sources;
 }
 
 void TFormPlayer::FillSoundCardBox(const QStringList &names, const QStringList &sources)

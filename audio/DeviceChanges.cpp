@@ -18,13 +18,7 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
 {
     switch (event.Kind) {
     case TRecordDeviceEvent::Changed: {
-        QStringList names, sources;
-        BASS_DEVICEINFO info;
-        for (uint32_t n = 0; n <= 32 && BASS_RecordGetDeviceInfo(n, &info); ++n) {
-            names << info.name;
-            sources << info.driver;
-        }
-        FillSoundCardBox(names, sources);
+        const QStringList sources = ListRecordDevices(false);
         if (CurrentDevice < 0 || DeviceName.isEmpty())
             break;
         // The device in use keeps its entry under its new number. While it is

@@ -11,20 +11,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -82,9 +75,6 @@ bool Record(HRECORD, const void *, uint32_t length, void *)
     }
     return true;
 }
-
-// parec on the sink's monitor with 1 ms latency: the reference for when a
-// burst reaches the sink.
 
 } // namespace
 
