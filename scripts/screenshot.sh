@@ -26,16 +26,9 @@ output=${2:-$(cd "$here/.." && pwd)/docs}
 [ -x "$program" ] || { echo "screenshot: $program is not an executable" >&2; exit 2; }
 
 work=$(mktemp -d)
-app_pid= play_pid=
-stop() {
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || return 0
-  i=0
-  while kill -0 "$1" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-  kill -9 "$1" 2>/dev/null || true
-}
+program_pid= play_pid=
 cleanup() {
-  stop "$app_pid"
+  stop "$program_pid"
   stop "$play_pid"
   "$here/pulse-fixture.sh" stop "$work/pulse" >/dev/null 2>&1 || true
   "$here/display-fixture.sh" stop "$work/display" >/dev/null 2>&1 || true
@@ -49,16 +42,6 @@ fail() {
   exit 1
 }
 
-# Polls a shell condition for up to about 10 s.
-wait_for() {
-  tries=0
-  until eval "$1" >/dev/null 2>&1; do
-    tries=$((tries + 1))
-    [ $tries -le 200 ] || fail "timed out waiting for $2"
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended while waiting for $2"
-    sleep 0.05
-  done
-}
 
 "$here/display-fixture.sh" start "$work/display" >/dev/null
 . "$work/display/display.env"
@@ -82,9 +65,9 @@ INI
 export XDG_RUNTIME_DIR="$work/runtime" ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 (cd "$work/run" && exec setpriv --pdeathsig KILL "$program") </dev/null >"$work/program.log" 2>&1 &
-app_pid=$!
+program_pid=$!
 
-window=$(main_window_of "$app_pid") || fail "no main window"
+window=$(main_window_of "$program_pid") || fail "no main window"
 mkdir -p "$output"
 
 # Keyed: the window icon turns to ON, a bright green microphone (the pixel at
@@ -102,7 +85,7 @@ import -frame -window "$window" "$output/main-window.png"
 tray_icon() {
   for t in $(xdotool search --class trayer); do
     for id in $(xwininfo -children -tree -id "$t" | sed -n 's/^ *\(0x[0-9a-f]*\) .*/\1/p'); do
-      for own in $(xdotool search --pid "$app_pid" 2>/dev/null || true); do
+      for own in $(xdotool search --pid "$program_pid" 2>/dev/null || true); do
         [ "$(printf %d "$id")" = "$own" ] && { echo "$own"; return 0; }
       done
     done
@@ -113,7 +96,7 @@ wait_for tray_icon "the tray icon to dock"
 icon=$(tray_icon)
 # The program's mapped windows besides the main window and the icon.
 popup() {
-  for id in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null || true); do
+  for id in $(xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null || true); do
     [ "$id" = "$window" ] || [ "$id" = "$icon" ] || { echo "$id"; return 0; }
   done
   return 1

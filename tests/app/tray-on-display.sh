@@ -12,17 +12,9 @@ set -eu
 . "$KOTAR_SOURCE_DIR/scripts/main-window.sh"
 
 work=$(mktemp -d)
-pid= pty_pid=
-# Stops what this script started, by process id.
-stop() {
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || return 0
-  i=0
-  while kill -0 "$1" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-  kill -9 "$1" 2>/dev/null || true
-}
+program_pid= pty_pid=
 cleanup() {
-  stop "$pid"
+  stop "$program_pid"
   stop "$pty_pid"
   rm -rf "$work"
 }
@@ -35,18 +27,6 @@ fail() {
     [ -f "$work/$log" ] && { echo "--- $log" >&2; cat "$work/$log" >&2; }
   done
   exit 1
-}
-
-# Polls a shell condition for up to about 10 s (the program is an outside
-# process: no event of its reaches this script).
-wait_for() {
-  tries=0
-  until eval "$1" >/dev/null 2>&1; do
-    tries=$((tries + 1))
-    [ $tries -le 200 ] || fail "timed out waiting for $2"
-    kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for $2"
-    sleep 0.05
-  done
 }
 
 # The pseudo-terminal: its holder keeps both ends open until stopped, or until
@@ -80,11 +60,11 @@ mkdir -m 700 "$work/runtime"
   # Killed with this script, should the script be killed before its clean-up.
   exec setpriv --pdeathsig KILL "$KOTAR_PROGRAM"
 ) </dev/null >"$work/program.log" 2>&1 &
-pid=$!
+program_pid=$!
 
 # The main window. Any other titled window of the program is a start-up
 # message box; it is answered.
-window=$(main_window_of "$pid") || fail "no main window"
+window=$(main_window_of "$program_pid") || fail "no main window"
 
 # The tray icon: the program's window among the windows below trayer's.
 trayer_windows() {
@@ -93,7 +73,7 @@ trayer_windows() {
   done
 }
 find_icon() {
-  mine=$(xdotool search --pid "$pid" 2>/dev/null || true)
+  mine=$(xdotool search --pid "$program_pid" 2>/dev/null || true)
   for id in $(trayer_windows); do
     for own in $mine; do
       [ "$(printf %d "$id")" = "$own" ] && { icon=$own; return 0; }
@@ -107,7 +87,7 @@ wait_for find_icon "the tray icon to dock in trayer"
 # Program windows that are mapped besides the main window and the icon: the
 # tray menu when it is open.
 popups() {
-  for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null || true); do
+  for id in $(xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null || true); do
     [ "$id" = "$window" ] || [ "$id" = "$icon" ] || echo "$id"
   done
 }
@@ -170,13 +150,13 @@ find_question() {
 wait_for find_question "the exit question"
 xdotool windowactivate --sync "$question" key --clearmodifiers shift+Tab space
 tries=0
-while kill -0 "$pid" 2>/dev/null; do
+while kill -0 "$program_pid" 2>/dev/null; do
   tries=$((tries + 1))
   [ $tries -le 200 ] || fail "the program did not end within 10 s of Exit"
   sleep 0.05
 done
-wait "$pid" || fail "the program ended with status $?"
-pid=
+wait "$program_pid" || fail "the program ended with status $?"
+program_pid=
 grep -q '^PTT=SERIAL' "$work/KOTARPlus.INI" || fail "Exit did not write the configuration"
 [ "$(lines)" = "DTR 0,RTS 0,DTR 1,RTS 1,DTR 0,RTS 0," ] || fail "lines at the end $(lines)"
 echo "tray icon docked; Tune keyed and released from its menu; left clicks ignored; minimised window restored; Exit ended the program"

@@ -37,15 +37,22 @@ TEST(OmniRigKeying, SpeechKeysRigOneOnlyUntilTheHangAfterItEnds)
     EXPECT_TRUE(run.Terminate());
 }
 
-TEST(OmniRigKeying, InterruptWhileKeyedReleasesTheRig)
+namespace {
+// The program keying rig 1 at every render tick (squelch 0) while the capture runs.
+void StartKeyingRigOne(TProgramRun &run, const TRigctldDaemon &rig1, const TRigctldDaemon &rig2)
 {
-    TRigctldDaemon rig1, rig2;
-    TProgramRun run;
-    // Squelch 0 keys at every render tick while the capture runs.
     run.WriteIni(QString("[SETTINGS]\nPTT=CAT\nGAIN=0\nDELAY=500\nTRACE=YES\n[OMNIRIG]\nRIG1=%1\nRIG2=%2\n")
                      .arg(rig1.Address(), rig2.Address()));
     run.Start();
     ASSERT_TRUE(WaitFor([&] { return rig1.PttState() == "1"; }, 10000));
+}
+} // namespace
+
+TEST(OmniRigKeying, InterruptWhileKeyedReleasesTheRig)
+{
+    TRigctldDaemon rig1, rig2;
+    TProgramRun run;
+    ASSERT_NO_FATAL_FAILURE(StartKeyingRigOne(run, rig1, rig2));
 
     ASSERT_TRUE(run.Terminate(SIGINT));
     EXPECT_EQ(rig1.PttState(), "0");
@@ -58,10 +65,7 @@ TEST(OmniRigKeying, TerminationWhileAnErrorIsReportedReleasesTheRigAndEnds)
 {
     TRigctldDaemon rig1, rig2;
     TProgramRun run;
-    run.WriteIni(QString("[SETTINGS]\nPTT=CAT\nGAIN=0\nDELAY=500\nTRACE=YES\n[OMNIRIG]\nRIG1=%1\nRIG2=%2\n")
-                     .arg(rig1.Address(), rig2.Address()));
-    run.Start();
-    ASSERT_TRUE(WaitFor([&] { return rig1.PttState() == "1"; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(StartKeyingRigOne(run, rig1, rig2));
     // The next keying tick fails and its report stays open; the restarted
     // daemon is keyed again by the ticks that follow under the report.
     rig1.Kill();
