@@ -22,8 +22,8 @@ TDeviceWatch::TDeviceWatch(QString devicePath, std::function<bool()> appeared, Q
     connect(&FWatcher, &QFileSystemWatcher::directoryChanged, this, &TDeviceWatch::Look);
     WatchNearestFolder();
     // It may be back already: a device is found lost only when it is next
-    // switched. The node of one just unplugged may linger a moment.
-    FRetry.start();
+    // switched. Looked at once the owner holds the watch.
+    QTimer::singleShot(0, this, &TDeviceWatch::Look);
 }
 
 void TDeviceWatch::Look()

@@ -9,9 +9,10 @@
 // back in gets its node under /dev and its /dev/serial/by-id link anew. The
 // nearest folder on the way to the name that exists is watched with inotify,
 // so nothing runs until udev changes something there. Each time the name is a
-// character device, appeared is asked to take it; until it does (udev may set
-// the node's group a moment after making it), it is asked again once a second
-// while the name is there.
+// character device, appeared is asked to take it; until it does (the node of a
+// device just unplugged may linger, and udev may set a new node's group a
+// moment after making it), it is asked again once a second while the name is
+// there.
 class TDeviceWatch : public QObject {
 public:
     TDeviceWatch(QString devicePath, std::function<bool()> appeared, QObject *parent = nullptr);

@@ -215,7 +215,10 @@ TEST_F(PttSafety, AnUnpluggedDeviceShowsIdleAtOnce)
     EXPECT_TRUE(form->PTT_Serial->isChecked()) << "the configured mode stays, for the next start too";
     EXPECT_FALSE(form->PTTComPort->Connected());
 
-    // Plugged back in: the port opens again by itself, and PTT works.
+    // Plugged back in: the port opens again by itself, and PTT works. The
+    // watch has had its first look before.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    ASSERT_FALSE(form->PTTComPort->Connected());
     line.Replug();
     QElapsedTimer clock;
     clock.start();
