@@ -2,6 +2,7 @@
 
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
+#include "ptt/PttAdvice.h"
 #include "support/HexStr.h"
 #include "support/StandardError.h"
 #include "support/TrackBar.h"
@@ -42,11 +43,7 @@ int NumericKey(const TIniFile &file, const QString &key, int defaultValue)
 
 // Windows port names (COMn) are case-insensitive and read upper-cased; device
 // names here are case-sensitive and kept as written.
-QString PortName(const QString &text)
-{
-    static const QRegularExpression comName("^COM[0-9]+$", QRegularExpression::CaseInsensitiveOption);
-    return comName.match(text).hasMatch() ? UpperText(text) : text;
-}
+QString PortName(const QString &text) { return IsWindowsPortName(text) ? UpperText(text) : text; }
 
 // The configuration knows five speeds; any other is stored as the one the PTT
 // port opens with.
