@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
 const char UsageText[] =
-    "Usage: kotarplus [--config-folder] [-F FILE]\n"
+    "Usage: kotarplus [--config-folder] [-F FILE] [Qt options]\n"
     "       kotarplus --help | --version\n"
     "\n"
     "Sound-card VOX controller: keys a transceiver's PTT while the recording level\n"
@@ -13,6 +13,10 @@ const char UsageText[] =
     "                   ~/.config/kotarplus), created when missing\n"
     "  -h, --help       print this text and exit\n"
     "  --version        print the version and exit\n"
+    "\n"
+    "Qt's own options (-platform NAME, -display NAME, -style NAME ...) are passed\n"
+    "to Qt. A first argument other than -F, such as -FILE, means the default\n"
+    "settings file.\n"
     "\n"
     "The settings file and the trace log KOTARPlus.Log are kept in the working\n"
     "directory. SIGINT, SIGTERM and SIGHUP release PTT, write the settings and end\n"
@@ -37,7 +41,7 @@ TCommandLine ParseCommandLine(const QStringList &arguments)
             return line;
         } else if (argument == "--config-folder") {
             line.ConfigFolder = true;
-        } else if (argument.size() > 1 && argument.startsWith('-')) {
+        } else if (argument.startsWith("--") && argument.size() > 2) {
             line.Action = TCommandLine::caUnknownOption;
             line.Unknown = argument;
             return line;

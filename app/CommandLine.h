@@ -3,8 +3,9 @@
 #include <QStringList>
 
 // The command line as the program entry reads it before any window exists:
-// --help, --version and --config-folder are answered or taken here, -F and
-// its name are passed on to the main window, any other option is refused.
+// --help, --version and --config-folder are answered or taken here, an
+// unknown option beginning with "--" is refused; everything else (-F and its
+// name, Qt's own options, any other argument) is passed on.
 struct TCommandLine {
     enum TAction { caRun, caHelp, caVersion, caUnknownOption };
     TAction Action = caRun;

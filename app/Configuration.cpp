@@ -1,6 +1,8 @@
 #include "app/KOTARUnit.h"
 
 #include "ptt/CPort.h"
+#include "ptt/Cm108Devices.h"
+#include "ptt/PttAdvice.h"
 #include "support/HexStr.h"
 #include "support/StandardError.h"
 #include "support/TrackBar.h"
@@ -11,6 +13,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <climits>
+#include <cmath>
+#include <optional>
 
 namespace {
 const QString Section = "SETTINGS";
@@ -39,11 +43,7 @@ int NumericKey(const TIniFile &file, const QString &key, int defaultValue)
 
 // Windows port names (COMn) are case-insensitive and read upper-cased; device
 // names here are case-sensitive and kept as written.
-QString PortName(const QString &text)
-{
-    static const QRegularExpression comName("^COM[0-9]+$", QRegularExpression::CaseInsensitiveOption);
-    return comName.match(text).hasMatch() ? UpperText(text) : text;
-}
+QString PortName(const QString &text) { return IsWindowsPortName(text) ? UpperText(text) : text; }
 
 // The configuration knows five speeds; any other is stored as the one the PTT
 // port opens with.
@@ -56,6 +56,37 @@ QString BaudRateText(TBaudRate rate)
     case br19200: return QString::number(BaudRateToInt(rate));
     default: return "4800";
     }
+}
+
+// The form the program writes an integer in.
+bool IsWholeNumber(const QString &text)
+{
+    static const QRegularExpression wholeNumber("^-?[0-9]+$");
+    return wholeNumber.match(text).hasMatch();
+}
+
+// TIMEOUT in whole seconds. A number of another form (2.5, +3) is a limit all
+// the same, never a shorter one than written. Beyond a day the limit means
+// nothing; below 0 there is none. None for what is no number.
+std::optional<int> TimeoutSeconds(const QString &text)
+{
+    constexpr int MaxTimeout = 86400;
+    if (text.isEmpty())
+        return 0;
+    if (IsWholeNumber(text))
+        return std::clamp(ToInt(text, 0), 0, MaxTimeout);
+    bool number = false;
+    const double seconds = text.toDouble(&number);
+    if (!number || !std::isfinite(seconds))
+        return std::nullopt;
+    return int(std::clamp(std::ceil(seconds), 0.0, double(MaxTimeout)));
+}
+
+// A setting's text as the file gives it while the setting is still what that
+// text reads as; the program's own form once it changed.
+QString AsWritten(const QString &written, bool unchanged, const QString &own)
+{
+    return unchanged && !written.isEmpty() ? written : own;
 }
 
 QString DefaultConfigFileName(QString dir)
@@ -99,20 +130,49 @@ void TFormPlayer::ReadConfiguration()
     TraceLog.Enable(TraceOn);
     CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
     DeviceName = ConfigFile->ReadString(Section, "DEVICENAME", "");
-    AttackByBlock = UpperText(ConfigFile->ReadString(Section, "ATTACK", "TICK")) == "BLOCK";
+    ReadAttack();
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
-    // Beyond a day the limit means nothing; below 0 there is none.
-    TxTimeout = std::clamp(NumericKey(*ConfigFile, "TIMEOUT", 0), 0, 86400);
+    ReadTimeout();
     const QString lines = ConfigFile->ReadString(Section, "PTTLINES", TPttLines::DefaultText());
-    if (const auto parsed = TPttLines::Parse(lines)) {
-        PttLines = *parsed;
-    } else {
-        PttLines = TPttLines();
-        const QString why = "Unknown PTTLINES value (" + lines + "): " + PttLines.Text() + " in use";
-        TraceLog.Write(1, why);
-        WriteStandardError(why);
+    const auto parsed = TPttLines::Parse(lines);
+    PttLines = parsed.value_or(TPttLines());
+    if (!parsed) {
+        ReportSetting("Unknown PTTLINES value (" + lines + "): " + PttLines.Text() + " in use");
+    } else if (lines.contains("GPIO", Qt::CaseInsensitive) != IsCm108PortName(ComPortName)) {
+        // The port keys the lines it has: a CM108 its GPIO3, a serial port DTR and RTS.
+        ReportSetting("PTTLINES value (" + lines + ") names a line that port " + ComPortName + " does not have: "
+                      + (IsCm108PortName(ComPortName) ? QString("GPIO3") : TPttLines().Text()) + " in use");
     }
+}
+
+void TFormPlayer::ReportSetting(const QString &why)
+{
+    TraceLog.Write(1, why);
+    WriteStandardError(why);
+}
+
+void TFormPlayer::ReadAttack()
+{
+    AttackText = ConfigFile->ReadString(Section, "ATTACK", "TICK");
+    const QString attack = UpperText(AttackText);
+    AttackByBlock = attack == "BLOCK";
+    if (attack != "BLOCK" && attack != "TICK" && !attack.isEmpty())
+        ReportSetting("Unknown ATTACK value (" + AttackText + "): TICK in use");
+}
+
+void TFormPlayer::ReadTimeout()
+{
+    TxTimeoutText = ConfigFile->ReadString(Section, "TIMEOUT", "0");
+    const std::optional<int> seconds = TimeoutSeconds(TxTimeoutText);
+    TxTimeout = seconds.value_or(0);
+    if (TxTimeoutText.isEmpty() || IsWholeNumber(TxTimeoutText))
+        return;
+    if (seconds)
+        ReportSetting("TIMEOUT value (" + TxTimeoutText + ") is not a plain whole number of seconds: "
+                      + QString::number(TxTimeout) + " in use");
+    else
+        ReportSetting("Unknown TIMEOUT value (" + TxTimeoutText + "): no time-out in use");
 }
 
 void TFormPlayer::WriteParameterBlock()
@@ -166,8 +226,14 @@ void TFormPlayer::WriteINI()
                      {"TRACE", TraceOn ? "YES" : "NOT"},
                      {"GAIN", QString::number(SquelchTrack->Position())},
                      {"DELAY", QString::number(TrackDelay->Position())},
-                     optional("ATTACK", AttackByBlock ? "BLOCK" : "TICK", "TICK"),
-                     optional("TIMEOUT", QString::number(TxTimeout), "0"),
+                     optional("ATTACK",
+                              AsWritten(AttackText, (UpperText(AttackText) == "BLOCK") == AttackByBlock,
+                                        AttackByBlock ? "BLOCK" : "TICK"),
+                              "TICK"),
+                     optional("TIMEOUT",
+                              AsWritten(TxTimeoutText, TimeoutSeconds(TxTimeoutText).value_or(0) == TxTimeout,
+                                        QString::number(TxTimeout)),
+                              "0"),
                      optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
                      {"PTT", ptt},
                  });

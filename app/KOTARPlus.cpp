@@ -45,7 +45,9 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName("io.github.kotarplus.kotarplus");
     Application::SetTitle("KOTAR Controller with SoundCard");
     InstallShutdownSignals();
-    auto *form = new TFormPlayer(line.Arguments);
+    // Qt has taken its own options (-platform, -display, -style ...) out of
+    // the arguments; the window reads what is left.
+    auto *form = new TFormPlayer(ParseCommandLine(QCoreApplication::arguments().mid(1)).Arguments);
     form->show();
     const int status = app.exec();
     // The window's close handler has done the shutdown work. Qt's own teardown

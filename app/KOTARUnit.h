@@ -32,6 +32,7 @@ class EComPort;
 class TSerialPttOutput;
 struct TBlockAttack;
 class TCm108PttOutput;
+class TDeviceWatch;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -86,6 +87,9 @@ public:
     bool TraceOn = true;
     // Transmit time-out in seconds; 0: none.
     int TxTimeout = 0;
+    // TIMEOUT and ATTACK as the file gives them; written back unchanged while
+    // the setting is what they read as.
+    QString TxTimeoutText, AttackText;
     // The time-out ended the transmission; the VOX waits for a quiet tick.
     bool TimedOut = false;
     TLog TraceLog;
@@ -129,6 +133,10 @@ public:
     // unless it is absolute.
     QString ConfigFileFromCommandLine() const;
     void ReadConfiguration();
+    void ReadAttack();
+    void ReadTimeout();
+    // A setting the program cannot use as written: trace line and standard error.
+    void ReportSetting(const QString &why);
     void WriteParameterBlock();
     void WriteINI();
 
@@ -226,6 +234,11 @@ private:
     // Switches the selected output and releases the others.
     void Send(bool on);
     void DropLostSerialDevice();
+    // Opens the lost port again when its name comes back.
+    void WatchLostSerialDevice();
+    // true when the watch is done: the port is open again or no longer PTT's.
+    bool ReopenLostSerialDevice(TComPort *lost);
+    TDeviceWatch *FLostPortWatch = nullptr; // owned by the window
     void ReportPttFailure(bool on, const std::function<void()> &command);
 
     TKeyedOutputs FKeyedOutputs;

@@ -87,7 +87,7 @@ EComPort::EComPort(int code, int systemError)
 }
 
 EComPort::EComPort(const EComPort &failure, const QString &advice)
-    : Exception(failure.Message() + ": " + advice), FCode(failure.FCode), FSystemError(failure.FSystemError),
+    : Exception(failure.Message() + '\n' + advice), FCode(failure.FCode), FSystemError(failure.FSystemError),
       FAdvice(advice)
 {
 }

@@ -57,7 +57,7 @@ TComEvents MaskToEvents(uint32_t mask);
 class EComPort : public Exception {
 public:
     EComPort(int code, int systemError);
-    // The same failure, its message followed by ": " and the advice.
+    // The same failure, the advice on a line of its own after its message.
     EComPort(const EComPort &failure, const QString &advice);
     int Code() const { return FCode; }
     int SystemError() const { return FSystemError; }

@@ -32,7 +32,7 @@ void TCm108PttOutput::Open()
     FHandle = ::open(FDevicePath.toLocal8Bit().constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (FHandle < 0) {
         const int error = errno;
-        throw EComPort(EComPort(1, error), PttFailureAdvice(error, FDevicePath));
+        throw EComPort(EComPort(1, error), PttFailureAdvice(error, FName, FDevicePath));
     }
     // The pin keeps whatever level it had; an active-low one may key.
     try {
@@ -54,7 +54,7 @@ void TCm108PttOutput::Write(bool on)
     // A card that is gone holds no pin up: nothing is left to release.
     if (error == ENODEV)
         FMayBeKeyed = false;
-    throw EComPort(EComPort(2, error), PttFailureAdvice(error, FDevicePath));
+    throw EComPort(EComPort(2, error), PttFailureAdvice(error, FName, FDevicePath));
 }
 
 void TCm108PttOutput::Switch(bool on)

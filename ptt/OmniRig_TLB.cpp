@@ -71,7 +71,11 @@ QString IRigX::RigType()
     } catch (const ERigctldError &) {
         return "NONE";
     }
-    OmniRig::CheckStatus(lines);
+    try {
+        OmniRig::CheckStatus(lines);
+    } catch (const EOleException &refusal) {
+        throw EOleException(refusal.Message() + '\n' + FLink->Name(), refusal.ErrorCode());
+    }
     static const QRegularExpression field("^(Mfg|Model) name:\\s*(.*)$");
     QString manufacturer, model;
     for (const QString &line : lines) {

@@ -1,9 +1,13 @@
 #include "ptt/PttAdvice.h"
 
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString DeviceGroup(const QString &devicePath)
@@ -14,10 +18,48 @@ QString DeviceGroup(const QString &devicePath)
     const group *entry = getgrgid(info.st_gid);
     return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(info.st_gid);
 }
+
+// The other processes that hold the device open, as "name (process id)";
+// only those whose descriptors this user may see.
+QStringList DeviceHolders(const QString &devicePath)
+{
+    struct stat device {};
+    if (stat(devicePath.toLocal8Bit().constData(), &device) != 0 || !S_ISCHR(device.st_mode))
+        return {};
+    QStringList holders;
+    const QString self = QString::number(getpid());
+    for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        if (pid == self)
+            continue;
+        const QDir fds("/proc/" + pid + "/fd");
+        for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            struct stat held {};
+            if (stat(fds.filePath(fd).toLocal8Bit().constData(), &held) == 0 && S_ISCHR(held.st_mode)
+                && held.st_rdev == device.st_rdev) {
+                QFile comm("/proc/" + pid + "/comm");
+                const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : "?";
+                holders << name + " (process " + pid + ")";
+                break;
+            }
+        }
+    }
+    return holders;
+}
 } // namespace
 
-QString PttFailureAdvice(int error, const QString &devicePath, bool lineSwitch)
+bool IsWindowsPortName(const QString &portName)
 {
+    static const QRegularExpression comName("^COM[0-9]+$", QRegularExpression::CaseInsensitiveOption);
+    return comName.match(portName).hasMatch();
+}
+
+QString PttFailureAdvice(int error, const QString &portName, const QString &devicePath, bool lineSwitch)
+{
+    const QString system = QString::fromLocal8Bit(std::strerror(error));
+    if (IsWindowsPortName(portName) && (error == ENOENT || error == ENODEV || error == ENXIO))
+        return portName + ": " + system + "; " + portName
+               + " is a Windows name: choose the port in COM Settings (for example /dev/ttyUSB0, a /dev/serial/by-id "
+                 "name, or CM108)";
     QString remedy;
     switch (error) {
     case EACCES:
@@ -30,13 +72,17 @@ QString PttFailureAdvice(int error, const QString &devicePath, bool lineSwitch)
     case ENOENT:
     case ENODEV:
     case ENXIO: remedy = "no such device; is it plugged in?"; break;
-    case EBUSY: remedy = "in use by another program"; break;
+    case EBUSY: {
+        const QStringList holders = DeviceHolders(devicePath);
+        remedy = holders.isEmpty() ? "in use by another program" : "in use by " + holders.join(", ");
+        break;
+    }
     case ENOTTY:
         if (lineSwitch)
             remedy = "this device has no modem control lines";
         break;
     default: break;
     }
-    const QString system = QString::fromLocal8Bit(std::strerror(error));
-    return remedy.isEmpty() ? system : system + "; " + remedy;
+    const QString subject = portName == devicePath || portName.isEmpty() ? devicePath : portName + " (" + devicePath + ")";
+    return subject + ": " + (remedy.isEmpty() ? system : system + "; " + remedy);
 }

@@ -160,11 +160,12 @@ bool TRigLink::Exchange(bool on)
         try {
             OmniRig::CheckStatus(FConnection.Exchange(command));
         } catch (const EOleException &refusal) {
-            // What a daemon started without a PTT type answers.
-            if (refusal.ErrorCode() != -1 && refusal.ErrorCode() != -11)
-                throw;
-            throw EOleException(refusal.Message() + "; start rigctld with -P RIG (or the PTT type of your interface)",
-                                refusal.ErrorCode());
+            // Hamlib's text, then which daemon said it; for what a daemon
+            // started without a PTT type answers, also the remedy.
+            QString daemon = '\n' + Name();
+            if (refusal.ErrorCode() == -1 || refusal.ErrorCode() == -11)
+                daemon += ": start rigctld with -P RIG (or the PTT type of your interface)";
+            throw EOleException(refusal.Message() + daemon, refusal.ErrorCode());
         }
         FFailing.clear();
         return !on;

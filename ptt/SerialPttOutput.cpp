@@ -22,7 +22,7 @@ void TSerialPttOutput::Switch(bool on)
         try {
             pin.Kind == TPttPin::pkDTR ? FPort->SetDTRLine(level) : FPort->SetRTSLine(level);
         } catch (const EComPort &failure) {
-            throw EComPort(failure, PttFailureAdvice(failure.SystemError(), TComDevice::DevicePath(FPort->Port()), true));
+            throw EComPort(failure, PttFailureAdvice(failure.SystemError(), FPort->Port(), TComDevice::DevicePath(FPort->Port()), true));
         }
     };
     const std::vector<TPttPin> pins = FPort->PttLines().SerialPins();

@@ -86,7 +86,8 @@ void TFormPlayer::Send(bool on)
 void TFormPlayer::DropLostSerialDevice()
 {
     // Nothing is keyed through a device that is gone, and the window says so:
-    // idle, and no output until the user chooses the port again.
+    // idle. Serial mode stays, as for any port that is not open, and the port
+    // is opened again when its name comes back.
     TraceLog.Write(1, "COM Port (" + PTTComPort->Port() + ") lost");
     FPttOn = false;
     TimerTimeout->SetEnabled(false);
@@ -98,7 +99,7 @@ void TFormPlayer::DropLostSerialDevice()
         ChangeStateIcon(IconIDLE);
     }
     ErrorReport::Guarded([this] { PTTComPort->ClosePort(); });
-    PTT_None->setChecked(true); // runs PTT_NoneClick
+    WatchLostSerialDevice();
 }
 
 void TFormPlayer::ReportPttFailure(bool on, const std::function<void()> &command)

@@ -4,6 +4,7 @@
 #include "support/PosixFile.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -29,8 +30,13 @@ struct Content {
     std::vector<Line> lines;
 };
 
+// CR LF ends a line in a file whose first line ends so. Elsewhere it is a
+// line ended by CR and an empty line ended by LF, so that keys inserted after
+// the one come before the other, as before any other empty line.
 std::vector<Line> SplitLines(const QByteArray &bytes)
 {
+    const qsizetype firstCr = bytes.indexOf('\r');
+    const bool pairs = firstCr >= 0 && bytes.indexOf('\n') == firstCr + 1;
     std::vector<Line> lines;
     qsizetype start = 0;
     while (start < bytes.size()) {
@@ -39,7 +45,7 @@ std::vector<Line> SplitLines(const QByteArray &bytes)
             ++end;
         qsizetype next = end;
         if (next < bytes.size())
-            next += bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n' ? 2 : 1;
+            next += pairs && bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n' ? 2 : 1;
         lines.push_back({bytes.mid(start, end - start), bytes.mid(end, next - end)});
         start = next;
     }
@@ -162,6 +168,26 @@ QByteArray TemporaryName(const QByteArray &path)
     return path + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
 }
 
+// The file a name stands for: a symbolic link is followed to the file it
+// names, which may not exist yet; other names stand for themselves.
+QString LinkedFile(const QString &fileName)
+{
+    QString path = fileName;
+    for (int links = 0; links < 40; ++links) {
+        const QFileInfo info(path);
+        if (!info.isSymLink())
+            break;
+        const QByteArray target = QFile::encodeName(path);
+        char buffer[4096];
+        const ssize_t length = ::readlink(target.constData(), buffer, sizeof buffer);
+        if (length <= 0 || length >= ssize_t(sizeof buffer))
+            break;
+        const QString next = QFile::decodeName(QByteArray(buffer, length));
+        path = QDir::isAbsolutePath(next) ? next : info.absolutePath() + '/' + next;
+    }
+    return path;
+}
+
 // Puts bytes in place of the file at path. The new content is written and
 // synced to an unnamed file in the same folder, which gets a name only when
 // whole and is then renamed over the old file: a crash or a full disk leaves
@@ -249,6 +275,8 @@ void TIniFile::WriteStrings(const QString &section, const std::vector<TIniEntry>
     QByteArray bytes = content.byteOrderMark;
     for (const Line &line : content.lines)
         bytes += line.text + line.end;
-    if (!ReplaceFile(FFileName, bytes, content.state == fsRead ? int(content.mode) : -1))
+    // Through a link to the file it names: the link stays, and the user's
+    // file (a station profile kept elsewhere) gets the change.
+    if (!ReplaceFile(LinkedFile(FFileName), bytes, content.state == fsRead ? int(content.mode) : -1))
         throw refused;
 }

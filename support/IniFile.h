@@ -13,11 +13,13 @@ struct TIniEntry {
 
 // A private-profile file: section and key names without regard to case, values
 // trimmed and at most 2047 characters, a missing key gives the default and an
-// empty one the empty text. CR, LF and CR LF all end a line. A write replaces
+// empty one the empty text. CR, LF and CR LF all end a line (CR LF only in a
+// file whose first line ends so; elsewhere it is two line ends). A write replaces
 // the value in place (or creates the file, section or key) and keeps every
 // other byte: other lines whatever their encoding, their line ends, a
 // byte-order mark. Each write replaces the file atomically, and only once the
-// new content is on disk whole.
+// new content is on disk whole; a name that is a symbolic link keeps it, and
+// the file it names is replaced.
 class TIniFile {
 public:
     // A settings file is small: a larger one is neither read nor replaced.

@@ -24,12 +24,17 @@ TLineSimPort::TLineSimPort()
 {
     if (FDevice.isEmpty() || FLog.isEmpty())
         throw std::runtime_error("LINESIM_DEVICE and LINESIM_LOG must be set");
+    Replug();
+    QFile::remove(FLog);
+}
+
+void TLineSimPort::Replug()
+{
     Ptys().push_back(std::make_unique<TPty>());
     FPty = Ptys().back().get();
     QFile::remove(FDevice);
     if (!QFile::link(Ptys().back()->Slave(), FDevice))
         throw std::runtime_error("cannot link the simulated device");
-    QFile::remove(FLog);
 }
 
 QStringList TLineSimPort::Changes()

@@ -22,6 +22,8 @@ public:
     void DropDtr();
     // The device goes away while open, as an unplugged adapter does.
     void Unplug();
+    // It comes back under the same name, as a fresh device.
+    void Replug();
 
 private:
     QString FDevice;

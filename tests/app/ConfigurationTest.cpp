@@ -31,8 +31,10 @@ TEST(Configuration, MissingFileGivesEveryDefault)
     EXPECT_EQ(s.form->ConfigFileName, s.dir.file("KOTARPlus.INI"));
     // Serial mode on COM1, which names no device here: the port is reported
     // missing and the mode falls back to none.
-    EXPECT_EQ(s.dialogs.messages, QStringList({"Defined COM Port not available\nNo such file or directory; no such "
-                                               "device; is it plugged in?"}));
+    EXPECT_EQ(s.dialogs.messages,
+              QStringList({"Defined COM Port not available\nCOM1: No such file or directory; COM1 is a Windows name: "
+                           "choose the port in COM Settings (for example /dev/ttyUSB0, a /dev/serial/by-id name, or "
+                           "CM108)"}));
     EXPECT_EQ(CheckedMode(*s.form), "none");
     EXPECT_EQ(s.form->ComPortName, "COM1");
     EXPECT_EQ(s.form->ConfigBaudRate, 4800);

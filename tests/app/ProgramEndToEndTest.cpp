@@ -95,11 +95,11 @@ TEST(Program, HelpVersionAndUnknownOptionsAnswerAtOnceWithoutADisplayOrAFile)
         const char *out; // what standard output starts with
         const char *err; // what standard error starts with
     } cases[] = {
-        {{"--help"}, 0, "Usage: kotarplus [--config-folder] [-F FILE]\n", ""},
-        {{"-h"}, 0, "Usage: kotarplus [--config-folder] [-F FILE]\n", ""},
+        {{"--help"}, 0, "Usage: kotarplus [--config-folder] [-F FILE] [Qt options]\n", ""},
+        {{"-h"}, 0, "Usage: kotarplus [--config-folder] [-F FILE] [Qt options]\n", ""},
         {{"-f", "station.ini", "--version"}, 0, "KOTARPlus 1.0.22\n", ""},
         {{"--colour"}, 2, "", "kotarplus: unknown option --colour\nUsage: kotarplus"},
-        {{"-FILE"}, 2, "", "kotarplus: unknown option -FILE\nUsage: kotarplus"},
+        {{"-FILE", "--bogus"}, 2, "", "kotarplus: unknown option --bogus\nUsage: kotarplus"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -126,6 +126,38 @@ TEST(Program, HelpVersionAndUnknownOptionsAnswerAtOnceWithoutADisplayOrAFile)
         EXPECT_TRUE(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
             << "no file made: " << QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
                                        .join(' ').toStdString();
+    }
+}
+
+TEST(Program, SingleDashArgumentsStartNormallyAndQtTakesItsOwn)
+{
+    const struct {
+        QStringList arguments;
+        const char *platform; // QT_QPA_PLATFORM; none: only the arguments name one
+        const char *file;     // the configuration file it works on
+    } cases[] = {
+        {{"-FILE", "station.ini"}, "offscreen", "KOTARPlus.INI"},
+        {{"-platform", "offscreen"}, nullptr, "KOTARPlus.INI"},
+        // Qt's options out of the way, -f comes first.
+        {{"-platform", "offscreen", "-f", "station.ini"}, nullptr, "station.ini"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        if (c.platform)
+            environment.insert("QT_QPA_PLATFORM", c.platform);
+        WriteText(dir.filePath("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\n");
+        WriteText(dir.filePath("station.ini"), "[SETTINGS]\nPTT=NONE\n");
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        Start(program, dir, c.arguments);
+        ASSERT_TRUE(program.waitForStarted());
+        ASSERT_TRUE(WaitForTrace(program, dir.filePath("KOTARPlus.Log"), "CreateForm: Device(-1) configured"));
+        ASSERT_TRUE(Terminate(program));
+        EXPECT_EQ(TraceMessages(dir.filePath("KOTARPlus.Log")).value(1), "Configuration File " + dir.filePath(c.file));
     }
 }
 

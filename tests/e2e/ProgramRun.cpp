@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QThread>
 #include <csignal>
@@ -56,7 +57,23 @@ QString MakeSpeech(const QTemporaryDir &dir, const QString &text)
     return file;
 }
 
-TProgramRun::TProgramRun() = default;
+TProgramRun::TProgramRun()
+{
+    QDir(FDir.path()).mkdir("by-id");
+    QFile::link(FPty.Slave(), PortLink());
+}
+
+void TProgramRun::Unplug()
+{
+    FPty.Hangup();
+    QFile::remove(PortLink());
+}
+
+void TProgramRun::Replug()
+{
+    FReplugged = std::make_unique<TPty>();
+    QFile::link(FReplugged->Slave(), PortLink());
+}
 
 TProgramRun::~TProgramRun()
 {
@@ -73,7 +90,8 @@ void TProgramRun::Start()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("LD_PRELOAD", qEnvironmentVariable("KOTAR_LINESIM"));
-    environment.insert("LINESIM_DEVICE", FPty.Slave());
+    // Through the link: the device linesim drives follows it to a replugged one.
+    environment.insert("LINESIM_DEVICE", PortLink());
     environment.insert("LINESIM_LOG", File("lines.log"));
     // The preloaded library comes before the sanitizer runtime.
     environment.insert("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0");

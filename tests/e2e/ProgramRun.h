@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // One change of a line from linesim's log.
@@ -50,6 +51,13 @@ public:
     bool Terminate(int signal = SIGTERM, int timeoutMs = 30000);
 
     QString PortPath() const { return FPty.Slave(); }
+    // The same port under a name of its own, a link as /dev/serial/by-id
+    // holds, which Unplug takes away and Replug brings back.
+    QString PortLink() const { return File("by-id/usb-KOTAR_Test_Adapter-if00-port0"); }
+    // The adapter is pulled: the port is hung up and its name goes.
+    void Unplug();
+    // Plugged in again: a fresh device under the same name.
+    void Replug();
     QString File(const QString &name) const { return FDir.filePath(name); }
     const QTemporaryDir &Dir() const { return FDir; }
     std::vector<TLineChange> Lines() const;
@@ -57,6 +65,7 @@ public:
 
 private:
     TPty FPty;
+    std::unique_ptr<TPty> FReplugged;
     QTemporaryDir FDir;
     QProcess FProgram;
 };

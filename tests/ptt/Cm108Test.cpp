@@ -192,10 +192,13 @@ TEST(Unprivileged, APortWithoutPermissionNamesTheGroupAndTheRemedy)
         ASSERT_TRUE(QFile::setPermissions(device, {}));
         WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + device + "\n");
         TFormPlayer window{QStringList()};
-        const QString advice = "Permission denied; the device belongs to group " + QString::fromLocal8Bit(getgrgid(getegid())->gr_name)
+        const QString advice = device + ": Permission denied; the device belongs to group " + QString::fromLocal8Bit(getgrgid(getegid())->gr_name)
                                + ": add your user to that group (usually dialout; plugdev for hidraw), then log in again";
         EXPECT_EQ(dialogs.messages, QStringList({"Defined COM Port not available\n" + advice})) << name;
-        EXPECT_TRUE(TraceMessages(dir.file("KOTARPlus.Log")).contains("COM Port (" + device + ") creation failed: " + advice));
+        const QStringList trace = TraceMessages(dir.file("KOTARPlus.Log"));
+        const qsizetype failed = trace.indexOf("COM Port (" + device + ") creation failed");
+        ASSERT_GE(failed, 0) << name;
+        EXPECT_EQ(trace.value(failed + 1), advice) << name;
         EXPECT_TRUE(window.PTT_None->isChecked());
     }
 }

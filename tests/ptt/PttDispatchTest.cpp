@@ -210,8 +210,8 @@ TEST_F(Dispatch, PersistentOutputErrorIsReportedOncePerRunAndTheHangStillRelease
     level = 9;
     for (int tick = 0; tick < 5; ++tick)
         RenderTick();
-    const QString failure = "KOTARPlus|EscapeCommFunction function failed (Error: 25): Inappropriate ioctl for device; "
-                            "this device has no modem control lines.";
+    const QString failure = "KOTARPlus|EscapeCommFunction function failed (Error: 25)\n" + plain.Slave()
+                            + ": Inappropriate ioctl for device; this device has no modem control lines.";
     EXPECT_EQ(dialogs.errors, QStringList({failure}));
     EXPECT_TRUE(form->TimerDelay->Enabled()) << "a failed keying tick still arms the hang that releases";
 
@@ -248,8 +248,8 @@ TEST_F(Dispatch, StartUpWhosePttOffFailsIsReportedAndTheWindowStays)
     WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + plain.Slave() + "\n");
     form = std::make_unique<TFormPlayer>(QStringList());
     EXPECT_TRUE(form->PTTComPort->Connected());
-    EXPECT_EQ(dialogs.errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 25): Inappropriate "
-                                           "ioctl for device; this device has no modem control lines."}));
+    EXPECT_EQ(dialogs.errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 25)\n" + plain.Slave()
+                                           + ": Inappropriate ioctl for device; this device has no modem control lines."}));
     EXPECT_TRUE(form->TimerRender->IsActive());
 }
 

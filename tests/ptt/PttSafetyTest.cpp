@@ -207,12 +207,27 @@ TEST_F(PttSafety, AnUnpluggedDeviceShowsIdleAtOnce)
     ASSERT_TRUE(form->VOXLed->On());
     line.Unplug();
     RenderTick(9);
-    EXPECT_EQ(dialogs->errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 5): Input/output error."}));
+    EXPECT_EQ(dialogs->errors, QStringList({"KOTARPlus|EscapeCommFunction function failed (Error: 5)\n" + line.Device()
+                                            + ": Input/output error."}));
     EXPECT_FALSE(form->VOXLed->On());
     EXPECT_TRUE(ShowsIcon(form->IconIDLE));
     EXPECT_FALSE(form->TimerDelay->Enabled());
-    EXPECT_TRUE(form->PTT_None->isChecked()) << "PTT goes nowhere until the port is chosen again";
+    EXPECT_TRUE(form->PTT_Serial->isChecked()) << "the configured mode stays, for the next start too";
     EXPECT_FALSE(form->PTTComPort->Connected());
+
+    // Plugged back in: the port opens again by itself, and PTT works. The
+    // watch has had its first look before.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    ASSERT_FALSE(form->PTTComPort->Connected());
+    line.Replug();
+    QElapsedTimer clock;
+    clock.start();
+    while (!form->PTTComPort->Connected() && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(form->PTTComPort->Connected()) << "not reopened when the name came back";
+    EXPECT_TRUE(TraceMessages(dir.file("KOTARPlus.Log")).contains("COM Port (" + line.Device() + ") reopened"));
+    RenderTick(9);
+    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS);
 }
 
 TEST_F(PttSafety, ComSettingsConfirmedWhileKeyedPutsTheLinesBack)

@@ -33,7 +33,7 @@ TEST(RigLink, EveryMisbehavingDaemonEndsWithTheRigReleasedOnceItBehavesAgain)
     struct TCase {
         TFault fault;
         // What the user is told; after "Rig-control server ADDRESS" when it
-        // starts with a blank.
+        // starts with a blank, else with that on the next line.
         const char *report;
         std::chrono::milliseconds lasts = 1200ms;
     };
@@ -79,8 +79,8 @@ TEST(RigLink, EveryMisbehavingDaemonEndsWithTheRigReleasedOnceItBehavesAgain)
         EXPECT_FALSE(links[i]->MayBeKeyed());
         EXPECT_FALSE(peers[i]->Keyed()) << "the rig was left keyed";
         const QString report = cases[i].report;
-        const QString expected =
-            '|' + (report.startsWith(' ') ? "Rig-control server " + peers[i]->Address() + report : report);
+        const QString daemon = "Rig-control server " + peers[i]->Address();
+        const QString expected = '|' + (report.startsWith(' ') ? daemon + report : report + '\n' + daemon);
         EXPECT_TRUE(std::any_of(dialogs.errors.begin(), dialogs.errors.end(),
                                 [&](const QString &shown) { return shown.contains(expected); }))
             << expected.toStdString() << " not in:\n" << dialogs.errors.join('\n').toStdString();

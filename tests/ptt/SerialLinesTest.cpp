@@ -112,19 +112,30 @@ TEST_F(SerialLines, PttLinesChooseLinesAndPolarity)
     }
 }
 
-TEST_F(SerialLines, UnknownPttLinesAreReportedOnceAndTheDefaultKeys)
+TEST_F(SerialLines, PttLinesTheSerialPortCannotKeyAreReportedOnceAndTheDefaultKeys)
 {
-    TemporaryWorkDir dir;
-    RecordedDialogs dialogs;
-    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + FDevice + "\nPTTLINES=DTR+CTS\n");
-    TFormPlayer window{QStringList()};
-    ASSERT_TRUE(window.PTTComPort->Connected());
-    EXPECT_EQ(window.PTTComPort->PttLines(), TPttLines());
-    const QStringList trace = TraceMessages(dir.file("KOTARPlus.Log"));
-    EXPECT_EQ(trace.count("Unknown PTTLINES value (DTR+CTS): DTR+RTS in use"), 1);
-    Changes();
-    window.TxRig(true);
-    EXPECT_EQ(Changes(), QStringList({"DTR 1", "RTS 1"}));
-    window.TxRig(false);
-    EXPECT_EQ(Changes(), QStringList({"DTR 0", "RTS 0"}));
+    const struct {
+        const char *lines;
+        QString report;
+    } cases[] = {
+        {"DTR+CTS", "Unknown PTTLINES value (DTR+CTS): DTR+RTS in use"},
+        {"GPIO3", "PTTLINES value (GPIO3) names a line that port " + FDevice + " does not have: DTR+RTS in use"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lines);
+        TemporaryWorkDir dir;
+        RecordedDialogs dialogs;
+        WriteText(dir.file("KOTARPlus.INI"),
+                  "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + FDevice + "\nPTTLINES=" + c.lines + "\n");
+        TFormPlayer window{QStringList()};
+        ASSERT_TRUE(window.PTTComPort->Connected());
+        EXPECT_EQ(window.PTTComPort->PttLines().SerialPins(), TPttLines().SerialPins());
+        const QStringList trace = TraceMessages(dir.file("KOTARPlus.Log"));
+        EXPECT_EQ(trace.count(c.report), 1) << trace.join('\n').toStdString();
+        Changes();
+        window.TxRig(true);
+        EXPECT_EQ(Changes(), QStringList({"DTR 1", "RTS 1"}));
+        window.TxRig(false);
+        EXPECT_EQ(Changes(), QStringList({"DTR 0", "RTS 0"}));
+    }
 }

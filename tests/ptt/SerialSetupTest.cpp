@@ -1,3 +1,4 @@
+#include "Pty.h"
 #include "RigctldFixture.h"
 #include "TestSupport.h"
 
@@ -5,13 +6,16 @@
 #include "ptt/CPort.h"
 #include "support/IniFile.h"
 
+#include <QProcess>
 #include <QRadioButton>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 namespace {
 const QString Missing = "/dev/kotar-no-such-port";
 // What the system says about it, and what to do.
-const QString MissingAdvice = "No such file or directory; no such device; is it plugged in?";
+const QString MissingAdvice = Missing + ": No such file or directory; no such device; is it plugged in?";
 
 struct TStartedWindow {
     explicit TStartedWindow(const QString &ptt, const QString &port = Missing, const QString &more = QString())
@@ -39,9 +43,11 @@ TEST(SerialSetup, StartUpInSerialModeOnAMissingPortSelectsNone)
     EXPECT_EQ(started.dialogs.messages, QStringList({"Defined COM Port not available\n" + MissingAdvice}));
     EXPECT_TRUE(window.PTT_None->isChecked());
     const QStringList trace = started.Trace();
-    const qsizetype failed = trace.indexOf("COM Port (" + Missing + ") creation failed: " + MissingAdvice);
+    // The specified line exactly; the port's own story on the next.
+    const qsizetype failed = trace.indexOf("COM Port (" + Missing + ") creation failed");
     ASSERT_GE(failed, 0);
-    EXPECT_EQ(trace.value(failed + 1), "COM Port (" + Missing + ") created");
+    EXPECT_EQ(trace.value(failed + 1), MissingAdvice);
+    EXPECT_EQ(trace.value(failed + 2), "COM Port (" + Missing + ") created");
 }
 
 TEST(SerialSetup, StartUpInOtherModesCreatesThePortWithoutOpeningIt)
@@ -65,7 +71,7 @@ TEST(SerialSetup, StartUpInOtherModesCreatesThePortWithoutOpeningIt)
         EXPECT_EQ(started.dialogs.messages, QStringList({"Defined COM Port not available\n" + MissingAdvice}));
         EXPECT_TRUE(window.PTT_None->isChecked());
         EXPECT_EQ(started.Trace().mid(trace.size()),
-                  QStringList({"COM Port (" + Missing + ") creation failed: " + MissingAdvice,
+                  QStringList({"COM Port (" + Missing + ") creation failed", MissingAdvice,
                                "COM Port (" + Missing + ") created"}));
     }
 }
@@ -97,4 +103,48 @@ TEST(SerialSetup, ConfigurationTakesNameAndSpeedFromThePort)
     window.WriteINI();
     EXPECT_EQ(written("COMPORT"), "ttyKOTAR9");
     EXPECT_EQ(written("BAUDRATE"), "4800");
+}
+
+TEST(SerialSetup, EachPortMessageNamesThePortAndWhatToDo)
+{
+    TPty busy;
+    // Another program holds the port, as a terminal program does.
+    QProcess holder;
+    holder.start("flock", {"--exclusive", busy.Slave(), "sleep", "60"});
+    ASSERT_TRUE(holder.waitForStarted());
+    const int probe = open(busy.Slave().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    bool locked = false;
+    for (int i = 0; i < 500 && !locked; ++i) {
+        locked = flock(probe, LOCK_EX | LOCK_NB) != 0;
+        if (!locked) {
+            flock(probe, LOCK_UN);
+            QThread::msleep(20);
+        }
+    }
+    close(probe);
+    ASSERT_TRUE(locked) << "flock did not take the port";
+    const struct {
+        QString port;
+        QString advice; // the message's second line and the trace line after the specified one
+    } cases[] = {
+        {Missing, MissingAdvice},
+        {"ttyKOTAR9", "ttyKOTAR9 (/dev/ttyKOTAR9): No such file or directory; no such device; is it plugged in?"},
+        {"COM3", "COM3: No such file or directory; COM3 is a Windows name: choose the port in COM Settings (for "
+                 "example /dev/ttyUSB0, a /dev/serial/by-id name, or CM108)"},
+        {busy.Slave(), busy.Slave() + ": Device or resource busy; in use by flock (process "
+                           + QString::number(holder.processId()) + ")"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.port.toStdString());
+        TStartedWindow started("SERIAL", c.port);
+        ASSERT_FALSE(started.dialogs.messages.isEmpty());
+        EXPECT_TRUE(started.dialogs.messages.last().startsWith("Defined COM Port not available\n" + c.advice))
+            << started.dialogs.messages.last().toStdString();
+        const QStringList trace = started.Trace();
+        const qsizetype failed = trace.lastIndexOf("COM Port (" + c.port + ") creation failed");
+        ASSERT_GE(failed, 0);
+        EXPECT_TRUE(trace.value(failed + 1).startsWith(c.advice)) << trace.value(failed + 1).toStdString();
+    }
+    holder.kill();
+    holder.waitForFinished();
 }
