@@ -98,7 +98,7 @@ void TFormPlayer::ReadConfiguration()
     TraceOn = TextToBool(ConfigFile->ReadString(Section, "TRACE", "YES"));
     TraceLog.Enable(TraceOn);
     CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
-    DeviceName = ConfigFile->ReadString(Section, "DEVICENAME", "");
+    DeviceName = DeviceNameRead = ConfigFile->ReadString(Section, "DEVICENAME", "");
     AttackByBlock = UpperText(ConfigFile->ReadString(Section, "ATTACK", "TICK")) == "BLOCK";
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
@@ -157,8 +157,7 @@ void TFormPlayer::WriteINI()
     const auto optional = [](const QString &key, const QString &value, const QString &absent) {
         return TIniEntry{key, value, value == absent};
     };
-    ConfigFile->WriteStrings(
-        Section, {
+    std::vector<TIniEntry> entries{
                      {"COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName},
                      {"BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800)},
                      {"DEVICE", QString::number(CurrentDevice)},
@@ -170,5 +169,8 @@ void TFormPlayer::WriteINI()
                      optional("TIMEOUT", QString::number(TxTimeout), "0"),
                      optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
                      {"PTT", ptt},
-                 });
+                 };
+    if (DeviceName == DeviceNameRead)
+        std::erase_if(entries, [](const TIniEntry &entry) { return entry.Key == "DEVICENAME"; });
+    ConfigFile->WriteStrings(Section, entries);
 }
