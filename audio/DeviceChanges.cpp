@@ -55,10 +55,11 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
 
 bool TFormPlayer::CaptureStalled()
 {
-    QString source;
-    const bool stalled = RecordState(CaptureChannel, &source) == rsStalled;
+    const bool stalled = RecordState(CaptureChannel) == rsStalled;
     if (stalled != FCaptureStalled) {
         FCaptureStalled = stalled;
+        QString source;
+        RecordState(CaptureChannel, &source);
         TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, source)
                               + (stalled ? ") delivers no data: counted as silence" : ") delivers data again"));
     }
