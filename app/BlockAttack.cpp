@@ -35,7 +35,8 @@ struct TBlockAttack {
                     TFormPlayer *form = attack->Form;
                     // A block queued before the capture ended (the window
                     // closing) must not key what the close has released.
-                    if (BASS_ChannelIsActive(form->CaptureChannel) != BASS_ACTIVE_PLAYING || !form->VoxArmed())
+                    if (BASS_ChannelIsActive(form->CaptureChannel) != BASS_ACTIVE_PLAYING || !form->VoxArmed()
+                        || form->CaptureStalled())
                         return;
                     // Reported as a failing render tick's error is: after
                     // the call, with the timers running.

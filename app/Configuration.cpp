@@ -129,7 +129,7 @@ void TFormPlayer::ReadConfiguration()
     TraceOn = TextToBool(ConfigFile->ReadString(Section, "TRACE", "YES"));
     TraceLog.Enable(TraceOn);
     CurrentDevice = ToInt(ConfigFile->ReadString(Section, "DEVICE", "-1"), -1);
-    DeviceName = ConfigFile->ReadString(Section, "DEVICENAME", "");
+    DeviceName = DeviceNameRead = ConfigFile->ReadString(Section, "DEVICENAME", "");
     ReadAttack();
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
@@ -217,24 +217,26 @@ void TFormPlayer::WriteINI()
     const auto optional = [](const QString &key, const QString &value, const QString &absent) {
         return TIniEntry{key, value, value == absent};
     };
-    ConfigFile->WriteStrings(
-        Section, {
-                     {"COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName},
-                     {"BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800)},
-                     {"DEVICE", QString::number(CurrentDevice)},
-                     optional("DEVICENAME", DeviceName, ""),
-                     {"TRACE", TraceOn ? "YES" : "NOT"},
-                     {"GAIN", QString::number(SquelchTrack->Position())},
-                     {"DELAY", QString::number(TrackDelay->Position())},
-                     optional("ATTACK",
-                              AsWritten(AttackText, (UpperText(AttackText) == "BLOCK") == AttackByBlock,
-                                        AttackByBlock ? "BLOCK" : "TICK"),
-                              "TICK"),
-                     optional("TIMEOUT",
-                              AsWritten(TxTimeoutText, TimeoutSeconds(TxTimeoutText).value_or(0) == TxTimeout,
-                                        QString::number(TxTimeout)),
-                              "0"),
-                     optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
-                     {"PTT", ptt},
-                 });
+    std::vector<TIniEntry> entries{
+        {"COMPORT", PTTComPort ? PTTComPort->Port() : ComPortName},
+        {"BAUDRATE", BaudRateText(PTTComPort ? PTTComPort->BaudRate() : br4800)},
+        {"DEVICE", QString::number(CurrentDevice)},
+        optional("DEVICENAME", DeviceName, ""),
+        {"TRACE", TraceOn ? "YES" : "NOT"},
+        {"GAIN", QString::number(SquelchTrack->Position())},
+        {"DELAY", QString::number(TrackDelay->Position())},
+        optional("ATTACK",
+                 AsWritten(AttackText, (UpperText(AttackText) == "BLOCK") == AttackByBlock,
+                           AttackByBlock ? "BLOCK" : "TICK"),
+                 "TICK"),
+        optional("TIMEOUT",
+                 AsWritten(TxTimeoutText, TimeoutSeconds(TxTimeoutText).value_or(0) == TxTimeout,
+                           QString::number(TxTimeout)),
+                 "0"),
+        optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
+        {"PTT", ptt},
+    };
+    if (DeviceName == DeviceNameRead)
+        std::erase_if(entries, [](const TIniEntry &entry) { return entry.Key == "DEVICENAME"; });
+    ConfigFile->WriteStrings(Section, entries);
 }

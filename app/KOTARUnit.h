@@ -75,6 +75,9 @@ public:
     // DEVICENAME: the server's name of the source in use; it finds the source
     // again at start-up after others have come or gone.
     QString DeviceName;
+    // DEVICENAME as read: written back only once the user has chosen another
+    // device, so that a name this program cannot hold exactly stays as written.
+    QString DeviceNameRead;
     // ATTACK=BLOCK: every captured block may key at once, not only the render tick.
     bool AttackByBlock = false;
     QString WorkDir;
@@ -193,6 +196,16 @@ public:
     void FillSoundCardBox(const QStringList &names, const QStringList &sources);
     // The record callback of the set-up and its user value.
     RECORDPROC RecordProcedure(void **user);
+    // No block has come from the capture for RecordStallLimit: it counts as
+    // silence. The trace names the device when it stops and starts delivering.
+    bool CaptureStalled();
+    // What the capture is doing, for the window to show: its state and its
+    // source's server name (the configured one while it is waited for).
+    struct TCaptureStatus {
+        TRecordState State;
+        QString Device;
+    };
+    TCaptureStatus CaptureStatus() const;
     void CreateSpectrum();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
@@ -265,6 +278,7 @@ private:
     void ConnectHandlers();
     bool FApplyingConfiguration = false;
     std::shared_ptr<TBlockAttack> FBlockAttack;
+    bool FCaptureStalled = false;
 
     QStringList FArguments;
 };

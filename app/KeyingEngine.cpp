@@ -11,6 +11,7 @@
 
 #include <QLabel>
 #include <QScopeGuard>
+#include <algorithm>
 #include <exception>
 
 void TFormPlayer::TimerRenderTimer()
@@ -19,6 +20,10 @@ void TFormPlayer::TimerRenderTimer()
         return;
     float frame[513];
     BASS_ChannelGetData(CaptureChannel, frame, BASS_DATA_FFT1024);
+    // The last samples of a capture that stopped delivering would hold the
+    // last level, and PTT with it.
+    if (CaptureStalled())
+        std::fill(frame, frame + 512, 0.0f);
     DrawSpectrum(frame);
     const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
     SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));

@@ -60,10 +60,11 @@ constexpr pa_usec_t FragmentTime = 5 * PA_USEC_PER_MSEC;
 } // namespace
 
 TCapture::TCapture(std::shared_ptr<TPulseServer> server, const std::string &source, uint32_t freq, uint32_t chans,
-                   RECORDPROC proc, void *user, HRECORD handle, TEvents events)
+                   RECORDPROC proc, void *user, HRECORD handle, TEvents events, bool waitForSource)
     : FServer(std::move(server)), FRequested(source), FSource(source), FProc(proc), FUser(user), FHandle(handle),
-      FEvents(std::move(events))
+      FEvents(std::move(events)), FWaitForSource(waitForSource)
 {
+    MarkData();
     FSpec.format = PA_SAMPLE_FLOAT32NE;
     FSpec.rate = freq;
     FSpec.channels = uint8_t(chans);
@@ -76,7 +77,19 @@ TCapture::TCapture(std::shared_ptr<TPulseServer> server, const std::string &sour
     FServer->OnSourceAdded = [this] { SourceAdded(); };
     Connect();
     FServer->Wait([this] { return FState != TState::Starting; });
-    FOpened = FState == TState::Running;
+    FOpened = FState == TState::Running || (FWaitForSource && FState == TState::Lost);
+}
+
+bool TCapture::Waiting() const
+{
+    TPulseServer::TLock lock(*FServer);
+    return FState == TState::Lost || FState == TState::Resuming;
+}
+
+std::string TCapture::Source() const
+{
+    TPulseServer::TLock lock(*FServer);
+    return FSource;
 }
 
 TCapture::~TCapture()
@@ -109,7 +122,7 @@ void TCapture::Connect()
         DropStream();
     FStream = pa_stream_new(FServer->Context(), "KOTARPlus VOX", &FSpec, nullptr);
     if (!FStream) {
-        FState = FState == TState::Starting ? TState::Ended : TState::Lost;
+        FState = FState == TState::Starting && !FWaitForSource ? TState::Ended : TState::Lost;
         return;
     }
     pa_stream_set_state_callback(FStream, StreamState, this);
@@ -124,7 +137,7 @@ void TCapture::Connect()
     // moved to another device that the user did not choose.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (FRequested.empty() ? 0 : PA_STREAM_DONT_MOVE));
     if (pa_stream_connect_record(FStream, FRequested.empty() ? nullptr : FRequested.c_str(), &attributes, flags) < 0)
-        FState = FState == TState::Starting ? TState::Ended : TState::Lost;
+        FState = FState == TState::Starting && !FWaitForSource ? TState::Ended : TState::Lost;
 }
 
 void TCapture::SourceAdded()
@@ -144,13 +157,14 @@ void TCapture::StreamState(pa_stream *stream, void *user)
             capture->FSource = name;
         const bool resumed = capture->FState == TState::Resuming;
         capture->FState = TState::Running;
+        capture->MarkData();
         capture->FActive = true;
         if (resumed && capture->FEvents.Resumed)
             capture->FEvents.Resumed(capture->FSource);
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         capture->FActive = false;
         switch (capture->FState) {
-        case TState::Starting: capture->FState = TState::Ended; break;
+        case TState::Starting: capture->FState = capture->FWaitForSource ? TState::Lost : TState::Ended; break;
         case TState::Resuming: capture->FState = TState::Lost; break;
         case TState::Running:
             capture->FState = TState::Lost;
@@ -185,6 +199,7 @@ void TCapture::StreamRead(pa_stream *stream, size_t, void *user)
 // channels; then the record callback sees the block as delivered.
 void TCapture::Deliver(const float *samples, size_t bytes)
 {
+    MarkData();
     const size_t channels = FSpec.channels;
     const size_t frames = bytes / (sizeof(float) * channels);
     std::array<float, 512> mono;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <kissfft/kiss_fftr.h>
@@ -66,8 +67,10 @@ public:
 
     // Starts recording from `source` (empty: the server's default source) and
     // waits for the server's answer; Opened() tells whether it came and was yes.
+    // With waitForSource, a source that cannot be opened now is waited for as
+    // one that went away: the capture opens and records once it appears.
     TCapture(std::shared_ptr<TPulseServer> server, const std::string &source, uint32_t freq, uint32_t chans,
-             RECORDPROC proc, void *user, HRECORD handle, TEvents events);
+             RECORDPROC proc, void *user, HRECORD handle, TEvents events, bool waitForSource = false);
     // Ends the stream; a stream whose creation the server has not yet answered
     // is cancelled, so it never records.
     ~TCapture();
@@ -80,6 +83,18 @@ public:
     bool Active() const { return FActive.load(std::memory_order_relaxed); }
     const TSampleRing &Ring() const { return FRing; }
     HRECORD Handle() const { return FHandle; }
+    const std::shared_ptr<TPulseServer> &Server() const { return FServer; }
+    // When the last block arrived; the start of recording (or of its
+    // resumption) while none has since.
+    std::chrono::steady_clock::time_point DataSince() const
+    {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(FDataSince.load(std::memory_order_relaxed)));
+    }
+    // True while the source is away and waited for.
+    bool Waiting() const;
+    // The server's name of the source recorded (or waited for).
+    std::string Source() const;
 
     // The capture whose record callback runs on this thread, if any, and the
     // analyser that thread may use.
@@ -108,7 +123,10 @@ private:
     pa_stream *FStream = nullptr;
     TState FState = TState::Starting;
     bool FOpened = false;
+    bool FWaitForSource;
     std::atomic<bool> FActive{false};
+    std::atomic<std::chrono::steady_clock::rep> FDataSince{0};
+    void MarkData() { FDataSince = std::chrono::steady_clock::now().time_since_epoch().count(); }
     TSampleRing FRing;
     TSpectrumAnalyser FCallbackAnalyser;
 };

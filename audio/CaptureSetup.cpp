@@ -63,16 +63,28 @@ uint32_t TFormPlayer::SetupBASS(int device)
         TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") found by name(" + DeviceName + ")");
         CurrentDevice = device;
     }
+    // An absent one is waited for: its number now names another device, and
+    // no entry stands for it until it comes.
+    const bool waiting = first && !DeviceName.isEmpty() && named < 0;
+    if (waiting) {
+        device = CurrentDevice = int(sources.size());
+        TraceLog.Write(1, "BASSSetup: Device(" + DeviceName
+                              + ") not present: nothing is captured until it appears");
+    }
 
     BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
-    BASS_RecordInit(device);
+    if (waiting)
+        RecordInitSource(DeviceName);
+    else
+        BASS_RecordInit(device);
     void *user = nullptr;
     const RECORDPROC procedure = RecordProcedure(&user);
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, procedure, user);
 
+    // Only the user's choice names another source.
     if (device == -1)
         DeviceName.clear();
-    else if (device >= 0 && device < sources.size())
+    else if (!waiting && device >= 0 && device < sources.size())
         DeviceName = sources[device];
     // The box shows the device opened, also right after start-up.
     if (device >= 0 && device < ComboSoundCard->count())

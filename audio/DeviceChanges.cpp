@@ -40,5 +40,35 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
     case TRecordDeviceEvent::Resumed:
         TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, event.Source) + ") back: capture resumed");
         break;
+    case TRecordDeviceEvent::ServerLost:
+        SquelchTrack->SetSelEnd(0);
+        TraceLog.Write(1, "Sound server connection lost (" + event.Reason + "): reconnecting every second");
+        break;
+    case TRecordDeviceEvent::ServerBack:
+        TraceLog.Write(1, "Sound server connection back"
+                              + (event.Source.isEmpty() ? QString()
+                                                        : ": capture opened again on SoundDevice("
+                                                              + Described(ComboSoundCard, event.Source) + ")"));
+        break;
     }
+}
+
+bool TFormPlayer::CaptureStalled()
+{
+    const bool stalled = RecordState(CaptureChannel) == rsStalled;
+    if (stalled != FCaptureStalled) {
+        FCaptureStalled = stalled;
+        QString source;
+        RecordState(CaptureChannel, &source);
+        TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, source)
+                              + (stalled ? ") delivers no data: counted as silence" : ") delivers data again"));
+    }
+    return stalled;
+}
+
+TFormPlayer::TCaptureStatus TFormPlayer::CaptureStatus() const
+{
+    QString source;
+    const TRecordState state = RecordState(CaptureChannel, &source);
+    return {state, source.isEmpty() ? DeviceName : source};
 }

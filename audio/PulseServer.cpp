@@ -164,9 +164,15 @@ void TPulseServer::Abandon(pa_stream *stream)
     AbandonedState(stream, this);
 }
 
-void TPulseServer::ContextState(pa_context *, void *user)
+void TPulseServer::ContextState(pa_context *context, void *user)
 {
-    pa_threaded_mainloop_signal(static_cast<TPulseServer *>(user)->FLoop, 0);
+    auto *server = static_cast<TPulseServer *>(user);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) && server->OnLost) {
+        const auto lost = std::move(server->OnLost);
+        server->OnLost = nullptr;
+        lost(pa_strerror(pa_context_errno(context)));
+    }
+    pa_threaded_mainloop_signal(server->FLoop, 0);
 }
 
 void TPulseServer::SourceEvent(pa_context *, pa_subscription_event_type_t type, uint32_t, void *user)

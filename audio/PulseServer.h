@@ -41,6 +41,8 @@ public:
     std::function<void(pa_subscription_event_type_t type)> OnSourceEvent;
     // Called on the loop thread when a source appears; set by the capture.
     std::function<void()> OnSourceAdded;
+    // Called once on the loop thread when the connection fails, with the reason.
+    std::function<void(const std::string &reason)> OnLost;
 
     pa_threaded_mainloop *Loop() const { return FLoop; }
     pa_context *Context() const { return FContext; }

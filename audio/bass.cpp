@@ -3,6 +3,7 @@
 #include "audio/Capture.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -14,7 +15,15 @@ struct TLibrary {
     std::string ServerError;
     // The initialised source's server name; empty for the default source.
     std::optional<std::string> RecordSource;
+    // The source was named whether present or not: a capture waits for it.
+    bool WaitForSource = false;
     std::unique_ptr<TCapture> Capture;
+    // What the capture was started with, to open it again on a new connection.
+    uint32_t Freq = 0, Chans = 0;
+    RECORDPROC Proc = nullptr;
+    void *User = nullptr;
+    // A connection lost: one attempt a second is under way.
+    bool Reconnecting = false;
     HRECORD CaptureHandle = 0;
     HRECORD LastHandle = 0;
     TFrameSource Frames;
@@ -38,6 +47,8 @@ HRECORD NewHandle()
 
 bool FrameSourceInstalled() { return bool(Library().Frames.Frame); }
 
+void Reconnect();
+
 // From the capture thread to the user-interface thread's handler.
 void Post(const TRecordDeviceEvent &event)
 {
@@ -50,10 +61,24 @@ void Post(const TRecordDeviceEvent &event)
             [event] {
                 if (event.Kind == TRecordDeviceEvent::Changed)
                     changePending = false;
+                if (event.Kind == TRecordDeviceEvent::ServerLost && !Library().Reconnecting) {
+                    Library().Reconnecting = true;
+                    QTimer::singleShot(1000, QCoreApplication::instance(), Reconnect);
+                }
                 if (Library().Notify)
                     Library().Notify(event);
             },
             Qt::QueuedConnection);
+}
+
+TCapture::TEvents CaptureEvents()
+{
+    return {
+        [](const std::string &source, const std::string &reason) {
+            Post({TRecordDeviceEvent::Lost, QString::fromStdString(source), QString::fromStdString(reason)});
+        },
+        [](const std::string &source) { Post({TRecordDeviceEvent::Resumed, QString::fromStdString(source), {}}); },
+    };
 }
 
 // The connection, made again once the server has gone; nullptr while none answers.
@@ -73,7 +98,34 @@ TPulseServer *Server()
         if (type != PA_SUBSCRIPTION_EVENT_CHANGE)
             Post({TRecordDeviceEvent::Changed, {}, {}});
     };
+    library.Server->OnLost = [](const std::string &reason) {
+        Post({TRecordDeviceEvent::ServerLost, {}, QString::fromStdString(reason)});
+    };
     return library.Server.get();
+}
+
+// Once a second after the connection was lost, until the server answers; then
+// the capture that ran opens the same source again by its server name, under
+// the same handle, and waits for it if the new server does not have it yet.
+void Reconnect()
+{
+    TLibrary &library = Library();
+    if (!Server()) {
+        QTimer::singleShot(1000, QCoreApplication::instance(), Reconnect);
+        return;
+    }
+    library.Reconnecting = false;
+    QString source;
+    if (library.Capture && library.Capture->Server() != library.Server) {
+        source = QString::fromStdString(library.Capture->Source());
+        library.Capture.reset();
+        library.Capture = std::make_unique<TCapture>(library.Server, *library.RecordSource, library.Freq,
+                                                     library.Chans, library.Proc, library.User,
+                                                     library.CaptureHandle, CaptureEvents(), true);
+    }
+    if (library.Notify)
+        library.Notify({TRecordDeviceEvent::ServerBack, source, {}});
+    Post({TRecordDeviceEvent::Changed, {}, {}});
 }
 
 bool DeviceInfo(TPulseServer::TKind kind, uint32_t number, BASS_DEVICEINFO *info)
@@ -138,6 +190,17 @@ bool BASS_RecordInit(int device)
     if (device < 0 || !BASS_RecordGetDeviceInfo(uint32_t(device), &info))
         return false;
     library.RecordSource = info.driver.toStdString();
+    library.WaitForSource = false;
+    return true;
+}
+
+bool RecordInitSource(const QString &source)
+{
+    TLibrary &library = Library();
+    if (library.RecordSource || source.isEmpty())
+        return false;
+    library.RecordSource = source.toStdString();
+    library.WaitForSource = true;
     return true;
 }
 
@@ -151,17 +214,15 @@ HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t, RECORDPROC pro
     if (!Server())
         return 0;
     const HRECORD handle = NewHandle();
-    TCapture::TEvents events{
-        [](const std::string &source, const std::string &reason) {
-            Post({TRecordDeviceEvent::Lost, QString::fromStdString(source), QString::fromStdString(reason)});
-        },
-        [](const std::string &source) { Post({TRecordDeviceEvent::Resumed, QString::fromStdString(source), {}}); },
-    };
     auto capture = std::make_unique<TCapture>(library.Server, *library.RecordSource, freq, chans, proc, user, handle,
-                                              std::move(events));
+                                              CaptureEvents(), library.WaitForSource);
     if (!capture->Opened())
         return 0;
     library.Capture = std::move(capture);
+    library.Freq = freq;
+    library.Chans = chans;
+    library.Proc = proc;
+    library.User = user;
     return library.CaptureHandle = handle;
 }
 
@@ -221,6 +282,7 @@ bool BASS_RecordFree()
         return false;
     BASS_ChannelStop(library.CaptureHandle);
     library.RecordSource.reset();
+    library.WaitForSource = false;
     return true;
 }
 
@@ -243,4 +305,25 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
 QString SoundServerError()
 {
     return Server() ? QString() : QString::fromStdString(Library().ServerError);
+}
+
+TRecordState RecordState(HRECORD handle, QString *source)
+{
+    TLibrary &library = Library();
+    if (FrameSourceInstalled())
+        return BASS_ChannelIsActive(handle) == BASS_ACTIVE_PLAYING ? rsRunning : rsStopped;
+    const bool current = handle != 0 && handle == library.CaptureHandle && library.Capture;
+    if (current && source)
+        *source = QString::fromStdString(library.Capture->Source());
+    // The capture's own connection: a new one may be made before it moves there.
+    const std::shared_ptr<TPulseServer> &server = current ? library.Capture->Server() : library.Server;
+    if (!server || !server->Ready())
+        return rsNoServer;
+    if (!current)
+        return rsStopped;
+    if (library.Capture->Waiting())
+        return rsWaiting;
+    if (!library.Capture->Active())
+        return rsStopped;
+    return std::chrono::steady_clock::now() - library.Capture->DataSince() >= RecordStallLimit ? rsStalled : rsRunning;
 }

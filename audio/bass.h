@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -68,8 +69,11 @@ bool BASS_Free();
 // The capture's source went away (the capture stops being active and keeps its
 // handle) or came back (capture resumes on it); Source is the server's name.
 // Changed: the list of recording devices changed.
+// ServerLost: the connection to the sound server failed (Reason says why); it is
+// made again once a second. ServerBack: it was made again, and a capture that
+// ran opens its source again by the server's name (Source).
 struct TRecordDeviceEvent {
-    enum TKind { Changed, Lost, Resumed } Kind;
+    enum TKind { Changed, Lost, Resumed, ServerLost, ServerBack } Kind;
     QString Source;
     QString Reason;
 };
@@ -81,6 +85,18 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
 QString RecordDeviceCard(const QString &source);
 // Why no sound server can be reached, or the empty text when one answers.
 QString SoundServerError();
+
+// Initialises the recording device of that server name whether or not the
+// server has it now: a capture started on it records once the source appears.
+bool RecordInitSource(const QString &source);
+
+// What a capture is doing. rsStalled: it runs, but no block has arrived for
+// RecordStallLimit (a stalled server or driver). rsWaiting: its source is away
+// and waited for. rsStopped: no such capture, or it has ended.
+enum TRecordState { rsRunning, rsStalled, rsWaiting, rsNoServer, rsStopped };
+constexpr std::chrono::milliseconds RecordStallLimit{250};
+// The state of the capture `handle` and, when asked, the server's name of its source.
+TRecordState RecordState(HRECORD handle, QString *source = nullptr);
 
 // Test seam for code above the library (the keying engine): while a frame
 // source is installed, BASS_RecordStart opens no device and returns a handle,

@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace AudioTest;
 
@@ -206,6 +208,7 @@ TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
         if (attack == "BLOCK") {
             EXPECT_TRUE(WaitFor([&] { return keyings > 0; }));
             EXPECT_TRUE(FForm->TimerDelay->Enabled()) << "a keying starts the hang";
+            EXPECT_TRUE(WaitFor([&] { return keyings > 1; })) << "every loud block may key, not only the first";
             // Blocks still queued when the window closes key nothing: the
             // event loop is held while the tone's blocks queue a keying.
             QThread::msleep(50);
@@ -222,6 +225,56 @@ TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
         FForm->close();
         EXPECT_TRUE(ReadText(FDir.file("KOTARPlus.INI")).contains("ATTACK=" + attack + "\n"));
     }
+}
+
+// Mute, Tune and the time-out each disarm the VOX for the capture's blocks as
+// they do for the render tick.
+TEST_F(CaptureSetup, BlockAttackKeysOnlyWhileTheVoxIsArmed)
+{
+    QTemporaryDir sounds;
+    const QString tone = MakeTone(sounds.path(), -6, 1.5);
+    const std::vector<std::pair<const char *, std::function<void(TFormPlayer &)>>> disarms{
+        {"Mute", [](TFormPlayer &form) { form.LEDMuteButtonClick(); }},
+        {"Tune", [](TFormPlayer &form) { form.TuneButtonClick(); }},
+        {"time-out", [](TFormPlayer &form) { form.TimedOut = true; }},
+    };
+    for (const auto &[what, disarm] : disarms) {
+        SCOPED_TRACE(what);
+        Start("-1", "GAIN=5\nDELAY=5000\nATTACK=BLOCK\n");
+        FForm->TimerRender->SetEnabled(false);
+        disarm(*FForm);
+        int keyings = 0;
+        FForm->OnTxRig = [&](bool on) { keyings += on; };
+        auto player = StartPlaying(tone);
+        ASSERT_TRUE(WaitFor([&] { return Frame(FForm->CaptureChannel)[23] > 0.1f; })) << "the tone never arrived";
+        EXPECT_FALSE(WaitFor([&] { return keyings > 0; }, std::chrono::milliseconds(300)));
+        player->kill();
+        player->waitForFinished();
+        FForm->close();
+    }
+}
+
+// The device picked in the box is stored by its server name, which finds it at
+// the next start although the stored number now names another device.
+TEST_F(CaptureSetup, APickedDeviceIsFoundAgainByNameAtTheNextStart)
+{
+    Start("-1");
+    const int line = int(RecordDeviceNames().indexOf("KOTAR Test Line In"));
+    ASSERT_GT(line, 0);
+    Pick(line);
+    FForm->close();
+    const QString written = ReadText(FDir.file("KOTARPlus.INI"));
+    ASSERT_TRUE(written.contains("DEVICENAME=kotar_line\n")) << written.toStdString();
+    ASSERT_TRUE(written.contains("DEVICE=" + QString::number(line) + "\n"));
+    WriteText(FDir.file("KOTARPlus.INI"), QString(written).replace("DEVICE=" + QString::number(line) + "\n", "DEVICE=0\n"));
+
+    FForm.reset();
+    FForm = std::make_unique<TFormPlayer>(QStringList());
+    FForm->Terminate = [] {};
+    EXPECT_EQ(FForm->CurrentDevice, line);
+    EXPECT_EQ(FForm->ComboSoundCard->currentData().toString(), "kotar_line");
+    EXPECT_EQ(FForm->CaptureStatus().Device, "kotar_line");
+    EXPECT_EQ(BASS_ChannelIsActive(FForm->CaptureChannel), BASS_ACTIVE_PLAYING);
 }
 
 TEST_F(CaptureSetup, BothEndsFreeTheLibrary)

@@ -4,6 +4,8 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include "support/TrackBar.h"
@@ -106,8 +108,8 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     auto player = StartPlaying(tone, "kotar_hot");
     ASSERT_TRUE(WaitFor([&] { return !ptt.empty() && ptt.back(); })) << "the monitor keys";
     Pactl({"unload-module", module});
-    EXPECT_TRUE(WaitFor([&] { return trace().contains("SoundDevice(kotar_hot.monitor) Name("); }));
-    EXPECT_TRUE(trace().contains(") gone (")) << trace().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return trace().contains(") gone ("); })) << trace().toStdString();
+    EXPECT_TRUE(trace().contains("SoundDevice(kotar_hot.monitor) Name("));
     EXPECT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_STOPPED);
     EXPECT_EQ(form.SquelchTrack->SelEnd(), 0);
     EXPECT_TRUE(WaitFor([&] { return !ptt.back(); }, std::chrono::milliseconds(1000))) << "the hang releases PTT";
@@ -151,6 +153,94 @@ TEST(StalledServer, AnAbandonedStartNeverRecords)
     EXPECT_TRUE(WaitFor([] { return ClientRecordStreams() == 0; }));
 }
 
+namespace {
+// A form on the private server, keying nowhere, its PTT commands recorded.
+struct TVoxRun {
+    explicit TVoxRun(const QByteArray &settings)
+    {
+        WriteBytes(Dir.file("KOTARPlus.INI"),
+                   "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n" + settings);
+        Form = std::make_unique<TFormPlayer>(QStringList());
+        Form->Terminate = [] {};
+        Form->OnTxRig = [this](bool on) { Ptt.push_back(on); };
+    }
+    bool Keyed() const { return !Ptt.empty() && Ptt.back(); }
+    QString Trace() const { return TraceMessages(Dir.file("KOTARPlus.Log")).join('\n'); }
+
+    TemporaryWorkDir Dir;
+    RecordedDialogs Dialogs;
+    QTemporaryDir Sounds;
+    const QString Tone = MakeTone(Sounds.path(), -6, 30);
+    std::unique_ptr<TFormPlayer> Form;
+    std::vector<bool> Ptt;
+};
+} // namespace
+
+// A configured source that is absent at start-up is waited for, not replaced
+// by the one its number now names; DEVICENAME stays as the user wrote it.
+TEST(AbsentDeviceName, IsWaitedForAndKeptAsWritten)
+{
+    const QByteArray late = "kotar_late.monitor";
+    for (const QByteArray &name : {late, QByteArray("kotar_\xe4\xf6_card"), QByteArray(3000, 'n')}) {
+        SCOPED_TRACE(name.left(40).toStdString());
+        const QByteArray line = "DEVICENAME=" + name + "\n";
+        TVoxRun run("DELAY=0\nDEVICE=0\n" + line);
+        TFormPlayer &form = *run.Form;
+        EXPECT_TRUE(run.Trace().contains(") not present: nothing is captured until it appears"));
+        EXPECT_EQ(form.CaptureStatus().State, rsWaiting);
+        EXPECT_EQ(form.ComboSoundCard->currentIndex(), -1) << "no entry stands for it";
+        EXPECT_NE(form.CaptureChannel, 0u);
+        EXPECT_EQ(BASS_ChannelIsActive(form.CaptureChannel), BASS_ACTIVE_STOPPED);
+        QString module;
+        if (name == late) {
+            EXPECT_EQ(form.CaptureStatus().Device, late);
+            module = Pactl({"load-module", "module-null-sink", "sink_name=kotar_late"}).trimmed();
+            EXPECT_TRUE(WaitFor([&] { return form.CaptureStatus().State == rsRunning; }));
+            EXPECT_TRUE(WaitFor([&] { return run.Trace().contains("SoundDevice(kotar_late.monitor) Name("); }));
+            EXPECT_TRUE(run.Trace().contains(") back: capture resumed"));
+            EXPECT_TRUE(WaitFor([&] { return form.ComboSoundCard->currentData().toString() == late; }));
+            auto player = StartPlaying(run.Tone, "kotar_late");
+            EXPECT_TRUE(WaitFor([&] { return run.Keyed(); })) << "the source keys once it is there";
+            player->kill();
+            player->waitForFinished();
+        }
+        form.close();
+        EXPECT_TRUE(ReadBytes(run.Dir.file("KOTARPlus.INI")).contains("\n" + line));
+        run.Form.reset();
+        BASS_Free();
+        if (!module.isEmpty())
+            Pactl({"unload-module", module});
+    }
+}
+
+// A server that stops delivering (SIGSTOP) leaves the last loud samples in the
+// capture: no data for the stall limit counts as silence, so the hang releases.
+TEST(ServerStall, NoDataCountsAsSilence)
+{
+    TVoxRun run("DELAY=500\nDEVICE=-1\n");
+    TFormPlayer &form = *run.Form;
+    auto player = StartPlaying(run.Tone);
+    ASSERT_TRUE(WaitFor([&] { return run.Keyed(); }));
+    const pid_t server = ServerPid();
+    ASSERT_GT(server, 0);
+    ASSERT_EQ(kill(server, SIGSTOP), 0);
+    const auto resume = qScopeGuard([server] { kill(server, SIGCONT); });
+    // The capture says when its last block is older than the limit.
+    ASSERT_TRUE(WaitFor([&] { return form.CaptureStatus().State == rsStalled; }));
+    form.TimerRenderTimer();
+    EXPECT_EQ(form.SquelchTrack->SelEnd(), 0) << "the next tick measures silence";
+    EXPECT_TRUE(run.Trace().contains(
+        "SoundDevice(kotar_mic) Name(KOTAR Test Microphone) delivers no data: counted as silence"));
+    EXPECT_TRUE(WaitFor([&] { return !run.Keyed(); })) << "the hang releases PTT";
+    player->kill();
+    player->waitForFinished();
+    kill(server, SIGCONT);
+    EXPECT_TRUE(WaitFor([&] { return run.Trace().contains("Name(KOTAR Test Microphone) delivers data again"); }));
+    form.close();
+    run.Form.reset();
+    BASS_Free();
+}
+
 TEST(SoundServerLoss, TheCaptureBecomesInactiveAndNothingHangs)
 {
     TCallbackCounter counter;
@@ -171,5 +261,54 @@ TEST(SoundServerLoss, TheCaptureBecomesInactiveAndNothingHangs)
     EXPECT_TRUE(BASS_RecordFree());
     BASS_RecordInit(-1);
     EXPECT_EQ(BASS_RecordStart(44100, 2, 0, nullptr, nullptr), 0u) << "no server, no capture";
+    BASS_Free();
+}
+
+namespace {
+// (Re)starts the private server in KOTAR_PULSE_DIR with the fixture's script.
+bool StartServer()
+{
+    return QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                             {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
+           == 0;
+}
+} // namespace
+
+// A server killed and started again: the program reconnects by itself, opens
+// the same source by its server name and keys on it, with one record stream.
+TEST(ServerRestart, TheVoxKeysAgainWithoutARestart)
+{
+    ASSERT_TRUE(StartServer()) << "the test before killed it";
+    TVoxRun run("DELAY=0\nDEVICE=0\nDEVICENAME=kotar_line\n");
+    TFormPlayer &form = *run.Form;
+    auto player = StartPlaying(run.Tone);
+    ASSERT_TRUE(WaitFor([&] { return run.Keyed(); }));
+    player->kill();
+    player->waitForFinished();
+
+    const qsizetype before = TraceMessages(run.Dir.file("KOTARPlus.Log")).size();
+    ASSERT_EQ(kill(ServerPid(), SIGKILL), 0);
+    EXPECT_TRUE(WaitFor([&] {
+        return TraceMessages(run.Dir.file("KOTARPlus.Log")).mid(before).join('\n').contains("Sound server connection lost (");
+    }));
+    EXPECT_EQ(form.CaptureStatus().State, rsNoServer);
+    EXPECT_TRUE(WaitFor([&] { return !run.Keyed(); }));
+
+    ASSERT_TRUE(StartServer());
+    EXPECT_TRUE(WaitFor([&] { return run.Trace().contains(
+                                  "Sound server connection back: capture opened again on SoundDevice(kotar_line)"); },
+                        std::chrono::seconds(10)));
+    EXPECT_TRUE(WaitFor([&] { return form.CaptureStatus().State == rsRunning; }));
+    EXPECT_EQ(form.CaptureStatus().Device, "kotar_line");
+    EXPECT_TRUE(WaitFor([&] { return form.ComboSoundCard->currentData().toString() == "kotar_line"; }))
+        << "the box follows";
+    run.Ptt.clear();
+    player = StartPlaying(run.Tone);
+    EXPECT_TRUE(WaitFor([&] { return run.Keyed(); })) << "keys again without a restart";
+    player->kill();
+    player->waitForFinished();
+    EXPECT_EQ(ClientRecordStreams(), 1);
+    form.close();
+    run.Form.reset();
     BASS_Free();
 }
