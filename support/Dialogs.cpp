@@ -2,6 +2,7 @@
 
 #include "support/Application.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 namespace Dialogs {
@@ -39,7 +40,18 @@ void ShowError(const QString &caption, const QString &text)
         Current().error(caption, text);
         return;
     }
-    QMessageBox::critical(nullptr, caption, text, QMessageBox::Ok);
+    // A report nobody answers must not hold the controls, and a failure that
+    // repeats must not stack boxes.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        const auto *open = qobject_cast<QMessageBox *>(window);
+        if (open && open->isVisible() && open->icon() == QMessageBox::Critical && open->text() == text)
+            return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 } // namespace Dialogs
