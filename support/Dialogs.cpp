@@ -12,6 +12,17 @@ Hooks &Current()
     static Hooks hooks;
     return hooks;
 }
+
+const char ErrorBoxName[] = "ErrorReport";
+
+QList<QMessageBox *> OpenErrors()
+{
+    QList<QMessageBox *> open;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->objectName() == ErrorBoxName && box->isVisible())
+            open << box;
+    return open;
+}
 } // namespace
 
 void SetHooks(Hooks hooks) { Current() = std::move(hooks); }
@@ -42,16 +53,20 @@ void ShowError(const QString &caption, const QString &text)
     }
     // A report nobody answers must not hold the controls, and a failure that
     // repeats must not stack boxes.
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        const auto *open = qobject_cast<QMessageBox *>(window);
-        if (open && open->isVisible() && open->icon() == QMessageBox::Critical && open->text() == text)
+    for (const QMessageBox *open : OpenErrors())
+        if (open->text() == text)
             return;
-    }
     auto *box = new QMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    box->setObjectName(ErrorBoxName);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
+}
+
+void WaitForErrors()
+{
+    while (!OpenErrors().isEmpty())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 } // namespace Dialogs

@@ -14,6 +14,9 @@ bool ConfirmOkCancel(const QString &text, const QString &caption);
 // controls and the tray menu keep working while it is open. While a box with
 // the same text is open, no second one is shown.
 void ShowError(const QString &caption, const QString &text);
+// Returns once no error box is open: at the program's end, so that what was
+// reported last is read before the process goes.
+void WaitForErrors();
 
 struct Hooks {
     std::function<void(const QString &text)> message;
