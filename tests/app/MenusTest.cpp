@@ -179,11 +179,12 @@ TEST_F(Menus, MuteAndTuneFromTheWindowMenuAndTheTrayMenu)
     EXPECT_TRUE(started->dialogs.errors.isEmpty()) << started->dialogs.errors.join('\n').toStdString();
 }
 
-TEST_F(Menus, AReportNobodyAnswersLeavesMuteWorkingAndIsNotStacked)
+TEST_F(Menus, AReportNobodyAnswersLeavesMuteAndExitWorkingAndIsNotStacked)
 {
     Start("SERIAL");
     form->show();
-    Dialogs::SetHooks({}); // the real boxes
+    // The real error boxes; Exit's question answered OK.
+    Dialogs::SetHooks({{}, [](const QString &, const QString &) { return true; }, {}});
     const Exception stall("Rig-control server 127.0.0.1:4532 did not answer within 1 second");
     ErrorReport::ShowLater(stall);
     ErrorReport::ShowLater(stall);
@@ -214,6 +215,20 @@ TEST_F(Menus, AReportNobodyAnswersLeavesMuteWorkingAndIsNotStacked)
     EXPECT_EQ(shown, QStringList({Application::Title(),
                                   "Rig-control server 127.0.0.1:4532 did not answer within 1 second.", "1"}));
     EXPECT_TRUE(muted && unmuted) << "Mute by a click and by the tray menu";
+
+    // Exit works, and the process ends once the report has been read.
+    ErrorReport::Show(stall);
+    int terminatedWhileOpen = -1;
+    // Read a little later: by then a process that did not wait has gone.
+    QTimer::singleShot(100, form, [&] {
+        terminatedWhileOpen = started->terminated;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+                box->close();
+    });
+    form->ExitClick();
+    EXPECT_EQ(terminatedWhileOpen, 0);
+    EXPECT_EQ(started->terminated, 1);
 }
 
 TEST_F(Menus, ComSettingsCancelledStillWritesTheConfiguration)
