@@ -20,9 +20,8 @@
 // it wakes: the rig is read back once a second for WatchPeriod after the next
 // confirmed release, and released again if it reads keyed. Outside that the
 // link never sends "T 0" on its own: another program may share the daemon
-// and key the rig itself. Failures
-// are shown by the application-wide report: the first of a run of failures
-// of one command, and any other command's.
+// and key the rig itself. Failures are shown by the application-wide report:
+// the first of a run of failures of one command, and any other command's.
 class TRigLink : public TPttOutput {
 public:
     static constexpr auto RepeatInterval = std::chrono::seconds(1);
