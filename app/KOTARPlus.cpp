@@ -12,6 +12,7 @@
 
 int main(int argc, char *argv[])
 {
+    IgnoreBrokenPipes();
     // Answered before the application exists: no display is needed and no
     // file is made for --help, --version or a mistyped option.
     QStringList given;

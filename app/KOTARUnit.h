@@ -158,8 +158,11 @@ public:
     // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();
     void ShowIdleIcon();
-    // Application, window and tray icon become the given state icon.
+    // Application, window and tray icon become the given state icon, or ON
+    // while a release is owed.
     void ChangeStateIcon(const QIcon &icon);
+    // VOXLed lit or dark as the engine has it, lit while a release is owed.
+    void SetVoxLed(bool on);
     void ModifySystemMenu();
     void BuildTrayMenu();
     void AddTrayIcon();
@@ -243,7 +246,11 @@ private:
     // The output PTT is on at now, if any.
     std::shared_ptr<TPttOutput> ActiveOutput();
     void ReleaseLeftOutput();
+    // Arms the release retry while a release is owed and shows it.
     void UpdateReleaseRetry();
+    // Whether a release is owed: the lamp and the icons show ON over the
+    // engine's own state while it is.
+    void ShowReleaseOwed(bool owed);
     // Switches the selected output and releases the others.
     void Send(bool on);
     void DropLostSerialDevice();
@@ -268,6 +275,14 @@ private:
     bool FPttOn = false;
     bool FKeyingFails = false;
     bool FReleaseFails = false;
+    // The state the engine shows; what is shown differs while a release is
+    // owed.
+    QIcon FStateIcon;
+    bool FVoxLedOn = false;
+    bool FReleaseOwed = false;
+    // Outputs whose release was traced as not confirmed in this run of
+    // failures.
+    QStringList FUnconfirmed;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

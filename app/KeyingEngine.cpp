@@ -16,6 +16,8 @@
 
 void TFormPlayer::TimerRenderTimer()
 {
+    // A release confirmed in the background shows within a tick.
+    UpdateReleaseRetry();
     if (BASS_ChannelIsActive(CaptureChannel) != 1)
         return;
     float frame[513];
@@ -84,15 +86,15 @@ void TFormPlayer::TimerBlinkTimer()
         TimerBlink->SetEnabled(false);
         VOXLed->SetColor1(clGreen);
         VOXLed->SetColor2(clLime);
-        VOXLed->SetOn(false);
+        SetVoxLed(false);
         ChangeStateIcon(IconIDLE);
         return;
     }
-    if (VOXLed->On()) {
-        VOXLed->SetOn(false);
+    if (FVoxLedOn) {
+        SetVoxLed(false);
         ChangeStateIcon(IconOFF);
     } else {
-        VOXLed->SetOn(true);
+        SetVoxLed(true);
         ChangeStateIcon(IconMUTE);
     }
     TimerBlink->SetInterval(1000);
@@ -122,7 +124,7 @@ void TFormPlayer::LEDMuteButtonClick()
         VOXLed->SetColor1(clMaroon);
         VOXLed->SetColor2(clRed);
         VOXLed->SetOffColor2(clMaroon);
-        VOXLed->SetOn(true);
+        SetVoxLed(true);
         TimerBlink->SetEnabled(true);
     }
     for (QWidget *control : {static_cast<QWidget *>(SquelchTrack), static_cast<QWidget *>(Label1),

@@ -37,6 +37,7 @@ void TFormPlayer::ExitClick()
     }
     BASS_Free();
     close();
+    Dialogs::WaitForErrors();
     Terminate();
 }
 

@@ -52,3 +52,5 @@ void InstallShutdownSignals()
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
 }
+
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }

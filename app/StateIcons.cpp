@@ -1,6 +1,7 @@
 #include "app/StateIcons.h"
 
 #include "app/KOTARUnit.h"
+#include "support/Led1.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>
@@ -27,12 +28,29 @@ void TFormPlayer::CreateStateIcons()
     IconTOUT = LoadIconResource("kotar_TOUT");
 }
 
-void TFormPlayer::ChangeStateIcon(const QIcon &icon)
+void TFormPlayer::ChangeStateIcon(const QIcon &state)
 {
+    FStateIcon = state;
+    const QIcon icon = FReleaseOwed ? IconON : state;
     QApplication::setWindowIcon(icon);
     setWindowIcon(icon);
     if (TrayIcon)
         TrayIcon->setIcon(icon);
+}
+
+void TFormPlayer::SetVoxLed(bool on)
+{
+    FVoxLedOn = on;
+    VOXLed->SetOn(on || FReleaseOwed);
+}
+
+void TFormPlayer::ShowReleaseOwed(bool owed)
+{
+    if (owed == FReleaseOwed)
+        return;
+    FReleaseOwed = owed;
+    SetVoxLed(FVoxLedOn);
+    ChangeStateIcon(QIcon(FStateIcon));
 }
 
 void TFormPlayer::ShowIdleIcon() { ChangeStateIcon(IconIDLE); }

@@ -52,7 +52,7 @@ void BM_TxDaemonAnswering(benchmark::State &state)
     client.Connect();
     Ticks(state, client.Rig1());
     client.Rig1()->SetTx(OmniRig::PM_RX);
-    client.Settle(Clock::now() + std::chrono::seconds(2));
+    client.Rig1()->Output()->Settle(Clock::now() + std::chrono::seconds(2));
 }
 BENCHMARK(BM_TxDaemonAnswering)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(150);
 

@@ -3,10 +3,11 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <exception>
+#include <iterator>
 
 void TKeyedOutputs::Prune()
 {
-    std::erase_if(FMembers, [](const TOutput &member) { return !member->MayBeKeyed(); });
+    std::erase_if(FMembers, [](const TOutput &member) { return member->Settled(); });
 }
 
 void TKeyedOutputs::Key(const TOutput &output)
@@ -18,13 +19,14 @@ void TKeyedOutputs::Key(const TOutput &output)
     output->Switch(true);
 }
 
-void TKeyedOutputs::Release(const TOutput &keep)
+void TKeyedOutputs::Release(const TOutput &keep, const TOutput &also)
 {
     std::exception_ptr failure;
     // A copy: a release may report, and a report runs the event loop.
     const std::vector<TOutput> members = FMembers;
     for (const TOutput &member : members) {
-        if (member == keep)
+        // A member only watched is not keyed: nothing is sent to it.
+        if (member == keep || (member != also && !member->MayBeKeyed()))
             continue;
         try {
             member->Switch(false);
@@ -42,15 +44,20 @@ void TKeyedOutputs::ReleaseAll(const TOutput &also)
 {
     if (also && std::find(FMembers.begin(), FMembers.end(), also) == FMembers.end())
         FMembers.push_back(also);
-    Release(nullptr);
+    Release(nullptr, also);
 }
 
-void TKeyedOutputs::ReleaseAllBut(const TOutput &keep) { Release(keep); }
+void TKeyedOutputs::ReleaseAllBut(const TOutput &keep) { Release(keep, nullptr); }
 
-bool TKeyedOutputs::Owed(const TOutput &keep)
+bool TKeyedOutputs::Owed(const TOutput &keep) { return !Owing(keep).empty(); }
+
+std::vector<TKeyedOutputs::TOutput> TKeyedOutputs::Owing(const TOutput &keep)
 {
     Prune();
-    return std::any_of(FMembers.begin(), FMembers.end(), [&](const TOutput &member) { return member != keep; });
+    std::vector<TOutput> owing;
+    std::copy_if(FMembers.begin(), FMembers.end(), std::back_inserter(owing),
+                 [&](const TOutput &member) { return member != keep && member->MayBeKeyed(); });
+    return owing;
 }
 
 void TKeyedOutputs::Settle(TPttOutput::TDeadline deadline)

@@ -6,7 +6,7 @@
 
 // Every output that may be keyed, so that no release forgets one: an output
 // joins before it is switched on and leaves only once a release has got
-// through.
+// through and it is settled.
 class TKeyedOutputs {
 public:
     using TOutput = std::shared_ptr<TPttOutput>;
@@ -21,12 +21,14 @@ public:
     void ReleaseAllBut(const TOutput &keep);
     // Whether a member other than keep still has to be released.
     bool Owed(const TOutput &keep = nullptr);
+    // Those members.
+    std::vector<TOutput> Owing(const TOutput &keep = nullptr);
     // Program end: gives releases still in progress until the deadline.
     void Settle(TPttOutput::TDeadline deadline);
 
 private:
     void Prune();
-    void Release(const TOutput &keep);
+    void Release(const TOutput &keep, const TOutput &also);
 
     std::vector<TOutput> FMembers;
 };

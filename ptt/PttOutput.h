@@ -18,6 +18,10 @@ public:
     // True from the moment PTT on was attempted until a release has got
     // through: an output in this state must still be released.
     virtual bool MayBeKeyed() const = 0;
+    // False while the output may yet find itself keyed without a new command
+    // and is being watched for it (a rig whose daemon may still carry out a
+    // keying command it was given).
+    virtual bool Settled() const { return !MayBeKeyed(); }
     // Program end: waits until no release is pending or the deadline passes.
     virtual void Settle(TDeadline deadline) { (void)deadline; }
 };

@@ -59,6 +59,12 @@ bool TRigLink::MayBeKeyed() const
     return FMayBeKeyed;
 }
 
+bool TRigLink::Settled() const
+{
+    std::lock_guard lock(FMutex);
+    return !FMayBeKeyed && !FWatchArmed && Clock::now() >= FWatchUntil;
+}
+
 void TRigLink::Settle(TDeadline deadline)
 {
     std::unique_lock lock(FMutex);
@@ -105,13 +111,22 @@ bool TRigLink::Due(bool on, Clock::time_point now) const
     return FSent != on || now - FSentAt >= RepeatInterval;
 }
 
+Clock::time_point TRigLink::NextOwnStep() const
+{
+    if (ReleaseOwed())
+        return FSentAt + RepeatInterval;
+    if (!FWantedOn && FReadAt + RepeatInterval < FWatchUntil)
+        return FReadAt + RepeatInterval;
+    return Clock::time_point::max();
+}
+
 void TRigLink::Run()
 {
     std::unique_lock lock(FMutex);
     for (;;) {
-        const auto ready = [this] { return FStop || !FQueue.empty() || (ReleaseOwed() && Due(false, Clock::now())); };
-        if (ReleaseOwed())
-            FWake.wait_until(lock, FSentAt + RepeatInterval, ready);
+        const auto ready = [this] { return FStop || !FQueue.empty() || Clock::now() >= NextOwnStep(); };
+        if (NextOwnStep() != Clock::time_point::max())
+            FWake.wait_until(lock, NextOwnStep(), ready);
         else
             FWake.wait(lock, ready);
         if (FStop)
@@ -123,7 +138,7 @@ void TRigLink::Run()
         if (!FQueue.empty()) {
             request = std::move(FQueue.front());
             FQueue.pop_front();
-        } else {
+        } else if (ReleaseOwed()) {
             request.ptt = false; // the release owed, asked for again
         }
         const Clock::time_point now = Clock::now();
@@ -139,36 +154,70 @@ void TRigLink::Run()
         FBusy = true;
         lock.unlock();
         bool released = false;
-        if (request.ptt)
-            released = Exchange(*request.ptt);
-        else
+        if (request.job)
             request.job(FConnection);
+        else
+            released = Exchange(request.ptt);
+        const bool abandoned = FConnection.TakeAbandonedKeying();
         lock.lock();
         FBusy = false;
+        FWatchArmed = FWatchArmed || abandoned;
+        if (!request.job && request.ptt != true)
+            FReadAt = Clock::now();
         // A PTT on asked for while the release was under way may have keyed.
-        if (released && keyings == FKeyings)
+        if (released && keyings == FKeyings) {
             FMayBeKeyed = false;
+            if (FWatchArmed)
+                FWatchUntil = FReadAt + WatchPeriod;
+            FWatchArmed = false;
+        } else if (!request.job && !request.ptt && !released && !FWantedOn) {
+            // The watch found the rig keyed (or could not tell): released
+            // again at once.
+            FMayBeKeyed = true;
+            FSentAt = Clock::time_point();
+        }
         FChanged.notify_all();
     }
     FChanged.notify_all();
 }
 
-bool TRigLink::Exchange(bool on)
+bool TRigLink::ReadsKeyed()
 {
-    const QByteArray command = on ? "T 1" : "T 0";
+    const QString value = FConnection.Read("t");
+    if (value.startsWith("RPRT ")) {
+        // A rig whose PTT cannot be read: the daemon's answer to "T 0" is all
+        // there is to go by.
+        if (value == "RPRT -4" || value == "RPRT -11")
+            return false;
+        OmniRig::CheckStatus({value});
+    }
+    bool valid = false;
+    const int state = value.toInt(&valid);
+    if (!valid || state < 0)
+        throw ERigctldError("Rig-control server " + FConnection.Address() + " sent a malformed reply");
+    return state != 0;
+}
+
+bool TRigLink::Exchange(std::optional<bool> on)
+{
+    QByteArray command = !on ? "t" : *on ? "T 1" : "T 0";
     try {
-        try {
-            OmniRig::CheckStatus(FConnection.Exchange(command));
-        } catch (const EOleException &refusal) {
-            // Hamlib's text, then which daemon said it; for what a daemon
-            // started without a PTT type answers, also the remedy.
-            QString daemon = '\n' + Name();
-            if (refusal.ErrorCode() == -1 || refusal.ErrorCode() == -11)
-                daemon += ": start rigctld with -P RIG (or the PTT type of your interface)";
-            throw EOleException(refusal.Message() + daemon, refusal.ErrorCode());
+        if (on) {
+            try {
+                OmniRig::CheckStatus(FConnection.Exchange(command));
+            } catch (const EOleException &refusal) {
+                // Hamlib's text, then which daemon said it; for what a daemon
+                // started without a PTT type answers, also the remedy.
+                QString daemon = '\n' + Name();
+                if (refusal.ErrorCode() == -1 || refusal.ErrorCode() == -11)
+                    daemon += ": start rigctld with -P RIG (or the PTT type of your interface)";
+                throw EOleException(refusal.Message() + daemon, refusal.ErrorCode());
+            }
         }
+        // A release holds only once the rig reads released.
+        const bool released = on != true && !ReadsKeyed();
         FFailing.clear();
-        return !on;
+        return released;
     } catch (const std::exception &error) {
         {
             std::lock_guard lock(FMutex);

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -102,6 +103,11 @@ TRigctldConnection::~TRigctldConnection() { Close(); }
 
 void TRigctldConnection::Close()
 {
+    if (FInFlight == "T 1"
+        || std::any_of(FPendingReplies.begin(), FPendingReplies.end(),
+                       [](const TPending &pending) { return pending.command == "T 1"; }))
+        FAbandonedKeying = true;
+    FInFlight.clear();
     if (FSocket >= 0)
         ::close(FSocket);
     FSocket = -1;
@@ -187,7 +193,16 @@ bool TRigctldConnection::Stale() const
     return ::recv(FSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
+bool TRigctldConnection::TakeAbandonedKeying() { return std::exchange(FAbandonedKeying, false); }
+
 QStringList TRigctldConnection::Exchange(const QByteArray &command, bool withData)
+{
+    return Send(command, withData ? TReply::Data : TReply::Status);
+}
+
+QString TRigctldConnection::Read(const QByteArray &command) { return Send(command, TReply::Value).constLast(); }
+
+QStringList TRigctldConnection::Send(const QByteArray &command, TReply shape)
 {
     if (command.isEmpty() || command.size() > MaxCommand
         || std::any_of(command.begin(), command.end(), [](char c) { return c < 0x20 || c > 0x7e; }))
@@ -198,9 +213,8 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command, bool withDat
         Close();
     const bool reused = FSocket >= 0;
     OpenBy(deadline);
-    const QByteArray line = command + '\n';
     try {
-        return Transact(line, withData, deadline);
+        return Transact(command, shape, deadline);
     } catch (const ERigctldError &) {
         // A daemon restarted just before this exchange may drop the old
         // connection only as the command arrives. Every command sent here can
@@ -208,7 +222,7 @@ QStringList TRigctldConnection::Exchange(const QByteArray &command, bool withDat
         if (!reused || !FDroppedUnanswered)
             throw;
         OpenBy(deadline);
-        return Transact(line, withData, deadline);
+        return Transact(command, shape, deadline);
     }
 }
 
@@ -220,9 +234,11 @@ bool TRigctldConnection::WaitFor(short events, qint64 deadline)
     return wait == TWait::Ready;
 }
 
-QStringList TRigctldConnection::Transact(const QByteArray &line, bool withData, qint64 deadline)
+QStringList TRigctldConnection::Transact(const QByteArray &command, TReply shape, qint64 deadline)
 {
+    const QByteArray line = command + '\n';
     FDroppedUnanswered = false;
+    FInFlight = command;
     if (FPendingReplies.empty())
         FSilentSince = NowMs();
     qsizetype sent = 0;
@@ -247,10 +263,12 @@ QStringList TRigctldConnection::Transact(const QByteArray &line, bool withData, 
             const QByteArray reply = FReceived.left(end);
             FReceived.remove(0, end + 1);
             // The oldest reply owed is a late one, if any, else this exchange's.
-            const bool data = FPendingReplies.empty() ? withData : FPendingReplies.front();
-            if (!IsReplyEnd(reply)) {
-                if (!data || !IsDataLine(reply))
-                    Fail("sent a malformed reply");
+            const TReply owed = FPendingReplies.empty() ? shape : FPendingReplies.front().shape;
+            const bool status = IsReplyEnd(reply);
+            if (!status && (owed == TReply::Status || !IsDataLine(reply)))
+                Fail("sent a malformed reply");
+            // A value is the whole reply; data lines go on up to the status.
+            if (!status && owed == TReply::Data) {
                 lines << QString::fromUtf8(reply);
                 continue;
             }
@@ -264,6 +282,7 @@ QStringList TRigctldConnection::Transact(const QByteArray &line, bool withData, 
             if (!FReceived.isEmpty())
                 Fail("sent more than one reply");
             lines << QString::fromLatin1(reply);
+            FInFlight.clear();
             return lines;
         }
         if (FReceived.size() > MaxReply || replySize > MaxReply)
@@ -275,7 +294,8 @@ QStringList TRigctldConnection::Transact(const QByteArray &line, bool withData, 
             // that stays silent for long is given up on.
             if (NowMs() - FSilentSince >= GiveUpMs)
                 Fail("did not answer within " + QString::number(GiveUpMs / 1000) + " seconds");
-            FPendingReplies.push_back(withData);
+            FPendingReplies.push_back({command, shape});
+            FInFlight.clear();
             throw ERigctldError("Rig-control server " + FAddressText + " did not answer within 1 second");
         }
         char buffer[16384];

@@ -57,11 +57,25 @@ public:
     // line, control characters, an overlong or unfinished reply, data nobody
     // asked for) raises ERigctldError and drops the connection.
     QStringList Exchange(const QByteArray &command, bool withData = false);
+    // Sends a query answered by one line, its value, or "RPRT n" when it
+    // fails ("t" answers "0" or "1"); returns that line.
+    QString Read(const QByteArray &command);
+    // Whether, since the last call, a connection was dropped while a keying
+    // command ("T 1") sent on it was unanswered: the daemon may still carry it
+    // out when it wakes.
+    bool TakeAbandonedKeying();
 
 private:
+    // How a command's reply is framed.
+    enum class TReply { Status, Data, Value };
+    struct TPending {
+        QByteArray command;
+        TReply shape;
+    };
+    QStringList Send(const QByteArray &command, TReply shape);
     void OpenBy(qint64 deadline);
     bool Stale() const;
-    QStringList Transact(const QByteArray &line, bool withData, qint64 deadline);
+    QStringList Transact(const QByteArray &command, TReply shape, qint64 deadline);
     // Waits for events on the socket until the deadline; false on timeout.
     bool WaitFor(short events, qint64 deadline);
     [[noreturn]] void Fail(const QString &reason);
@@ -73,10 +87,14 @@ private:
     // before any reply.
     bool FDroppedUnanswered = false;
     int FStopEvent;
-    // Whether each command of a timed-out exchange, still queued on the
-    // connection, answers data lines; what has arrived of replies not yet
-    // taken; since when the daemon has sent nothing while replies are owed.
-    std::deque<bool> FPendingReplies;
+    // The commands of timed-out exchanges, still queued on the connection;
+    // the command of the exchange under way; whether a keying command was
+    // left unanswered on a dropped connection; what has arrived of replies
+    // not yet taken; since when the daemon has sent nothing while replies are
+    // owed.
+    std::deque<TPending> FPendingReplies;
+    QByteArray FInFlight;
+    bool FAbandonedKeying = false;
     QByteArray FReceived;
     qint64 FSilentSince = 0;
 };

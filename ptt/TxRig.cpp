@@ -51,7 +51,7 @@ void TFormPlayer::TxRig(bool on)
 {
     if (OnTxRig)
         OnTxRig(on);
-    VOXLed->SetOn(on);
+    SetVoxLed(on);
     FPttOn = on;
     if (on && TxTimeout > 0) {
         TimerTimeout->SetInterval(TxTimeout * 1000);
@@ -95,7 +95,7 @@ void TFormPlayer::DropLostSerialDevice()
     TrackDelay->SetSelEnd(0);
     TuneButton->SetLEDOn(false);
     if (!LEDMuteButton->LEDOn()) {
-        VOXLed->SetOn(false);
+        SetVoxLed(false);
         ChangeStateIcon(IconIDLE);
     }
     ErrorReport::Guarded([this] { PTTComPort->ClosePort(); });
@@ -118,12 +118,28 @@ void TFormPlayer::ReportPttFailure(bool on, const std::function<void()> &command
     failing = false;
 }
 
-void TFormPlayer::UpdateReleaseRetry() { TimerRelease->SetEnabled(FKeyedOutputs.Owed(ActiveOutput())); }
+void TFormPlayer::UpdateReleaseRetry()
+{
+    const bool owed = FKeyedOutputs.Owed(ActiveOutput());
+    TimerRelease->SetEnabled(owed);
+    ShowReleaseOwed(owed);
+    if (!owed)
+        FUnconfirmed.clear();
+}
 
 // Releases every output but the one PTT is on at now.
 void TFormPlayer::TimerReleaseTimer()
 {
     const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+    // A second after a release an output still owes it: traced once per run
+    // of failures.
+    QStringList owing;
+    for (const auto &output : FKeyedOutputs.Owing(ActiveOutput())) {
+        owing << output->Name();
+        if (!FUnconfirmed.contains(owing.last()))
+            TraceLog.Write(1, "PTT release of " + owing.last() + " not confirmed");
+    }
+    FUnconfirmed = owing;
     ReportPttFailure(false, [this] { FKeyedOutputs.ReleaseAllBut(ActiveOutput()); });
 }
 

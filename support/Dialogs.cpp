@@ -2,6 +2,7 @@
 
 #include "support/Application.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 namespace Dialogs {
@@ -10,6 +11,17 @@ Hooks &Current()
 {
     static Hooks hooks;
     return hooks;
+}
+
+const char ErrorBoxName[] = "ErrorReport";
+
+QList<QMessageBox *> OpenErrors()
+{
+    QList<QMessageBox *> open;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->objectName() == ErrorBoxName && box->isVisible())
+            open << box;
+    return open;
 }
 } // namespace
 
@@ -39,7 +51,22 @@ void ShowError(const QString &caption, const QString &text)
         Current().error(caption, text);
         return;
     }
-    QMessageBox::critical(nullptr, caption, text, QMessageBox::Ok);
+    // A report nobody answers must not hold the controls, and a failure that
+    // repeats must not stack boxes.
+    for (const QMessageBox *open : OpenErrors())
+        if (open->text() == text)
+            return;
+    auto *box = new QMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    box->setObjectName(ErrorBoxName);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+void WaitForErrors()
+{
+    while (!OpenErrors().isEmpty())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 } // namespace Dialogs

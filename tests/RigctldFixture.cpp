@@ -150,12 +150,17 @@ void TRigctldDaemon::Resume() { kill(FPid, SIGCONT); }
 
 QString TRigctldDaemon::PttState() const
 {
-    QProcess rigctl;
-    rigctl.start("rigctl", {"-m", "2", "-r", Address(), "t"});
-    if (!rigctl.waitForFinished(5000)) {
+    // rigctld 4.5 can close a connection it has just accepted when another
+    // one ends at that moment (see StartOn): rigctl then waits for an answer
+    // that never comes. Such a query is made once more; a daemon that does
+    // not answer fails both.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QProcess rigctl;
+        rigctl.start("rigctl", {"-m", "2", "-r", Address(), "t"});
+        if (rigctl.waitForFinished(5000))
+            return QString::fromLatin1(rigctl.readAllStandardOutput()).trimmed();
         rigctl.kill();
         rigctl.waitForFinished();
-        return QString();
     }
-    return QString::fromLatin1(rigctl.readAllStandardOutput()).trimmed();
+    return QString();
 }

@@ -96,19 +96,37 @@ void TScriptedRigctld::Send(TConnection &connection, const QByteArray &data, TCl
 
 void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command)
 {
+    if (!FBehaving && FFault == fLateKeying && command == "T 1" && !FHeld) {
+        FHeld = true;
+        connection.closeWhenSent = true;
+        return;
+    }
     if (command == "T 1")
         FKeyed = true;
     if (!FBehaving && FFault == fStuck)
         connection.stuck = true;
     if (connection.stuck)
         return;
+    // The answer a daemon gives when all goes well; with it, the rig acts.
     const auto release = [&](const QByteArray &status) {
-        if (command == "T 0" && status == "RPRT 0\n")
-            FKeyed = false;
+        if (command == "t")
+            return QByteArray(FKeyed ? "1\n" : "0\n");
+        if (command == "T 0" && status == "RPRT 0\n") {
+            if (FBehaving || FFault != fKeepKeyed)
+                FKeyed = false;
+            if (FHeld && !FHeldDone)
+                FHeldRunsAt = TClock::now() + LateKeyingDelay;
+        }
         return status;
     };
-    if (FBehaving) {
+    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying) {
         Send(connection, release("RPRT 0\n"));
+        return;
+    }
+    // Faults of "T 1" or "T 0" alone leave "t" as it is.
+    if (command == "t"
+        && (FFault == fSlow || FFault == fRefuseRelease || FFault == fStatusMin || FFault == fStatusHuge)) {
+        Send(connection, release(""), FFault == fSlow ? std::chrono::milliseconds(1100) : TClock::duration());
         return;
     }
     switch (FFault) {
@@ -143,6 +161,8 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
     case fStuck:
     case fFlood:
     case fDown:
+    case fKeepKeyed:
+    case fLateKeying:
         break;
     }
 }
@@ -162,12 +182,17 @@ void TScriptedRigctld::Run()
             FListener = ListenOnLoopback(FPort);
         }
         const auto now = TClock::now();
+        if (FHeldRunsAt <= now) {
+            FKeyed = true;
+            FHeldDone = true;
+            FHeldRunsAt = TClock::time_point::max();
+        }
         for (auto &[fd, connection] : FConnections) {
             if (FBehaving) {
                 for (const QByteArray &command : connection.backlog) {
                     if (command == "T 0")
                         FKeyed = false;
-                    Send(connection, "RPRT 0\n");
+                    Send(connection, command == "t" ? QByteArray(FKeyed ? "1\n" : "0\n") : QByteArray("RPRT 0\n"));
                 }
                 connection.backlog.clear();
             } else if (FFault == fFlood && connection.output.size() < 65536) {

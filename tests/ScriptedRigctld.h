@@ -12,9 +12,9 @@
 // A listening TCP socket on a free loopback port.
 int ListenOnLoopback(quint16 &port);
 
-// A rigctld stand-in on loopback that answers "T 1" and "T 0" as told: well
-// (every command "RPRT 0" at once) or with one fault. It keeps the PTT state a
-// rig would have and counts the commands it read.
+// A rigctld stand-in on loopback that answers "T 1", "T 0" and "t" as told:
+// well (every command "RPRT 0" at once, "t" the PTT state) or with one fault.
+// It keeps the PTT state a rig would have and counts the commands it read.
 class TScriptedRigctld {
 public:
     enum TFault {
@@ -30,6 +30,9 @@ public:
         fDown,           // not listening, connections closed
         fStatusMin,      // "T 1" answered "RPRT -2147483648"
         fStatusHuge,     // "T 1" answered "RPRT 99999999999"
+        fKeepKeyed,      // "T 0" answered "RPRT 0", and the rig stays keyed
+        fLateKeying,     // the first "T 1" unanswered, its connection closed; the
+                         // daemon carries it out after a later "T 0"
     };
 
     TScriptedRigctld();
@@ -38,11 +41,13 @@ public:
     TScriptedRigctld &operator=(const TScriptedRigctld &) = delete;
 
     QString Address() const { return "127.0.0.1:" + QString::number(FPort); }
+    // fLateKeying: how long after the later "T 0" the held "T 1" is carried out.
+    std::chrono::milliseconds LateKeyingDelay{200};
     void Misbehave(TFault fault);
     void Behave();
 
-    // What a rig would show: keyed by any "T 1" read, released by a "T 0"
-    // answered "RPRT 0".
+    // What a rig would show: keyed by any "T 1" carried out, released by a
+    // "T 0" answered "RPRT 0" (but with fKeepKeyed).
     bool Keyed() const;
     int Received(const QByteArray &command) const;
     // Waits until that many commands were read in all; false at the deadline.
@@ -72,6 +77,9 @@ private:
     bool FBehaving = true;
     TFault FFault = fGarbage;
     bool FKeyed = false;
+    // fLateKeying: a "T 1" held, and when it is carried out.
+    bool FHeld = false, FHeldDone = false;
+    TClock::time_point FHeldRunsAt = TClock::time_point::max();
     int FCommands = 0;
     std::map<QByteArray, int> FCounts;
     std::map<int, TConnection> FConnections; // the peer thread's alone

@@ -9,6 +9,10 @@
 #include "ptt/RigSettingsDialog.h"
 #include "support/AboutDlg.h"
 #include "support/AboutForm.h"
+#include "support/Application.h"
+#include "support/Dialogs.h"
+#include "support/ErrorReport.h"
+#include "support/Exception.h"
 #include "support/IniFile.h"
 #include "support/LEDButton.h"
 #include "support/Timer.h"
@@ -20,6 +24,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
@@ -172,6 +177,58 @@ TEST_F(Menus, MuteAndTuneFromTheWindowMenuAndTheTrayMenu)
     Item(form->TrayMenu, "Tune")->trigger();
     EXPECT_EQ(Changes(), QStringList({"DTR 0", "RTS 0"}));
     EXPECT_TRUE(started->dialogs.errors.isEmpty()) << started->dialogs.errors.join('\n').toStdString();
+}
+
+TEST_F(Menus, AReportNobodyAnswersLeavesMuteAndExitWorkingAndIsNotStacked)
+{
+    Start("SERIAL");
+    form->show();
+    // The real error boxes; Exit's question answered OK.
+    Dialogs::SetHooks({{}, [](const QString &, const QString &) { return true; }, {}});
+    const Exception stall("Rig-control server 127.0.0.1:4532 did not answer within 1 second");
+    ErrorReport::ShowLater(stall);
+    ErrorReport::ShowLater(stall);
+    // Runs after both reports: with a modal box, inside its loop, where no
+    // one answers it.
+    QList<QMessageBox *> boxes;
+    QStringList shown; // caption, text, whether critical
+    QWidget *modal = nullptr;
+    bool muted = false, unmuted = false;
+    QTimer::singleShot(0, form, [&] {
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+                boxes << box;
+        for (const QMessageBox *box : boxes)
+            shown << box->windowTitle() << box->text() << QString::number(box->icon() == QMessageBox::Critical);
+        modal = QApplication::activeModalWidget();
+        form->LEDMuteButton->click();
+        muted = form->LEDMuteButton->LEDOn();
+        Item(form->TrayMenu, "Mute")->trigger();
+        unmuted = !form->LEDMuteButton->LEDOn();
+        for (QMessageBox *box : boxes)
+            box->close();
+    });
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(modal, nullptr) << "the report blocks the window";
+    ASSERT_EQ(boxes.size(), 1) << "the same text is shown once";
+    EXPECT_EQ(shown, QStringList({Application::Title(),
+                                  "Rig-control server 127.0.0.1:4532 did not answer within 1 second.", "1"}));
+    EXPECT_TRUE(muted && unmuted) << "Mute by a click and by the tray menu";
+
+    // Exit works, and the process ends once the report has been read.
+    ErrorReport::Show(stall);
+    int terminatedWhileOpen = -1;
+    // Read a little later: by then a process that did not wait has gone.
+    QTimer::singleShot(100, form, [&] {
+        terminatedWhileOpen = started->terminated;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+                box->close();
+    });
+    form->ExitClick();
+    EXPECT_EQ(terminatedWhileOpen, 0);
+    EXPECT_EQ(started->terminated, 1);
 }
 
 TEST_F(Menus, ComSettingsCancelledStillWritesTheConfiguration)

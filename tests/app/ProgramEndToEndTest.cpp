@@ -12,6 +12,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,24 @@ TEST(Program, StartsFromTheCommandLineAndWritesItsFilesOnTermination)
     EXPECT_EQ(ReadText(dir.filePath("station.ini")),
               "; my station\n[Settings]\nPTT=NONE\nGAIN=7\nDELAY=1500\nTRACE=YES\nCOMPORT=COM1\nBAUDRATE=4800\n"
               "DEVICE=-1\n");
+}
+
+// A FIFO named as the CM108 port whose reader has gone: the release at the end
+// fails with EPIPE like any write, and does not end the program by SIGPIPE.
+TEST(Program, AFifoPortWhoseReaderHasGoneFailsTheWriteInsteadOfEndingTheProgram)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("hidraw7");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const int reader = ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    WriteText(dir.filePath("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + fifo + "\n");
+    QProcess program;
+    Start(program, dir, {});
+    ASSERT_TRUE(program.waitForStarted());
+    ASSERT_TRUE(WaitForTrace(program, dir.filePath("KOTARPlus.Log"), "CreateForm: Device(-1) configured"));
+    ::close(reader);
+    EXPECT_TRUE(Terminate(program)) << "exit status " << program.exitCode();
 }
 
 TEST(Program, TerminationWhileStartUpWaitsOnAMessageBoxStillWritesTheConfiguration)

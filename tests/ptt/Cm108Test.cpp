@@ -11,13 +11,17 @@
 #include "TestSupport.h"
 
 #include "app/KOTARUnit.h"
+#include "app/ShutdownSignals.h"
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/PortList.h"
+#include "support/ErrorReport.h"
+#include "support/LEDButton.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRadioButton>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <memory>
@@ -141,6 +145,29 @@ TEST(Cm108, AFifoNamedAsTheDeviceNeverBlocks)
     EXPECT_TRUE(window.PTT_None->isChecked());
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages[0].startsWith("Defined COM Port not available"));
+}
+
+// A FIFO named as the device whose reader goes away while keyed: the release
+// is an ordinary write error (EPIPE), reported, and the program goes on.
+TEST(Cm108, AFifoWhoseReaderGoesAwayWhileKeyedFailsTheWriteAndIsReported)
+{
+    IgnoreBrokenPipes(); // as the program's entry does
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    const QString fifo = dir.file("hidraw7");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const int reader = open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + fifo + "\n");
+    TFormPlayer window{QStringList()};
+    ASSERT_TRUE(window.PTT_Serial->isChecked());
+    ErrorReport::Guarded([&] { window.TuneButtonClick(); });
+    ASSERT_TRUE(dialogs.errors.isEmpty());
+    close(reader);
+    ErrorReport::Guarded([&] { window.TuneButtonClick(); });
+    EXPECT_FALSE(window.TuneButton->LEDOn());
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].contains("Broken pipe")) << dialogs.errors[0].toStdString();
 }
 
 // Start-up opens the GPIO at its idle level, PTT writes the pin's level for

@@ -11,6 +11,7 @@
 #include "ptt/CPort.h"
 #include "ptt/CPortSetup.h"
 #include "support/ErrorReport.h"
+#include "support/Exception.h"
 #include "support/LEDButton.h"
 #include "support/Led1.h"
 #include "support/Timer.h"
@@ -267,10 +268,104 @@ TEST_F(PttSafety, TransmitTimeOutReleasesAndLocksTheVoxOutUntilSilence)
     // Tune is limited too, and ends with it.
     RenderTick(0);
     Run([&] { form->TimerDelayTimer(); });
+    EXPECT_FALSE(form->TimerTimeout->Enabled()) << "a time-out left running would cut the next transmission short";
     Run([&] { form->TuneButtonClick(); });
     ASSERT_TRUE(form->TimerTimeout->Enabled());
     Run([&] { form->TimerTimeoutTimer(); });
     EXPECT_FALSE(form->TuneButton->LEDOn());
     EXPECT_EQ(line.Lines(), 0);
     EXPECT_TRUE(dialogs->errors.isEmpty());
+}
+
+// A daemon that wakes from a stall may serve a connection the link gave up on
+// after a later release: its "T 1" keys the rig after "T 0" was confirmed.
+TEST_F(PttSafety, ALateKeyingCommandIsFoundByReadingTheRigBackAndReleased)
+{
+    TScriptedRigctld peer;
+    Start("CAT", QString(), peer.Address());
+    peer.Misbehave(TScriptedRigctld::fLateKeying);
+    RenderTick(9);
+    ASSERT_TRUE(Eventually([&] { return peer.Keyed(); }));
+    RenderTick(0);
+    Run([&] { form->TimerDelayTimer(); });
+    ASSERT_TRUE(Eventually([&] { return !peer.Keyed(); }));
+    ASSERT_TRUE(Eventually([&] { return peer.Keyed(); })) << "the held command is carried out";
+    QElapsedTimer late;
+    late.start();
+    EXPECT_TRUE(Eventually([&] {
+        RenderTick(0);
+        return !peer.Keyed();
+    }));
+    EXPECT_LT(late.elapsed(), 2000);
+    EXPECT_TRUE(Eventually([&] {
+        RenderTick(0);
+        return ShowsIcon(form->IconIDLE) && !form->VOXLed->On();
+    }));
+    EXPECT_FALSE(peer.Keyed());
+}
+
+// A daemon that confirms "T 0" but leaves the rig keyed: the release stays
+// owed, is asked for again, and shows, also while muted.
+TEST_F(PttSafety, AReleaseTheRigDoesNotCarryOutStaysOwedAndShowsKeyed)
+{
+    TScriptedRigctld peer;
+    Start("CAT", QString(), peer.Address());
+    peer.Misbehave(TScriptedRigctld::fKeepKeyed);
+    RenderTick(9);
+    ASSERT_TRUE(Eventually([&] { return peer.Keyed(); }));
+    RenderTick(0);
+    const int releases = peer.Received("T 0");
+    Run([&] { form->TimerDelayTimer(); });
+    ASSERT_TRUE(Eventually([&] {
+        RenderTick(0);
+        return peer.Received("T 0") >= releases + 2;
+    })) << "asked for again";
+    EXPECT_TRUE(form->VOXLed->On());
+    EXPECT_TRUE(ShowsIcon(form->IconON));
+    Run([&] { form->TimerReleaseTimer(); });
+    Run([&] { form->TimerReleaseTimer(); });
+    Run([&] { form->LEDMuteButtonClick(); });
+    Run([&] { form->TimerBlinkTimer(); });
+    RenderTick(0);
+    EXPECT_TRUE(form->VOXLed->On()) << "an owed release is not hidden by Mute's blinking";
+    EXPECT_TRUE(ShowsIcon(form->IconON));
+    EXPECT_EQ(TraceMessages(dir.file("KOTARPlus.Log"))
+                  .count("PTT release of Rig-control server " + peer.Address() + " not confirmed"),
+              1);
+    EXPECT_TRUE(dialogs->errors.isEmpty());
+
+    peer.Behave();
+    EXPECT_TRUE(Eventually([&] {
+        RenderTick(0);
+        return !peer.Keyed() && !form->TimerRelease->Enabled();
+    }));
+    EXPECT_TRUE(ShowsIcon(form->IconOFF)) << "the blinking shows again";
+    EXPECT_FALSE(form->VOXLed->On());
+}
+
+// One output refusing its release holds up none of the others.
+TEST(KeyedOutputs, AReleaseRefusedByOneOutputStillReachesTheOthers)
+{
+    struct TFake : TPttOutput {
+        explicit TFake(bool refuses) : refuses(refuses) {}
+        QString Name() const override { return "fake"; }
+        void Switch(bool on) override
+        {
+            if (!on && refuses)
+                throw Exception("refused");
+            keyed = on;
+        }
+        bool MayBeKeyed() const override { return keyed; }
+        bool refuses, keyed = false;
+    };
+    for (const bool allBut : {false, true}) {
+        SCOPED_TRACE(allBut ? "release all but one" : "release all");
+        TKeyedOutputs outputs;
+        const auto refusing = std::make_shared<TFake>(true), other = std::make_shared<TFake>(false);
+        outputs.Key(refusing);
+        outputs.Key(other);
+        EXPECT_THROW(allBut ? outputs.ReleaseAllBut(nullptr) : outputs.ReleaseAll(), Exception);
+        EXPECT_FALSE(other->keyed);
+        EXPECT_TRUE(outputs.Owed()) << "the refused release stays owed";
+    }
 }

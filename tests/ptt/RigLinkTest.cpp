@@ -128,7 +128,7 @@ TEST(RigLink, SwitchNeverWaitsForAStalledDaemonAndTheNewestStateWins)
     peer.Misbehave(TScriptedRigctld::fSilent);
     auto stalled = std::make_unique<TRigLink>(peer.Address());
     stalled->Switch(true);
-    ASSERT_TRUE(peer.WaitForCommands(3, 5s));
+    ASSERT_TRUE(peer.WaitForCommands(4, 5s)); // after "T 1", "T 0" and its read-back
     QElapsedTimer clock;
     clock.start();
     stalled.reset();
