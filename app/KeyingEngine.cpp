@@ -19,6 +19,7 @@ void TFormPlayer::TimerRenderTimer()
         return;
     float frame[513];
     BASS_ChannelGetData(CaptureChannel, frame, BASS_DATA_FFT1024);
+    ShowCaptureState(QString());
     DrawSpectrum(frame);
     const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
     SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));

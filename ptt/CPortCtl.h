@@ -77,6 +77,11 @@ public:
     void ShowPortValue();
     void ApplyToPort();
 
+protected:
+    // A port name wider than the box shows elided in the middle while the
+    // box is not being typed into; the tooltip holds the whole name.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     // The value an entry's text stands for (a port entry's name).
     QString ValueOf(const QString &text) const;
