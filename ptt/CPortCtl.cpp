@@ -4,6 +4,7 @@
 #include "support/ErrorReport.h"
 
 #include <QAbstractItemView>
+#include <QEvent>
 #include <QLineEdit>
 #include <QPainter>
 

@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionSlider>
-#include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 
@@ -14,7 +13,7 @@ TTrackBar::TTrackBar(QWidget *parent) : QSlider(Qt::Horizontal, parent)
     // A user's action comes before the value it sets: the tip follows once
     // the action has been applied.
     connect(this, &QAbstractSlider::actionTriggered, this,
-            [this] { QTimer::singleShot(0, this, [this] { ShowValueTip(); }); });
+            [this] { QMetaObject::invokeMethod(this, [this] { ShowValueTip(); }, Qt::QueuedConnection); });
 }
 
 void TTrackBar::ShowValueTip()
