@@ -213,7 +213,6 @@ TEST_F(Menus, CheckMarksFollowMuteTuneAndTheRig)
 TEST_F(Menus, OptionsWritesItsKeysAndCancelLeavesTheFileAsItWas)
 {
     Start("NONE");
-    form->WriteINI();
     QFile file(started->Ini());
     const auto bytes = [&] {
         file.open(QIODevice::ReadOnly);

@@ -130,6 +130,10 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     player->kill();
     player->waitForFinished();
     EXPECT_EQ(ClientRecordStreams(), 1);
+    Pactl({"unload-module", module});
+    EXPECT_TRUE(WaitFor([&] { return trace().count(") gone (") == 2; }));
+    EXPECT_TRUE(ShowsCaptureState(form)) << "a second loss shows again";
+    module = Pactl({"load-module", "module-null-sink", load}).trimmed();
     form.close();
     EXPECT_TRUE(ReadText(dir.file("KOTARPlus.INI")).contains("DEVICENAME=kotar_hot.monitor\n"));
     Pactl({"unload-module", module});
