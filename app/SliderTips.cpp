@@ -11,7 +11,7 @@
 // where the sound stands.
 QString TFormPlayer::SquelchTip()
 {
-    QString tip = "Squelch " + QString::number(SquelchTrack->Position()) + ": PTT goes on at level "
+    QString tip = "Squelch " + QString::number(SquelchTrack->Position()) + ": keys at level "
                   + QString::number(SquelchTrack->Position()) + " or more";
     float frame[513];
     if (BASS_ChannelIsActive(CaptureChannel) != BASS_ACTIVE_PLAYING
@@ -25,6 +25,6 @@ QString TFormPlayer::SquelchTip()
 QString TFormPlayer::DelayTip()
 {
     const int delay = TrackDelay->Position();
-    return "Delay " + QString::number(delay) + " ms: PTT is released " + QString::number((delay / 100 + 1) * 100)
-           + " ms after the sound drops";
+    return "Delay " + QString::number(delay) + " ms: releases " + QString::number((delay / 100 + 1) * 100)
+           + " ms after the sound";
 }

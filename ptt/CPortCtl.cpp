@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 
@@ -187,7 +188,26 @@ void TComComboBox::SetComPort(TCustomComPort *value)
 bool TComComboBox::eventFilter(QObject *watched, QEvent *event)
 {
     QLineEdit *edit = lineEdit();
-    if (watched != edit || event->type() != QEvent::Paint || edit->hasFocus())
+    if (watched != edit)
+        return QComboBox::eventFilter(watched, event);
+    const auto typing = [&](bool value) {
+        if (FTyping != value)
+            edit->update();
+        FTyping = value;
+    };
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Tab && key != Qt::Key_Backtab && key != Qt::Key_Return && key != Qt::Key_Enter
+            && key != Qt::Key_Escape)
+            typing(true);
+        break;
+    }
+    case QEvent::MouseButtonPress: typing(true); break;
+    case QEvent::FocusOut: typing(false); break;
+    default: break;
+    }
+    if (event->type() != QEvent::Paint || FTyping)
         return QComboBox::eventFilter(watched, event);
     const QRect room = edit->rect().adjusted(2, 0, -2, 0);
     const QFontMetrics metrics(edit->font());
@@ -252,6 +272,7 @@ void TComComboBox::Fill()
 
 void TComComboBox::UserChoice()
 {
+    FTyping = false;
     FComSelect.Choose(ValueOf(Text()));
     if (FComSelect.AutoApply)
         ErrorReport::Guarded([this] { ApplyToPort(); });

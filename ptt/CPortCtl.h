@@ -78,8 +78,8 @@ public:
     void ApplyToPort();
 
 protected:
-    // A port name wider than the box shows elided in the middle while the
-    // box is not being typed into; the tooltip holds the whole name.
+    // A port name wider than the box shows elided in the middle until the
+    // user types or clicks into it; the tooltip holds the whole name.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -91,4 +91,6 @@ private:
 
     TComSelect FComSelect;
     QMetaObject::Connection FDestroyedConnection;
+    // The user is typing into the port box: the edit shows its own text.
+    bool FTyping = false;
 };

@@ -101,25 +101,32 @@ popup() {
   done
   return 1
 }
-# The window with its frame, from the screen, so that a tooltip over it shows.
-shoot_window() {
-  frame=$1
-  root=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
-  while parent=$(xwininfo -tree -id "$frame" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p') &&
-    [ -n "$parent" ] && [ "$parent" != "$root" ]; do
-    frame=$parent
+# Windows with their frames, cut from the screen as one picture, so that a
+# tooltip over the window shows with it: shoot OUTPUT WINDOW...
+outer() {
+  _w=$1
+  _root=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
+  while _parent=$(xwininfo -tree -id "$_w" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p') &&
+    [ -n "$_parent" ] && [ "$_parent" != "$_root" ]; do
+    _w=$_parent
   done
-  geometry=$(xwininfo -id "$frame" | awk '
-    /Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
-    /Width:/ { w = $NF } /Height:/ { h = $NF } END { printf "%dx%d+%d+%d", w, h, x, y }')
-  import -window root -crop "$geometry" +repage "$2"
+  xwininfo -id "$_w" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+    /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, x + w, y + h }'
+}
+shoot() {
+  _out=$1
+  shift
+  geometry=$(for _id in "$@"; do outer "$_id"; done | awk '
+    NR == 1 || $1 < l { l = $1 } NR == 1 || $2 < t { t = $2 } NR == 1 || $3 > r { r = $3 } NR == 1 || $4 > b { b = $4 }
+    END { printf "%dx%d+%d+%d", r - l, b - t, l, t }')
+  import -window root -crop "$geometry" +repage "$_out"
 }
 # The squelch bar's tooltip: the pointer rests on the bar's groove.
-xdotool mousemove --window "$window" 200 128
+xdotool mousemove --window "$window" 90 128
 wait_for popup "the squelch bar's tooltip"
 # A few frames more, so that the spectrum's bars have risen.
 sleep 0.5
-shoot_window "$window" "$output/main-window.png"
+shoot "$output/main-window.png" "$window" "$(popup)"
 xdotool mousemove --window "$window" 250 390
 
 named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
@@ -170,6 +177,6 @@ program_pid=
 program_pid=$!
 window=$(main_window_of "$program_pid") || fail "no main window without a server"
 sleep 0.5
-shoot_window "$window" "$output/no-server.png"
+shoot "$output/no-server.png" "$window"
 
 echo "screenshot: wrote main-window.png, tray-menu.png, options.png, com-settings.png, about.png and no-server.png in $output"

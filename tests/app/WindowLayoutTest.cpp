@@ -87,8 +87,8 @@ TEST(WindowLayout, TheBarsTooltipsGiveTheirValuesAlsoWhileMoved)
     StartedForm started("[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-no-port\nGAIN=4\nDELAY=250\n");
     TFormPlayer &form = *started.form;
     EXPECT_EQ(form.SquelchTrack->ValueTip(),
-              "Squelch 4: PTT goes on at level 4 or more\nLevel now: no capture");
-    EXPECT_EQ(form.TrackDelay->ValueTip(), "Delay 250 ms: PTT is released 300 ms after the sound drops");
+              "Squelch 4: keys at level 4 or more\nLevel now: no capture");
+    EXPECT_EQ(form.TrackDelay->ValueTip(), "Delay 250 ms: releases 300 ms after the sound");
 
     form.show();
     // Shown at once, not faded in.
@@ -106,5 +106,5 @@ TEST(WindowLayout, TheBarsTooltipsGiveTheirValuesAlsoWhileMoved)
         QToolTip::hideText();
     }
     EXPECT_TRUE(form.SquelchTrack->ValueTip().startsWith("Squelch 5:"));
-    EXPECT_TRUE(form.TrackDelay->ValueTip().startsWith("Delay 251 ms: PTT is released 300 ms"));
+    EXPECT_TRUE(form.TrackDelay->ValueTip().startsWith("Delay 251 ms: releases 300 ms"));
 }
