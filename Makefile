@@ -15,8 +15,10 @@ build:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The display is checked first: without one the build would take minutes for nothing.
+run:
 	@scripts/check-display.sh
+	@$(MAKE) --no-print-directory build
 	mkdir -p $(RUNDIR)
 	cd $(RUNDIR) && ../$(BUILD)/kotarplus $(ARGS)
 

@@ -134,6 +134,8 @@ void TFormPlayer::ReadConfiguration()
     SquelchTrack->SetPosition(NumericKey(*ConfigFile, "GAIN", 10));
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
     ReadTimeout();
+    RelayOutput = ConfigFile->ReadString(Section, "RELAY", "");
+    RelayLead = std::clamp(NumericKey(*ConfigFile, "LEAD", 60), 0, 1000);
     const QString lines = ConfigFile->ReadString(Section, "PTTLINES", TPttLines::DefaultText());
     const auto parsed = TPttLines::Parse(lines);
     PttLines = parsed.value_or(TPttLines());
@@ -233,6 +235,8 @@ void TFormPlayer::WriteINI()
                  AsWritten(TxTimeoutText, TimeoutSeconds(TxTimeoutText).value_or(0) == TxTimeout,
                            QString::number(TxTimeout)),
                  "0"),
+        optional("RELAY", RelayOutput, ""),
+        optional("LEAD", QString::number(RelayLead), "60"),
         optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
         {"PTT", ptt},
     };

@@ -3,6 +3,7 @@
 #include "support/ErrorReport.h"
 #include "support/LEDButton.h"
 #include "support/Timer.h"
+#include "support/TrackBar.h"
 
 #include <QRadioButton>
 
@@ -13,6 +14,8 @@ void TFormPlayer::ConnectHandlers()
     TimerBlink->OnTimer = [this] { TimerBlinkTimer(); };
     TimerRelease->OnTimer = [this] { TimerReleaseTimer(); };
     TimerTimeout->OnTimer = [this] { TimerTimeoutTimer(); };
+    SquelchTrack->ValueTip = [this] { return SquelchTip(); };
+    TrackDelay->ValueTip = [this] { return DelayTip(); };
 
     const auto onClick = [this](QAbstractButton *button, void (TFormPlayer::*handler)()) {
         connect(button, &QAbstractButton::clicked, this, [this, handler] { ErrorReport::Guarded([&] { (this->*handler)(); }); });

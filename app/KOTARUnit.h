@@ -93,6 +93,10 @@ public:
     // TIMEOUT and ATTACK as the file gives them; written back unchanged while
     // the setting is what they read as.
     QString TxTimeoutText, AttackText;
+    // RELAY: the server name of the output the captured sound is relayed to;
+    // empty: no relay. LEAD: how many ms PTT leads the relayed sound.
+    QString RelayOutput;
+    int RelayLead = 60;
     // The time-out ended the transmission; the VOX waits for a quiet tick.
     bool TimedOut = false;
     TLog TraceLog;
@@ -152,6 +156,9 @@ public:
     void TimerTimeoutTimer();
     // The render tick's keying steps: PTT on and a fresh hang.
     void KeyBySquelch();
+    // The sliders' tooltips: their values and what they mean now.
+    QString SquelchTip();
+    QString DelayTip();
     // Neither Mute nor Tune is on, and no time-out holds the VOX.
     bool VoxArmed() const;
 
@@ -174,6 +181,8 @@ public:
     void CommSettingsButtonClick();
     // The rig-control settings; without a client, the dialog for the daemons' addresses.
     void DialogVisible();
+    // The Options dialog for the settings beyond the window's controls.
+    void OptionsClick();
     void FillAboutDialog();
     void AboutClick();
     // The window menu's About: the same action as the tray menu's.
@@ -212,6 +221,11 @@ public:
     void CreateSpectrum();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
+    // Why nothing is captured, as one short line in the spectrum area in the
+    // spectrum's colours; the empty text shows none. It stays until replaced,
+    // cleared, or the render tick draws a frame of captured data. A state that
+    // holds while the capture runs (no data arriving) is set again by the tick.
+    void ShowCaptureState(const QString &text);
 
     // --- PTT outputs (ptt/) -------------------------------------------------
     void TxRig(bool on);
@@ -292,6 +306,7 @@ private:
     void CreateControls();
     void ConnectHandlers();
     bool FApplyingConfiguration = false;
+    QString FCaptureState;
     std::shared_ptr<TBlockAttack> FBlockAttack;
     bool FCaptureStalled = false;
 

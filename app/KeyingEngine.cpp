@@ -23,10 +23,13 @@ void TFormPlayer::TimerRenderTimer()
     float frame[513];
     BASS_ChannelGetData(CaptureChannel, frame, BASS_DATA_FFT1024);
     // The last samples of a capture that stopped delivering would hold the
-    // last level, and PTT with it.
-    if (CaptureStalled())
+    // last level, and PTT with it; the spectrum says why it is dark.
+    if (CaptureStalled()) {
         std::fill(frame, frame + 512, 0.0f);
-    DrawSpectrum(frame);
+    } else {
+        ShowCaptureState(QString());
+        DrawSpectrum(frame);
+    }
     const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
     SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));
     const bool loud = level >= uint32_t(SquelchTrack->Position());

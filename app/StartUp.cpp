@@ -21,6 +21,7 @@ void TFormPlayer::FormCreate()
     TuneButton->SetLEDOffColor1(clBlack);
     TuneButton->SetLEDOffColor2(clGreen);
     PTT_Printer->setEnabled(false);
+    PTT_Printer->setToolTip("Parallel (printer) ports are not supported here: use a serial port, CM108 or OmniRig");
 
     WorkDir = QDir::currentPath();
     if (!WorkDir.endsWith('/'))

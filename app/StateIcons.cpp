@@ -28,13 +28,19 @@ void TFormPlayer::CreateStateIcons()
     IconTOUT = LoadIconResource("kotar_TOUT");
 }
 
+// The keying engine asks for its icon at every step (with ATTACK=BLOCK every
+// 5 ms block); each icon set is work for the X server, the window manager and
+// the tray, so only an icon that differs from the one shown is set.
 void TFormPlayer::ChangeStateIcon(const QIcon &state)
 {
     FStateIcon = state;
     const QIcon icon = FReleaseOwed ? IconON : state;
-    QApplication::setWindowIcon(icon);
-    setWindowIcon(icon);
-    if (TrayIcon)
+    const qint64 key = icon.cacheKey();
+    if (QApplication::windowIcon().cacheKey() != key)
+        QApplication::setWindowIcon(icon);
+    if (windowIcon().cacheKey() != key)
+        setWindowIcon(icon);
+    if (TrayIcon && TrayIcon->icon().cacheKey() != key)
         TrayIcon->setIcon(icon);
 }
 

@@ -1,6 +1,8 @@
 #include "app/KOTARUnit.h"
 
+#include "app/MenuState.h"
 #include "support/ErrorReport.h"
+#include "support/LEDButton.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -10,15 +12,22 @@ void TFormPlayer::ModifySystemMenu()
     // Each item carries its command number as its data; a choice dispatches
     // that number, so HandleSystemCommand stays the one table of commands.
     SystemMenu = new QMenu(this);
-    const auto add = [this](const QString &text, int command) { SystemMenu->addAction(text)->setData(command); };
+    const auto add = [this](const QString &text, int command) {
+        QAction *item = SystemMenu->addAction(text);
+        item->setData(command);
+        return item;
+    };
     add("&Quit\tAlt+F4", 667);
     SystemMenu->addSeparator();
-    add("&Mute", 333);
-    add("&Tune", 334);
+    QAction *mute = add("&Mute", 333);
+    QAction *tune = add("&Tune", 334);
     add("&COM Settings", 444);
     add("&OmniRig Settings", 555);
+    add("&Options", 777);
     SystemMenu->addSeparator();
     add("&About...", 666);
+    ShowStateInMenu(SystemMenu, {{mute, [this] { return LEDMuteButton->LEDOn(); }},
+                                 {tune, [this] { return TuneButton->LEDOn(); }}});
     connect(SystemMenu, &QMenu::triggered, this, [this](QAction *item) {
         ErrorReport::Guarded([&] { HandleSystemCommand(item->data().toInt()); });
     });
@@ -43,4 +52,6 @@ void TFormPlayer::HandleSystemCommand(int command)
         CommSettingsButtonClick();
     if (command == 555)
         DialogVisible();
+    if (command == 777)
+        OptionsClick();
 }

@@ -1,32 +1,41 @@
 #include "app/KOTARUnit.h"
 
+#include "app/MenuState.h"
 #include "support/ErrorReport.h"
+#include "support/LEDButton.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QRadioButton>
 #include <QSystemTrayIcon>
 
 namespace {
 // Every menu command goes through the error report, as a button's handler does.
-template <class F> void AddCommand(QMenu *menu, const QString &text, F command)
+template <class F> QAction *AddCommand(QMenu *menu, const QString &text, F command)
 {
-    QObject::connect(menu->addAction(text), &QAction::triggered, menu,
-                     [command] { ErrorReport::Guarded(command); });
+    QAction *item = menu->addAction(text);
+    QObject::connect(item, &QAction::triggered, menu, [command] { ErrorReport::Guarded(command); });
+    return item;
 }
 } // namespace
 
 void TFormPlayer::BuildTrayMenu()
 {
     TrayMenu = new QMenu(this);
-    AddCommand(TrayMenu, "Mute", [this] { LEDMuteButtonClick(); });
-    AddCommand(TrayMenu, "Tune", [this] { TuneButtonClick(); });
+    QAction *mute = AddCommand(TrayMenu, "Mute", [this] { LEDMuteButtonClick(); });
+    QAction *tune = AddCommand(TrayMenu, "Tune", [this] { TuneButtonClick(); });
     AddCommand(TrayMenu, "COM Settings", [this] { CommSettingsButtonClick(); });
     AddCommand(TrayMenu, "OmniRig Settings", [this] { DialogVisible(); });
-    AddCommand(TrayMenu, ">> Rig1", [this] { SetRig1(); });
-    AddCommand(TrayMenu, ">> Rig2", [this] { SetRig2(); });
+    AddCommand(TrayMenu, "Options", [this] { OptionsClick(); });
+    QAction *rig1 = AddCommand(TrayMenu, ">> Rig1", [this] { SetRig1(); });
+    QAction *rig2 = AddCommand(TrayMenu, ">> Rig2", [this] { SetRig2(); });
     AddCommand(TrayMenu, "About", [this] { AboutClick(); });
     AddCommand(TrayMenu, "Exit", [this] { ExitClick(); });
+    ShowStateInMenu(TrayMenu, {{mute, [this] { return LEDMuteButton->LEDOn(); }},
+                               {tune, [this] { return TuneButton->LEDOn(); }},
+                               {rig1, [this] { return Rig1RadioButton->isChecked(); }},
+                               {rig2, [this] { return Rig2RadioButton->isChecked(); }}});
 }
 
 void TFormPlayer::AddTrayIcon()

@@ -92,6 +92,16 @@ uint32_t TFormPlayer::SetupBASS(int device)
 
     const QString name = GetRecordInfo(device);
     TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") initialized Device(" + name + ")");
+    // The window says why nothing is captured: without a capture the spectrum
+    // stays black, and the lines above go only to the trace.
+    if (handle != 0 && waiting)
+        ShowCaptureState("Waiting for " + DeviceName);
+    else if (handle != 0)
+        ShowCaptureState(QString());
+    else if (!SoundServerError().isEmpty())
+        ShowCaptureState("No sound server");
+    else
+        ShowCaptureState("No sound device " + (name.isEmpty() ? DeviceName : name));
     return handle;
 }
 

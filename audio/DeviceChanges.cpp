@@ -7,10 +7,15 @@
 namespace {
 // The description the box shows for a source, or its server name once the
 // entry has gone.
-QString Described(const QComboBox *box, const QString &source)
+QString Description(const QComboBox *box, const QString &source)
 {
     const int entry = box->findData(source);
-    return source + ") Name(" + (entry >= 0 ? box->itemText(entry) : source);
+    return entry >= 0 ? box->itemText(entry) : source;
+}
+
+QString Described(const QComboBox *box, const QString &source)
+{
+    return source + ") Name(" + Description(box, source);
 }
 } // namespace
 
@@ -36,6 +41,7 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
         SquelchTrack->SetSelEnd(0);
         TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, event.Source) + ") gone (" + event.Reason
                               + "): capture stopped");
+        ShowCaptureState("Waiting for " + Description(ComboSoundCard, event.Source));
         break;
     case TRecordDeviceEvent::Resumed:
         TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, event.Source) + ") back: capture resumed");
@@ -43,6 +49,7 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
     case TRecordDeviceEvent::ServerLost:
         SquelchTrack->SetSelEnd(0);
         TraceLog.Write(1, "Sound server connection lost (" + event.Reason + "): reconnecting every second");
+        ShowCaptureState("No sound server: reconnecting");
         break;
     case TRecordDeviceEvent::ServerBack:
         TraceLog.Write(1, "Sound server connection back"
@@ -56,13 +63,17 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
 bool TFormPlayer::CaptureStalled()
 {
     const bool stalled = RecordState(CaptureChannel) == rsStalled;
+    if (stalled == FCaptureStalled && !stalled)
+        return false;
+    QString source;
+    RecordState(CaptureChannel, &source);
     if (stalled != FCaptureStalled) {
         FCaptureStalled = stalled;
-        QString source;
-        RecordState(CaptureChannel, &source);
         TraceLog.Write(1, "SoundDevice(" + Described(ComboSoundCard, source)
                               + (stalled ? ") delivers no data: counted as silence" : ") delivers data again"));
     }
+    if (stalled)
+        ShowCaptureState("No sound from " + Description(ComboSoundCard, source));
     return stalled;
 }
 

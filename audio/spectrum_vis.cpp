@@ -19,7 +19,7 @@ void TSpectrum::Draw(std::span<const float> frame, int x, int y)
     const int h = FBuffer.height();
     const int baseline = h + y;
     const int pitch = ColumnWidth + 1;
-    FillRect(0, 0, w, h, BackColor);
+    const std::array<int, Columns> drawnPeaks = FPeaks, drawnBars = FBars;
     for (int i = 0; i < Columns; ++i) {
         const long long bin = FirstBin + (long long)i * BinStep;
         const double magnitude = bin >= 0 && bin < (long long)frame.size() ? std::fabs((double)frame[bin]) : 0.0;
@@ -38,7 +38,18 @@ void TSpectrum::Draw(std::span<const float> frame, int x, int y)
         bar = v >= bar ? v : bar - BarFallOff;
         mark = std::max(mark, 0);
         bar = std::max(bar, 0);
-
+    }
+    // A frame like the last (silence, once every bar and mark has sunk) leaves
+    // the buffer as it is: redrawing it 30 times a second, and comparing the
+    // copy, was most of an idle program's work.
+    const std::array<long long, 7> look{x, y, ColumnWidth, BackColor, BarColor, PeakColor, MaxHeight};
+    if (FDrawn && look == FDrawnLook && FPeaks == drawnPeaks && FBars == drawnBars)
+        return;
+    FDrawn = true;
+    FDrawnLook = look;
+    FillRect(0, 0, w, h, BackColor);
+    for (int i = 0; i < Columns; ++i) {
+        const int mark = FPeaks[i], bar = FBars[i];
         const int left = x + i * pitch;
         FillRect(left, baseline - mark, left + ColumnWidth, baseline - mark + 1, PeakColor);
         FillRect(left, baseline - bar, left + ColumnWidth, baseline, BarColor);

@@ -42,4 +42,7 @@ private:
     QImage FBuffer;
     std::array<int, Columns> FPeaks{};
     std::array<int, Columns> FBars{};
+    // What the buffer was last drawn with, beyond the values above.
+    bool FDrawn = false;
+    std::array<long long, 7> FDrawnLook{};
 };

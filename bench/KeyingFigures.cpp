@@ -16,6 +16,7 @@
 #include "SinkMonitor.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -28,6 +29,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <signal.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -203,9 +205,10 @@ void Bursts(const QString &program, const QString &linesim, const QString &burst
     }
 }
 
-double CpuSeconds(pid_t pid)
+// The whole process's CPU seconds, or one thread's.
+double CpuSeconds(pid_t pid, pid_t thread = 0)
 {
-    QFile stat(QString("/proc/%1/stat").arg(pid));
+    QFile stat(thread ? QString("/proc/%1/task/%2/stat").arg(pid).arg(thread) : QString("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return 0;
     const QString text = QString::fromLatin1(stat.readAll());
@@ -213,6 +216,22 @@ double CpuSeconds(pid_t pid)
     // utime 14, stime 15.
     const QStringList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of the process's threads, summed by thread name (the main
+// thread carries the program's name), so the share can be told apart.
+std::map<QString, double> ThreadCpuSeconds(pid_t pid)
+{
+    std::map<QString, double> seconds;
+    const QDir tasks(QString("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + "/comm"));
+        if (!comm.open(QIODevice::ReadOnly))
+            continue;
+        const QString name = QString::fromLatin1(comm.readAll()).trimmed();
+        seconds[name] += CpuSeconds(pid, task.toInt());
+    }
+    return seconds;
 }
 
 } // namespace
@@ -260,12 +279,21 @@ int main(int argc, char **argv)
         for (const QString attack : {"TICK", "BLOCK"}) {
             TProgram run(program, linesim, "GAIN=10\nDELAY=0\nATTACK=" + attack + "\n");
             const double before = CpuSeconds(run.Pid()), start = MonotonicSeconds();
+            const std::map<QString, double> threadsBefore = ThreadCpuSeconds(run.Pid());
             QThread::sleep(unsigned(cpuSeconds));
             const double used = CpuSeconds(run.Pid()) - before, wall = MonotonicSeconds() - start;
+            QStringList shares;
+            for (const auto &[name, seconds] : ThreadCpuSeconds(run.Pid())) {
+                const auto earlier = threadsBefore.find(name);
+                const double share = 100 * (seconds - (earlier == threadsBefore.end() ? 0 : earlier->second)) / wall;
+                if (share >= 0.01)
+                    shares << QString("%1 %2%").arg(name).arg(share, 0, 'f', 2);
+            }
             std::printf("\nATTACK=%s, listening to silence with the window shown (%s): %.2f s of CPU in %.0f s = "
                         "%.2f%% of one core; peak RSS %.1f MB; start until its record stream is on the server %.0f ms\n",
                         qPrintable(attack), qEnvironmentVariableIsSet("DISPLAY") ? "X display" : "offscreen", used,
                         wall, 100 * used / wall, double(PeakKilobytes(run.Pid())) / 1024, run.FirstBlock * 1000);
+            std::printf("  by thread: %s\n", qPrintable(shares.join(", ")));
         }
     }
     std::fflush(nullptr);

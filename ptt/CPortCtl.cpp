@@ -3,6 +3,12 @@
 #include "ptt/PortList.h"
 #include "support/ErrorReport.h"
 
+#include <QAbstractItemView>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+
 #include <algorithm>
 #include <array>
 #include <span>
@@ -151,8 +157,11 @@ void TComComboBox::SetComProperty(TComProperty value)
         setEditable(typed);
         if (typed) {
             setInsertPolicy(QComboBox::NoInsert);
-            connect(this, &QComboBox::editTextChanged, this,
-                    [this](const QString &text) { FComSelect.Choose(ValueOf(text)); });
+            connect(this, &QComboBox::editTextChanged, this, [this](const QString &text) {
+                FComSelect.Choose(ValueOf(text));
+                setToolTip(ValueOf(text));
+            });
+            lineEdit()->installEventFilter(this);
         }
     }
     Fill();
@@ -174,6 +183,42 @@ void TComComboBox::SetComPort(TCustomComPort *value)
         return;
     FDestroyedConnection = connect(value, &QObject::destroyed, this, &TComComboBox::PortDestroyed);
     ShowPortValue();
+}
+
+bool TComComboBox::eventFilter(QObject *watched, QEvent *event)
+{
+    QLineEdit *edit = lineEdit();
+    if (watched != edit)
+        return QComboBox::eventFilter(watched, event);
+    const auto typing = [&](bool value) {
+        if (FTyping != value)
+            edit->update();
+        FTyping = value;
+    };
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Tab && key != Qt::Key_Backtab && key != Qt::Key_Return && key != Qt::Key_Enter
+            && key != Qt::Key_Escape)
+            typing(true);
+        break;
+    }
+    case QEvent::MouseButtonPress: typing(true); break;
+    case QEvent::FocusOut: typing(false); break;
+    default: break;
+    }
+    if (event->type() != QEvent::Paint || FTyping)
+        return QComboBox::eventFilter(watched, event);
+    const QRect room = edit->rect().adjusted(2, 0, -2, 0);
+    const QFontMetrics metrics(edit->font());
+    if (metrics.horizontalAdvance(edit->text()) <= room.width())
+        return QComboBox::eventFilter(watched, event);
+    QPainter painter(edit);
+    painter.fillRect(edit->rect(), edit->palette().base());
+    painter.setPen(edit->palette().text().color());
+    painter.drawText(room, Qt::AlignVCenter | Qt::AlignLeft,
+                     metrics.elidedText(edit->text(), Qt::ElideMiddle, room.width()));
+    return true;
 }
 
 QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : itemText(currentIndex()); }
@@ -220,10 +265,14 @@ void TComComboBox::Fill()
     clear();
     for (const QString &item : FComSelect.Items())
         addItem(FComSelect.ComProperty == cpPort ? PortCaption(item) : item, item);
+    // The list opens wide enough to show long names (/dev/serial/by-id) whole.
+    if (FComSelect.ComProperty == cpPort)
+        view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
 }
 
 void TComComboBox::UserChoice()
 {
+    FTyping = false;
     FComSelect.Choose(ValueOf(Text()));
     if (FComSelect.AutoApply)
         ErrorReport::Guarded([this] { ApplyToPort(); });

@@ -77,6 +77,11 @@ public:
     void ShowPortValue();
     void ApplyToPort();
 
+protected:
+    // A port name wider than the box shows elided in the middle until the
+    // user types or clicks into it; the tooltip holds the whole name.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     // The value an entry's text stands for (a port entry's name).
     QString ValueOf(const QString &text) const;
@@ -86,4 +91,6 @@ private:
 
     TComSelect FComSelect;
     QMetaObject::Connection FDestroyedConnection;
+    // The user is typing into the port box: the edit shows its own text.
+    bool FTyping = false;
 };

@@ -2,10 +2,13 @@
 # Takes the README's screenshots from the built program (path as the argument;
 # nothing is built here), so that they show what the program really draws:
 #
-#   docs/main-window.png   the main window while a tone keys the VOX
-#   docs/tray-menu.png     the tray icon's menu
+#   docs/main-window.png   the main window while a tone keys the VOX, with the
+#                          squelch bar's tooltip
+#   docs/tray-menu.png     the tray icon's menu, Mute on (check marks)
+#   docs/options.png       the Options dialog
 #   docs/com-settings.png  the COM Settings dialog
 #   docs/about.png         the About box
+#   docs/no-server.png     the main window started without a sound server
 #
 #   scripts/screenshot.sh build/kotarplus [OUTPUT-FOLDER]
 #
@@ -77,9 +80,6 @@ keyed() {
   [ "$(echo "$icon" | cut -d, -f$((3 + 11 * 32 + 12)))" = "$(printf %d 0xff00ff00)" ]
 }
 wait_for keyed "the tone to key the VOX"
-# A few frames more, so that the spectrum's bars have risen.
-sleep 0.5
-import -frame -window "$window" "$output/main-window.png"
 
 # The tray icon: the program's window among the windows below trayer's.
 tray_icon() {
@@ -101,6 +101,34 @@ popup() {
   done
   return 1
 }
+# Windows with their frames, cut from the screen as one picture, so that a
+# tooltip over the window shows with it: shoot OUTPUT WINDOW...
+outer() {
+  _w=$1
+  _root=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
+  while _parent=$(xwininfo -tree -id "$_w" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p') &&
+    [ -n "$_parent" ] && [ "$_parent" != "$_root" ]; do
+    _w=$_parent
+  done
+  xwininfo -id "$_w" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+    /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, x + w, y + h }'
+}
+shoot() {
+  _out=$1
+  shift
+  geometry=$(for _id in "$@"; do outer "$_id"; done | awk '
+    NR == 1 || $1 < l { l = $1 } NR == 1 || $2 < t { t = $2 } NR == 1 || $3 > r { r = $3 } NR == 1 || $4 > b { b = $4 }
+    END { printf "%dx%d+%d+%d", r - l, b - t, l, t }')
+  import -window root -crop "$geometry" +repage "$_out"
+}
+# The squelch bar's tooltip: the pointer rests on the bar's groove.
+xdotool mousemove --window "$window" 90 128
+wait_for popup "the squelch bar's tooltip"
+# A few frames more, so that the spectrum's bars have risen.
+sleep 0.5
+shoot "$output/main-window.png" "$window" "$(popup)"
+xdotool mousemove --window "$window" 250 390
+
 named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
 open_menu() {
   xdotool mousemove --window "$icon" 10 10 mousedown 3 mouseup 3
@@ -111,11 +139,21 @@ close_dialog() {
   wait_for "! named '$2'" "the $2 window to close"
 }
 
+# Mute on, by its button: the menus show its check mark (and the active rig's).
+xdotool mousemove --window "$window" 68 350 click 1
 open_menu
 menu=$(popup)
-xdotool key Down Down Down
+xdotool key Down Down Down Down Down
 import -window "$menu" "$output/tray-menu.png"
 xdotool key Return
+wait_for "named Options" "the Options dialog"
+dialog=$(named Options)
+sleep 0.3
+import -frame -window "$dialog" "$output/options.png"
+close_dialog "$dialog" Options
+
+open_menu
+xdotool key Down Down Down Return
 wait_for "named Setup" "COM Settings"
 dialog=$(named Setup)
 sleep 0.3
@@ -131,4 +169,14 @@ sleep 0.3
 import -frame -window "$dialog" "$output/about.png"
 close_dialog "$dialog" "$title"
 
-echo "screenshot: wrote main-window.png, tray-menu.png, com-settings.png and about.png in $output"
+# Started again without a sound server: the spectrum says so.
+stop "$program_pid"
+program_pid=
+(cd "$work/run" && PULSE_SERVER="unix:$work/no-pulse" exec setpriv --pdeathsig KILL "$program") \
+  </dev/null >"$work/program.log" 2>&1 &
+program_pid=$!
+window=$(main_window_of "$program_pid") || fail "no main window without a server"
+sleep 0.5
+shoot "$output/no-server.png" "$window"
+
+echo "screenshot: wrote main-window.png, tray-menu.png, options.png, com-settings.png, about.png and no-server.png in $output"

@@ -1,13 +1,34 @@
 #include "support/TrackBar.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QToolTip>
 #include <algorithm>
 
 TTrackBar::TTrackBar(QWidget *parent) : QSlider(Qt::Horizontal, parent)
 {
     setTickPosition(QSlider::TicksBelow);
+    // A user's action comes before the value it sets: the tip follows once
+    // the action has been applied.
+    connect(this, &QAbstractSlider::actionTriggered, this,
+            [this] { QMetaObject::invokeMethod(this, [this] { ShowValueTip(); }, Qt::QueuedConnection); });
+}
+
+void TTrackBar::ShowValueTip()
+{
+    if (ValueTip && isVisible())
+        QToolTip::showText(mapToGlobal(ThumbRect().topLeft()), ValueTip(), this);
+}
+
+bool TTrackBar::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && ValueTip) {
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), ValueTip(), this);
+        return true;
+    }
+    return QSlider::event(event);
 }
 
 void TTrackBar::SetSelStart(int value)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QSlider>
 #include <QStyle>
+#include <functional>
 
 // A horizontal track bar that paints its selection range in the groove, as the
 // live level meter (squelch bar) and the hang counter (delay bar) need.
@@ -25,11 +26,18 @@ public:
     // at any position.
     QColor SelectionColor() const;
 
+    // The tooltip's text, asked for each time it shows: on hover, and at the
+    // thumb whenever the user moves the bar (drag, keyboard, wheel, a click
+    // in the groove). Unset: the plain tooltip, if any.
+    std::function<QString()> ValueTip;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     QRect StyleRect(QStyle::SubControl part) const;
+    void ShowValueTip();
 
     int FSelStart = 0;
     int FSelEnd = 0;

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -65,6 +66,42 @@ TEST_F(FormIcons, StartUpLoadsTheStateIconsAndShowsIdle)
     form.ShowIdleIcon();
     EXPECT_EQ(Picture(form.windowIcon()), Picture(form.IconIDLE));
     EXPECT_EQ(Picture(QApplication::windowIcon()), Picture(form.IconIDLE));
+}
+
+// Counts the window's icon changes, its own and the application's.
+struct IconChanges : QObject {
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::WindowIconChange || event->type() == QEvent::ApplicationWindowIconChange;
+        return false;
+    }
+};
+
+// Keying steps ask for their icon every time (every 5 ms block with
+// ATTACK=BLOCK); only a change of state may reach the desktop.
+TEST_F(FormIcons, TheIconsAreSetOnlyWhenTheStateChanges)
+{
+    IconChanges changes;
+    form.installEventFilter(&changes);
+    for (int step = 0; step < 5; ++step)
+        form.ChangeStateIcon(form.IconON);
+    const int onChanges = changes.count;
+    EXPECT_GE(onChanges, 1);
+    for (int step = 0; step < 5; ++step) {
+        form.ChangeStateIcon(form.IconON);
+        form.KeyBySquelch();
+    }
+    EXPECT_EQ(changes.count, onChanges) << "ON again: nothing set";
+    form.TimerDelayTimer(); // the hang (delay 0) runs out
+    EXPECT_GT(changes.count, onChanges);
+    EXPECT_EQ(Picture(form.windowIcon()), Picture(form.IconIDLE));
+    EXPECT_EQ(Picture(QApplication::windowIcon()), Picture(form.IconIDLE));
+    EXPECT_EQ(Picture(form.TrayIcon->icon()), Picture(form.IconIDLE));
+    const int idleChanges = changes.count;
+    form.ShowIdleIcon();
+    EXPECT_EQ(changes.count, idleChanges) << "IDLE again: nothing set";
+    form.removeEventFilter(&changes);
 }
 
 TEST_F(FormIcons, AboutDataCarryTheDesignTimeIconAndShowOnAbout)

@@ -2,6 +2,7 @@
 // on a main window whose serial port is a pseudo-terminal under the linesim
 // line driver (LINESIM_DEVICE, LINESIM_LOG).
 #include "FormPlayerFixture.h"
+#include "app/OptionsDialog.h"
 #include "LineSimPort.h"
 
 #include "ptt/CPort.h"
@@ -18,6 +19,8 @@
 #include "support/Timer.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QFile>
@@ -88,15 +91,16 @@ protected:
 
 } // namespace
 
-TEST_F(Menus, TrayMenuHasItsEightPlainItemsInOrder)
+TEST_F(Menus, TrayMenuHasItsPlainItemsInOrder)
 {
     Start("NONE");
     ASSERT_NE(form->TrayMenu, nullptr);
-    EXPECT_EQ(Items(form->TrayMenu), QStringList({"Mute", "Tune", "COM Settings", "OmniRig Settings", ">> Rig1",
-                                                  ">> Rig2", "About", "Exit"}));
+    EXPECT_EQ(Items(form->TrayMenu), QStringList({"Mute", "Tune", "COM Settings", "OmniRig Settings", "Options",
+                                                  ">> Rig1", ">> Rig2", "About", "Exit"}));
+    const QStringList states{"Mute", "Tune", ">> Rig1", ">> Rig2"};
     for (const QAction *item : form->TrayMenu->actions()) {
         SCOPED_TRACE(item->text().toStdString());
-        EXPECT_FALSE(item->isCheckable());
+        EXPECT_EQ(item->isCheckable(), states.contains(item->text())) << "only states carry check marks";
         EXPECT_TRUE(item->shortcut().isEmpty());
         EXPECT_TRUE(item->isEnabled()) << "in PTT mode none too";
     }
@@ -108,13 +112,13 @@ TEST_F(Menus, WindowMenuCarriesTheCommandNumbers)
     Start("NONE");
     ASSERT_NE(form->SystemMenu, nullptr);
     EXPECT_EQ(Items(form->SystemMenu), QStringList({"&Quit\tAlt+F4", "-", "&Mute", "&Tune", "&COM Settings",
-                                                    "&OmniRig Settings", "-", "&About..."}));
+                                                    "&OmniRig Settings", "&Options", "-", "&About..."}));
     QList<int> numbers;
     for (const QAction *item : form->SystemMenu->actions()) {
         EXPECT_TRUE(item->isEnabled());
         numbers << (item->isSeparator() ? 0 : item->data().toInt());
     }
-    EXPECT_EQ(numbers, QList<int>({667, 0, 333, 334, 444, 555, 0, 666}));
+    EXPECT_EQ(numbers, QList<int>({667, 0, 333, 334, 444, 555, 777, 0, 666}));
 }
 
 TEST_F(Menus, AboutShowsTheAboutBoxFromBothMenus)
@@ -229,6 +233,78 @@ TEST_F(Menus, AReportNobodyAnswersLeavesMuteAndExitWorkingAndIsNotStacked)
     form->ExitClick();
     EXPECT_EQ(terminatedWhileOpen, 0);
     EXPECT_EQ(started->terminated, 1);
+}
+
+// The check marks as the menu shows them when it opens.
+QStringList Checked(QMenu *menu)
+{
+    menu->popup(QPoint(0, 0));
+    QStringList checked;
+    for (const QAction *item : menu->actions())
+        if (item->isChecked())
+            checked << item->text();
+    menu->hide();
+    return checked;
+}
+
+TEST_F(Menus, CheckMarksFollowMuteTuneAndTheRig)
+{
+    Start("NONE");
+    EXPECT_EQ(Checked(form->TrayMenu), QStringList({">> Rig1"}));
+    EXPECT_EQ(Checked(form->SystemMenu), QStringList());
+    Item(form->TrayMenu, "Mute")->trigger();
+    Item(form->TrayMenu, ">> Rig2")->trigger();
+    EXPECT_EQ(Checked(form->TrayMenu), QStringList({"Mute", ">> Rig2"}));
+    EXPECT_EQ(Checked(form->SystemMenu), QStringList({"&Mute"}));
+    // Changed outside the menus, by the window's own controls.
+    form->LEDMuteButton->click();
+    form->TuneButton->click();
+    form->Rig1RadioButton->click();
+    EXPECT_EQ(Checked(form->TrayMenu), QStringList({"Tune", ">> Rig1"}));
+    EXPECT_EQ(Checked(form->SystemMenu), QStringList({"&Tune"}));
+    Choose(334);
+    EXPECT_EQ(Checked(form->TrayMenu), QStringList({">> Rig1"}));
+    EXPECT_EQ(Checked(form->SystemMenu), QStringList());
+}
+
+TEST_F(Menus, OptionsWritesItsKeysAndCancelLeavesTheFileAsItWas)
+{
+    Start("NONE");
+    QFile file(started->Ini());
+    const auto bytes = [&] {
+        file.open(QIODevice::ReadOnly);
+        const QByteArray content = file.readAll();
+        file.close();
+        return content;
+    };
+    const QByteArray before = bytes();
+    // The dialog runs modally: filled in and answered from inside its loop.
+    const auto answerNextDialog = [&](bool ok) {
+        QTimer::singleShot(0, form, [this, ok] {
+            auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->windowTitle(), "Options");
+            dialog->TimeoutEdit->setValue(90);
+            dialog->AttackBox->setCurrentIndex(1);
+            dialog->LeadEdit->setValue(120);
+            ok ? dialog->accept() : dialog->reject();
+        });
+    };
+    answerNextDialog(false);
+    form->HandleSystemCommand(777);
+    EXPECT_EQ(bytes(), before) << "Cancel writes nothing";
+    EXPECT_EQ(form->TxTimeout, 0);
+    EXPECT_FALSE(form->AttackByBlock);
+
+    answerNextDialog(true);
+    Item(form->TrayMenu, "Options")->trigger();
+    EXPECT_EQ(Written("TIMEOUT"), "90");
+    EXPECT_EQ(Written("ATTACK"), "BLOCK");
+    EXPECT_EQ(Written("LEAD"), "120");
+    EXPECT_EQ(Written("RELAY"), "?") << "no relay: the key stays out";
+    EXPECT_EQ(form->TxTimeout, 90) << "applied at once";
+    EXPECT_TRUE(form->AttackByBlock);
+    EXPECT_TRUE(started->dialogs.errors.isEmpty()) << started->dialogs.errors.join('\n').toStdString();
 }
 
 TEST_F(Menus, ComSettingsCancelledStillWritesTheConfiguration)

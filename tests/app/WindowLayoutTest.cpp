@@ -5,7 +5,10 @@
 #include "support/ElidingRadioButton.h"
 #include "support/TrackBar.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QToolTip>
 #include <QComboBox>
 #include <gtest/gtest.h>
 
@@ -76,4 +79,32 @@ TEST(WindowLayout, CaptionsShowWholeBesideTheirControlsAndRigTypesElide)
     EXPECT_LE(rig->fontMetrics().horizontalAdvance(rig->ShownText()), rig->width());
     EXPECT_EQ(rig->ToolTipText(), "Hamlib Dummy");
     EXPECT_EQ(rig->text(), "Hamlib Dummy") << "the caption itself stays whole";
+}
+
+// The bars show their values: on hover, and while the user moves them.
+TEST(WindowLayout, TheBarsTooltipsGiveTheirValuesAlsoWhileMoved)
+{
+    StartedForm started("[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-no-port\nGAIN=4\nDELAY=250\n");
+    TFormPlayer &form = *started.form;
+    EXPECT_EQ(form.SquelchTrack->ValueTip(),
+              "Squelch 4: keys at level 4 or more\nLevel now: no capture");
+    EXPECT_EQ(form.TrackDelay->ValueTip(), "Delay 250 ms: releases 300 ms after the sound");
+
+    form.show();
+    // Shown at once, not faded in.
+    QApplication::setEffectEnabled(Qt::UI_FadeTooltip, false);
+    QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
+    for (TTrackBar *bar : {form.SquelchTrack, form.TrackDelay}) {
+        bar->setFocus();
+        // Activation and focus first: a tip hides on either.
+        QCoreApplication::processEvents();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+        QApplication::sendEvent(bar, &press);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(QToolTip::isVisible());
+        EXPECT_EQ(QToolTip::text(), bar->ValueTip()) << "the tip follows the keyboard";
+        QToolTip::hideText();
+    }
+    EXPECT_TRUE(form.SquelchTrack->ValueTip().startsWith("Squelch 5:"));
+    EXPECT_TRUE(form.TrackDelay->ValueTip().startsWith("Delay 251 ms: releases 300 ms"));
 }

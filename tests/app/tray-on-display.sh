@@ -43,12 +43,7 @@ os.symlink(os.ttyname(slave), sys.argv[1])
 signal.pause()
 ' "$work/port" $$ </dev/null >"$work/pty.log" 2>&1 &
 pty_pid=$!
-tries=0
-until [ -e "$work/port" ]; do
-  tries=$((tries + 1))
-  [ $tries -le 200 ] || fail "no pseudo-terminal within 10 s: $(cat "$work/pty.log")"
-  sleep 0.05
-done
+poll_until '[ -e "$work/port" ]' 10 || fail "no pseudo-terminal: $(cat "$work/pty.log")"
 
 printf '[SETTINGS]\nPTT=SERIAL\nCOMPORT=%s\nDELAY=500\n' "$work/port" >"$work/KOTARPlus.INI"
 mkdir -m 700 "$work/runtime"
@@ -149,12 +144,7 @@ find_question() {
 }
 wait_for find_question "the exit question"
 xdotool windowactivate --sync "$question" key --clearmodifiers shift+Tab space
-tries=0
-while kill -0 "$program_pid" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ $tries -le 200 ] || fail "the program did not end within 10 s of Exit"
-  sleep 0.05
-done
+wait_gone "$program_pid" "the program did not end after Exit"
 wait "$program_pid" || fail "the program ended with status $?"
 program_pid=
 grep -q '^PTT=SERIAL' "$work/KOTARPlus.INI" || fail "Exit did not write the configuration"

@@ -34,12 +34,7 @@ pixel=$(echo "$icon" | cut -d, -f$((3 + 11 * 32 + 12)))
 
 rm "$work/KOTARPlus.INI"
 xdotool windowactivate --sync "$window" key --clearmodifiers alt+F4
-tries=0
-while kill -0 "$pid" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ $tries -le 200 ] || fail "the program did not end within 10 s of closing its window"
-  sleep 0.05
-done
+wait_gone "$pid" "the program did not end after closing its window"
 wait "$pid" || fail "the program ended with status $?"
 pid=
 grep -q '^PTT=NONE' "$work/KOTARPlus.INI" || fail "the configuration was not written on close"

@@ -1,5 +1,9 @@
 #include "AudioTestSupport.h"
 
+#include "app/KOTARUnit.h"
+#include "audio/spectrum_vis.h"
+#include "support/PaintBox.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
@@ -98,6 +102,23 @@ std::vector<float> Frame(HRECORD handle)
 size_t PeakBin(const std::vector<float> &frame)
 {
     return size_t(std::max_element(frame.begin(), frame.begin() + 512) - frame.begin());
+}
+
+bool ShowsCaptureState(const TFormPlayer &form)
+{
+    const QImage &canvas = form.PaintFrame->Canvas();
+    const QColor background = ToQColor(form.Spectrum->BackColor);
+    int pixels = 0;
+    // Columns stand at x = 5 + 6i, 5 pixels wide: x = 10 + 6i is never a bar's.
+    for (int x = 10; x < canvas.width(); x += 6)
+        for (int y = 0; y < 95 && y < canvas.height(); ++y)
+            pixels += canvas.pixelColor(x, y) != background;
+    return pixels >= 3;
+}
+
+bool ShowsSpectrumOnly(const TFormPlayer &form)
+{
+    return form.PaintFrame->Canvas() == form.Spectrum->BackBuffer().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace AudioTest

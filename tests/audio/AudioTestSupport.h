@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+class TFormPlayer;
+
 // Sound for the private PulseAudio server of scripts/pulse-fixture.sh.
 namespace AudioTest {
 
@@ -38,5 +40,11 @@ struct TCallbackCounter {
 std::vector<float> Frame(HRECORD handle);
 // Index of the largest of the 512 magnitudes.
 size_t PeakBin(const std::vector<float> &frame);
+
+// The spectrum area shows a line of text: pixels other than the background
+// where no bar is ever drawn (the gaps between columns), above the baseline.
+bool ShowsCaptureState(const TFormPlayer &form);
+// The spectrum area shows exactly the last frame drawn, no text over it.
+bool ShowsSpectrumOnly(const TFormPlayer &form);
 
 } // namespace AudioTest

@@ -101,6 +101,10 @@ TEST_F(CaptureSetup, DeviceBeyondTheListStartsNoCapture)
     EXPECT_EQ(trace.mid(first, expected.size()), expected);
     EXPECT_EQ(FForm->GetRecordInfo(40), "");
     EXPECT_EQ(FForm->GetRecordInfo(-1), "Default");
+    EXPECT_TRUE(ShowsCaptureState(*FForm)) << "the window says the device is missing";
+    Pick(0);
+    FForm->TimerRenderTimer();
+    EXPECT_TRUE(ShowsSpectrumOnly(*FForm)) << "a device that records: the spectrum only";
 }
 
 TEST_F(CaptureSetup, PickingAnotherDeviceRestartsTheCaptureThere)

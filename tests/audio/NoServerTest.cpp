@@ -38,6 +38,7 @@ TEST(NoSoundServer, StartUpGoesOnWithoutCapture)
         EXPECT_TRUE(trace[first - 1].endsWith("): nothing is recorded"));
         EXPECT_EQ(trace.mid(first + 1, 2), (QStringList{"BASSSetup: Device(-1) initialized Device(Default)",
                                                          "CreateForm: Device(-1) configured"}));
+        EXPECT_TRUE(ShowsCaptureState(form)) << "the window says there is no server";
         // A change in the box tries again, and fails the same quiet way.
         form.ComboSoundCardEdited();
         form.CurrentDevice = 3;

@@ -112,6 +112,7 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     EXPECT_TRUE(trace().contains("SoundDevice(kotar_hot.monitor) Name("));
     EXPECT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_STOPPED);
     EXPECT_EQ(form.SquelchTrack->SelEnd(), 0);
+    EXPECT_TRUE(ShowsCaptureState(form)) << "the window says the device is away";
     EXPECT_TRUE(WaitFor([&] { return !ptt.back(); }, std::chrono::milliseconds(1000))) << "the hang releases PTT";
     EXPECT_TRUE(WaitFor([&] { return form.ComboSoundCard->findData("kotar_hot.monitor") < 0; }))
         << "the box follows the list";
@@ -127,9 +128,14 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     ptt.clear();
     player = StartPlaying(tone, "kotar_hot");
     EXPECT_TRUE(WaitFor([&] { return !ptt.empty() && ptt.back(); })) << "keys again";
+    EXPECT_TRUE(ShowsSpectrumOnly(form)) << "the text went with the data";
     player->kill();
     player->waitForFinished();
     EXPECT_EQ(ClientRecordStreams(), 1);
+    Pactl({"unload-module", module});
+    EXPECT_TRUE(WaitFor([&] { return trace().count(") gone (") == 2; }));
+    EXPECT_TRUE(ShowsCaptureState(form)) << "a second loss shows again";
+    module = Pactl({"load-module", "module-null-sink", load}).trimmed();
     form.close();
     EXPECT_TRUE(ReadText(dir.file("KOTARPlus.INI")).contains("DEVICENAME=kotar_hot.monitor\n"));
     Pactl({"unload-module", module});

@@ -163,6 +163,34 @@ TEST(Spectrum, BarsAndMarksFallAfterSilence)
     EXPECT_EQ(d.spectrum.Peak(7), 98);
 }
 
+// Once everything has sunk, silence leaves the buffer untouched (no redraw, no
+// copy to compare); any change, of a value or of a colour, draws again.
+TEST(Spectrum, SettledSilenceIsNotRedrawn)
+{
+    Display d;
+    d.SetColumn(3, 0.1f);
+    d.Render();
+    d.SetColumn(3, 0.0f);
+    for (int frame = 0; frame < 60; ++frame)
+        d.Render();
+    const qint64 settled = d.spectrum.BackBuffer().cacheKey();
+    const QImage picture = d.box.Canvas();
+    for (int frame = 0; frame < 10; ++frame)
+        d.Render();
+    EXPECT_EQ(d.spectrum.BackBuffer().cacheKey(), settled) << "silence drew again";
+    EXPECT_EQ(d.box.Canvas(), picture);
+    d.ExpectColumn(3, 100, 100);
+
+    d.spectrum.PeakColor = clYellow;
+    d.Render();
+    EXPECT_NE(d.spectrum.BackBuffer().cacheKey(), settled);
+    EXPECT_EQ(d.At(5, 100), clYellow);
+    d.spectrum.PeakColor = clRed;
+    d.SetColumn(3, 0.1f);
+    d.Render();
+    d.ExpectColumn(3, 50, 50);
+}
+
 TEST(Spectrum, ShortFrameReadsAsSilence)
 {
     Display d;

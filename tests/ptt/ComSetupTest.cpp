@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QAbstractItemView>
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -290,6 +291,22 @@ TEST(ComSetupDialog, Layout)
                                  form.Combo5, form.Combo6, form.Combo7, form.Button1, form.Button2};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         EXPECT_EQ(NextTabStop(tabOrder[i - 1]), tabOrder[i]) << i;
+}
+
+// /dev/serial/by-id names are far wider than the box: the list shows them
+// whole, the box's tooltip holds the whole name.
+TEST(ComSetupDialog, LongPortNamesShowWhole)
+{
+    const QString name = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    TListedPorts listed({name});
+    TComSetupFrm form;
+    TComComboBox *box = form.Combo1;
+    ASSERT_EQ(box->count(), 1);
+    box->setCurrentIndex(0);
+    EXPECT_EQ(box->toolTip(), name);
+    EXPECT_GE(box->view()->minimumWidth(), box->fontMetrics().horizontalAdvance(box->itemText(0)));
+    box->setEditText("/dev/ttyUSB7");
+    EXPECT_EQ(box->toolTip(), "/dev/ttyUSB7");
 }
 
 TEST(ComSetupDialog, OkRenamesOnceThenAppliesInOneBatch)
