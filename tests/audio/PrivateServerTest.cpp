@@ -235,6 +235,7 @@ TEST(ServerStall, NoDataCountsAsSilence)
     ASSERT_TRUE(WaitFor([&] { return form.CaptureStatus().State == rsStalled; }));
     form.TimerRenderTimer();
     EXPECT_EQ(form.SquelchTrack->SelEnd(), 0) << "the next tick measures silence";
+    EXPECT_TRUE(ShowsCaptureState(form)) << "the window says no sound comes";
     EXPECT_TRUE(run.Trace().contains(
         "SoundDevice(kotar_mic) Name(KOTAR Test Microphone) delivers no data: counted as silence"));
     EXPECT_TRUE(WaitFor([&] { return !run.Keyed(); })) << "the hang releases PTT";
@@ -242,6 +243,7 @@ TEST(ServerStall, NoDataCountsAsSilence)
     player->waitForFinished();
     kill(server, SIGCONT);
     EXPECT_TRUE(WaitFor([&] { return run.Trace().contains("Name(KOTAR Test Microphone) delivers data again"); }));
+    EXPECT_FALSE(ShowsCaptureState(form)) << "the text goes with the data";
     form.close();
     run.Form.reset();
     BASS_Free();
