@@ -189,7 +189,9 @@ public:
     void About();
 
     // --- capture and spectrum (audio/) ------------------------------------
-    uint32_t SetupBASS(int device);
+    // Opens `device`; at start-up (and with `configured`) the configured one:
+    // the source DEVICENAME names wherever it is listed, else `device`.
+    uint32_t SetupBASS(int device, bool configured = false);
     QString GetRecordInfo(int device);
     void ComboSoundCardChange();
     // The sound card being captured from (the configured one before capture

@@ -30,9 +30,10 @@ void SelectEntry(QComboBox *box, int index)
 
 } // namespace
 
-uint32_t TFormPlayer::SetupBASS(int device)
+uint32_t TFormPlayer::SetupBASS(int device, bool configured)
 {
     const bool first = !CaptureSetUp;
+    configured = configured || first;
     if (CaptureSetUp) {
         BASS_ChannelStop(CaptureChannel);
         BASS_Stop();
@@ -46,10 +47,16 @@ uint32_t TFormPlayer::SetupBASS(int device)
             const QString what = "sound server (" + error + "): nothing is recorded";
             TraceLog.Write(1, "No " + what);
             WriteStandardError("no " + what);
+            AwaitSoundServer();
         }
         SetRecordDeviceNotify([form = QPointer<TFormPlayer>(this)](const TRecordDeviceEvent &event) {
-            if (form)
-                form->RecordDeviceChange(event);
+            if (!form)
+                return;
+            form->RecordDeviceChange(event);
+            // Nothing was captured (a start without a server): the configured
+            // device opens now, as it would have at start-up.
+            if (event.Kind == TRecordDeviceEvent::ServerBack && !form->CaptureChannel)
+                form->CaptureChannel = form->SetupBASS(form->CurrentDevice, true);
         });
     }
 
@@ -58,14 +65,14 @@ uint32_t TFormPlayer::SetupBASS(int device)
 
     // The configured source's name finds it wherever others have moved it.
     const qsizetype named = DeviceName.isEmpty() ? -1 : sources.indexOf(DeviceName);
-    if (first && named >= 0 && named != device) {
+    if (configured && named >= 0 && named != device) {
         device = int(named);
         TraceLog.Write(1, "BASSSetup: Device(" + QString::number(device) + ") found by name(" + DeviceName + ")");
         CurrentDevice = device;
     }
     // An absent one is waited for: its number now names another device, and
     // no entry stands for it until it comes.
-    const bool waiting = first && !DeviceName.isEmpty() && named < 0;
+    const bool waiting = configured && !DeviceName.isEmpty() && named < 0;
     if (waiting) {
         device = CurrentDevice = int(sources.size());
         TraceLog.Write(1, "BASSSetup: Device(" + DeviceName

@@ -22,7 +22,7 @@ struct TLibrary {
     uint32_t Freq = 0, Chans = 0;
     RECORDPROC Proc = nullptr;
     void *User = nullptr;
-    // A connection lost: one attempt a second is under way.
+    // No connection: one attempt a second is under way.
     bool Reconnecting = false;
     HRECORD CaptureHandle = 0;
     HRECORD LastHandle = 0;
@@ -61,10 +61,8 @@ void Post(const TRecordDeviceEvent &event)
             [event] {
                 if (event.Kind == TRecordDeviceEvent::Changed)
                     changePending = false;
-                if (event.Kind == TRecordDeviceEvent::ServerLost && !Library().Reconnecting) {
-                    Library().Reconnecting = true;
-                    QTimer::singleShot(1000, QCoreApplication::instance(), Reconnect);
-                }
+                if (event.Kind == TRecordDeviceEvent::ServerLost)
+                    AwaitSoundServer();
                 if (Library().Notify)
                     Library().Notify(event);
             },
@@ -104,7 +102,7 @@ TPulseServer *Server()
     return library.Server.get();
 }
 
-// Once a second after the connection was lost, until the server answers; then
+// Once a second while there is no connection, until the server answers; then
 // the capture that ran opens the same source again by its server name, under
 // the same handle, and waits for it if the new server does not have it yet.
 void Reconnect()
@@ -305,6 +303,15 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
 QString SoundServerError()
 {
     return Server() ? QString() : QString::fromStdString(Library().ServerError);
+}
+
+void AwaitSoundServer()
+{
+    TLibrary &library = Library();
+    if (library.Reconnecting)
+        return;
+    library.Reconnecting = true;
+    QTimer::singleShot(1000, QCoreApplication::instance(), Reconnect);
 }
 
 TRecordState RecordState(HRECORD handle, QString *source)

@@ -70,8 +70,9 @@ bool BASS_Free();
 // handle) or came back (capture resumes on it); Source is the server's name.
 // Changed: the list of recording devices changed.
 // ServerLost: the connection to the sound server failed (Reason says why); it is
-// made again once a second. ServerBack: it was made again, and a capture that
-// ran opens its source again by the server's name (Source).
+// made again once a second. ServerBack: it was made again (or first made, after
+// AwaitSoundServer), and a capture that ran opens its source again by the
+// server's name (Source).
 struct TRecordDeviceEvent {
     enum TKind { Changed, Lost, Resumed, ServerLost, ServerBack } Kind;
     QString Source;
@@ -85,6 +86,9 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
 QString RecordDeviceCard(const QString &source);
 // Why no sound server can be reached, or the empty text when one answers.
 QString SoundServerError();
+// For a start without a server: the connection is tried once a second until it
+// is made (ServerBack), as after a lost one.
+void AwaitSoundServer();
 
 // Initialises the recording device of that server name whether or not the
 // server has it now: a capture started on it records once the source appears.

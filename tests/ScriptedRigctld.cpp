@@ -109,6 +109,8 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         return;
     // The answer a daemon gives when all goes well; with it, the rig acts.
     const auto release = [&](const QByteArray &status) {
+        if (command == "t" && !FBehaving && FFault == fNoPttRead)
+            return QByteArray("RPRT -11\n");
         if (command == "t")
             return QByteArray(FKeyed ? "1\n" : "0\n");
         if (command == "T 0" && status == "RPRT 0\n") {
@@ -119,7 +121,7 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         }
         return status;
     };
-    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying) {
+    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying || FFault == fNoPttRead) {
         Send(connection, release("RPRT 0\n"));
         return;
     }
@@ -163,6 +165,7 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
     case fDown:
     case fKeepKeyed:
     case fLateKeying:
+    case fNoPttRead:
         break;
     }
 }

@@ -33,6 +33,7 @@ public:
         fKeepKeyed,      // "T 0" answered "RPRT 0", and the rig stays keyed
         fLateKeying,     // the first "T 1" unanswered, its connection closed; the
                          // daemon carries it out after a later "T 0"
+        fNoPttRead,      // "t" answered "RPRT -11": a rig whose PTT cannot be read
     };
 
     TScriptedRigctld();

@@ -3,6 +3,7 @@
 #include "app/KOTARUnit.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
@@ -15,6 +16,72 @@ using namespace AudioTest;
 
 // This program has a PulseAudio server of its own (KOTAR_PULSE_DIR): it adds
 // devices to it, and in the end kills it. The tests run in this order.
+
+namespace {
+// A form on the private server, keying nowhere, its PTT commands recorded.
+struct TVoxRun {
+    explicit TVoxRun(const QByteArray &settings)
+    {
+        WriteBytes(Dir.file("KOTARPlus.INI"),
+                   "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n" + settings);
+        Form = std::make_unique<TFormPlayer>(QStringList());
+        Form->Terminate = [] {};
+        Form->OnTxRig = [this](bool on) { Ptt.push_back(on); };
+    }
+    bool Keyed() const { return !Ptt.empty() && Ptt.back(); }
+    QString Trace() const { return TraceMessages(Dir.file("KOTARPlus.Log")).join('\n'); }
+
+    TemporaryWorkDir Dir;
+    RecordedDialogs Dialogs;
+    QTemporaryDir Sounds;
+    const QString Tone = MakeTone(Sounds.path(), -6, 30);
+    std::unique_ptr<TFormPlayer> Form;
+    std::vector<bool> Ptt;
+};
+
+// (Re)starts the private server in KOTAR_PULSE_DIR with the fixture's script.
+bool StartServer()
+{
+    return QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                             {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
+           == 0;
+}
+} // namespace
+
+// A program started before the server connects once it is there and opens the
+// configured source: the one DEVICENAME names, else the number's. First, so that
+// the first row runs in a library that never had a connection to lose.
+TEST(ServerAbsentAtStart, TheConfiguredSourceKeysOnceTheServerIsThere)
+{
+    for (const auto &[settings, source] : {std::pair{"DEVICE=0\nDEVICENAME=kotar_line\n", "kotar_line"},
+                                           std::pair{"DEVICE=-1\n", "kotar_mic"}}) {
+        SCOPED_TRACE(source);
+        ASSERT_EQ(QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                                    {"stop", qEnvironmentVariable("KOTAR_PULSE_DIR")}),
+                  0);
+        // The loss of the row before's connection is told before this run.
+        ASSERT_TRUE(WaitFor([] { return RecordState(0) == rsNoServer; }));
+        QCoreApplication::processEvents();
+        TVoxRun run(QByteArray("DELAY=0\n") + settings);
+        TFormPlayer &form = *run.Form;
+        EXPECT_TRUE(run.Trace().contains("No sound server ("));
+        EXPECT_EQ(form.CaptureStatus().State, rsNoServer);
+
+        ASSERT_TRUE(StartServer());
+        EXPECT_TRUE(WaitFor([&] { return form.CaptureStatus().State == rsRunning; }, std::chrono::seconds(10)));
+        EXPECT_TRUE(run.Trace().contains("Sound server connection back"));
+        EXPECT_FALSE(run.Trace().contains("Sound server connection lost"));
+        EXPECT_EQ(form.CaptureStatus().Device, source);
+        auto player = StartPlaying(run.Tone);
+        EXPECT_TRUE(WaitFor([&] { return run.Keyed(); })) << "a tone keys";
+        player->kill();
+        player->waitForFinished();
+        EXPECT_EQ(ClientRecordStreams(), 1);
+        form.close();
+        run.Form.reset();
+        BASS_Free();
+    }
+}
 
 TEST(ManyRecordingDevices, OnlyTheFirst33AreListed)
 {
@@ -159,29 +226,6 @@ TEST(StalledServer, AnAbandonedStartNeverRecords)
     EXPECT_TRUE(WaitFor([] { return ClientRecordStreams() == 0; }));
 }
 
-namespace {
-// A form on the private server, keying nowhere, its PTT commands recorded.
-struct TVoxRun {
-    explicit TVoxRun(const QByteArray &settings)
-    {
-        WriteBytes(Dir.file("KOTARPlus.INI"),
-                   "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n" + settings);
-        Form = std::make_unique<TFormPlayer>(QStringList());
-        Form->Terminate = [] {};
-        Form->OnTxRig = [this](bool on) { Ptt.push_back(on); };
-    }
-    bool Keyed() const { return !Ptt.empty() && Ptt.back(); }
-    QString Trace() const { return TraceMessages(Dir.file("KOTARPlus.Log")).join('\n'); }
-
-    TemporaryWorkDir Dir;
-    RecordedDialogs Dialogs;
-    QTemporaryDir Sounds;
-    const QString Tone = MakeTone(Sounds.path(), -6, 30);
-    std::unique_ptr<TFormPlayer> Form;
-    std::vector<bool> Ptt;
-};
-} // namespace
-
 // A configured source that is absent at start-up is waited for, not replaced
 // by the one its number now names; DEVICENAME stays as the user wrote it.
 TEST(AbsentDeviceName, IsWaitedForAndKeptAsWritten)
@@ -271,16 +315,6 @@ TEST(SoundServerLoss, TheCaptureBecomesInactiveAndNothingHangs)
     EXPECT_EQ(BASS_RecordStart(44100, 2, 0, nullptr, nullptr), 0u) << "no server, no capture";
     BASS_Free();
 }
-
-namespace {
-// (Re)starts the private server in KOTAR_PULSE_DIR with the fixture's script.
-bool StartServer()
-{
-    return QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
-                             {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
-           == 0;
-}
-} // namespace
 
 // A server killed and started again: the program reconnects by itself, opens
 // the same source by its server name and keys on it, with one record stream.

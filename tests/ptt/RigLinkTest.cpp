@@ -100,6 +100,21 @@ TEST(RigLink, KeyingTicksReachTheDaemonAtMostOnceASecond)
     EXPECT_FALSE(peer.Keyed());
 }
 
+// A rig whose PTT cannot be read back: the daemon's "RPRT 0" to "T 0" is the
+// release, not a release owed for ever.
+TEST(RigLink, AReleaseOfARigWhosePttCannotBeReadHoldsOnTheDaemonsWord)
+{
+    TScriptedRigctld peer;
+    peer.Misbehave(TScriptedRigctld::fNoPttRead);
+    TRigLink link(peer.Address());
+    KeyFor(link, 300ms);
+    link.Switch(false);
+    link.Settle(In(3s));
+    EXPECT_FALSE(link.MayBeKeyed());
+    EXPECT_EQ(peer.Received("T 0"), 1);
+    EXPECT_FALSE(peer.Keyed());
+}
+
 TEST(RigLink, SwitchNeverWaitsForAStalledDaemonAndTheNewestStateWins)
 {
     TScriptedRigctld peer;
