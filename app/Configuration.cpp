@@ -104,6 +104,8 @@ void TFormPlayer::ReadConfiguration()
     TrackDelay->SetPosition(NumericKey(*ConfigFile, "DELAY", 0));
     // Beyond a day the limit means nothing; below 0 there is none.
     TxTimeout = std::clamp(NumericKey(*ConfigFile, "TIMEOUT", 0), 0, 86400);
+    RelayOutput = ConfigFile->ReadString(Section, "RELAY", "");
+    RelayLead = std::clamp(NumericKey(*ConfigFile, "LEAD", 60), 0, 1000);
     const QString lines = ConfigFile->ReadString(Section, "PTTLINES", TPttLines::DefaultText());
     if (const auto parsed = TPttLines::Parse(lines)) {
         PttLines = *parsed;
@@ -170,5 +172,7 @@ void TFormPlayer::WriteINI()
                      optional("TIMEOUT", QString::number(TxTimeout), "0"),
                      optional("PTTLINES", (PTTComPort ? PTTComPort->PttLines() : PttLines).Text(), TPttLines().Text()),
                      {"PTT", ptt},
+                     optional("RELAY", RelayOutput, ""),
+                     optional("LEAD", QString::number(RelayLead), "60"),
                  });
 }

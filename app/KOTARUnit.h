@@ -31,6 +31,7 @@ class TAboutDlg;
 class EComPort;
 class TSerialPttOutput;
 struct TBlockAttack;
+class TRelay;
 class TCm108PttOutput;
 
 // The main window. It owns all application state; its operations are defined in
@@ -86,6 +87,10 @@ public:
     bool TraceOn = true;
     // Transmit time-out in seconds; 0: none.
     int TxTimeout = 0;
+    // RELAY: the sink that the captured sound is relayed to, LEAD ms after it
+    // was captured; empty: no relay.
+    QString RelayOutput;
+    int RelayLead = 60;
     // The time-out ended the transmission; the VOX waits for a quiet tick.
     bool TimedOut = false;
     TLog TraceLog;
@@ -186,6 +191,15 @@ public:
     // The record callback of the set-up and its user value.
     RECORDPROC RecordProcedure(void **user);
     void CreateSpectrum();
+    // With RELAY: the virtual output "KOTARPlus TX" for programs, loaded when
+    // missing; before the recording devices are listed.
+    void EnsureTxSink();
+    // Starts (or ends, without RELAY) the relay for a capture from `source`
+    // (a server name; empty: the default source); before the capture starts.
+    void StartRelay(const QString &source);
+    // The delay tick with a relay: while the last loud block has not yet played
+    // out, the hang waits for it. True when it held the tick.
+    bool HoldForRelay();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
 
@@ -252,6 +266,8 @@ private:
     void ConnectHandlers();
     bool FApplyingConfiguration = false;
     std::shared_ptr<TBlockAttack> FBlockAttack;
+    std::shared_ptr<TRelay> FRelay;
+    bool FRelayHolding = false;
 
     QStringList FArguments;
 };

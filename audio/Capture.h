@@ -80,6 +80,9 @@ public:
     bool Active() const { return FActive.load(std::memory_order_relaxed); }
     const TSampleRing &Ring() const { return FRing; }
     HRECORD Handle() const { return FHandle; }
+    // The record stream (none while lost); for its timing figures, on the
+    // capture thread.
+    pa_stream *Stream() const { return FStream; }
 
     // The capture whose record callback runs on this thread, if any, and the
     // analyser that thread may use.

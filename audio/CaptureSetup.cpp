@@ -53,6 +53,7 @@ uint32_t TFormPlayer::SetupBASS(int device)
         });
     }
 
+    EnsureTxSink();
     TraceLog.Write(1, "Listing System sound recording devices");
     const QStringList sources = ListRecordDevices(true);
 
@@ -66,6 +67,7 @@ uint32_t TFormPlayer::SetupBASS(int device)
 
     BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
     BASS_RecordInit(device);
+    StartRelay(device >= 0 && device < sources.size() ? sources[device] : QString());
     void *user = nullptr;
     const RECORDPROC procedure = RecordProcedure(&user);
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, procedure, user);

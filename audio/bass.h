@@ -2,6 +2,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 // The audio library: the recording side and a channel's FFT, over the sound
 // server's client library (libpulse). Recording devices are the server's
@@ -81,6 +82,10 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
 QString RecordDeviceCard(const QString &source);
 // Why no sound server can be reached, or the empty text when one answers.
 QString SoundServerError();
+// The connection the capture runs on (made when there is none); none while no
+// server answers.
+class TPulseServer;
+std::shared_ptr<TPulseServer> SoundServerConnection();
 
 // Test seam for code above the library (the keying engine): while a frame
 // source is installed, BASS_RecordStart opens no device and returns a handle,
