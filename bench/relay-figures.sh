@@ -9,6 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$build/bench-relay-pulse
 linesim=$(find "$build" -name liblinesim.so | head -n 1)
 [ -n "$linesim" ] || { echo "liblinesim.so not built in $build" >&2; exit 1; }
+command -v minimodem >/dev/null || apt-get install -y minimodem
 "$root/scripts/pulse-fixture.sh" start "$dir"
 trap '"$root/scripts/pulse-fixture.sh" stop "$dir"' EXIT
 export PULSE_SERVER="unix:$dir/runtime/native"
