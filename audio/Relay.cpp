@@ -18,8 +18,9 @@ double Now(clockid_t clock)
 // The playback buffer the server keeps: enough for a few capture blocks of
 // 5 ms, so that the stream never runs dry between two of them.
 constexpr pa_usec_t BufferTime = 20 * PA_USEC_PER_MSEC;
-// How often the record stream's timing figures are asked for.
-constexpr double TimingPeriod = 0.1;
+// How often both streams' timing figures are asked for: they drift only with
+// the clocks, and between two answers the playback side is interpolated.
+constexpr double TimingPeriod = 0.5;
 // While the gate is open the relay keeps its pace unless it is off by more
 // than this; shut, it follows every measurement (it plays silence then).
 constexpr double OpenTolerance = 0.002;
@@ -168,7 +169,6 @@ void TRelay::Connect()
     pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, Rate, 1};
     pa_proplist *properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "KOTARPlus relay");
-    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "phone");
     FStream = pa_stream_new_with_proplist(FServer->Context(), "KOTARPlus relay", &spec, nullptr, properties);
     pa_proplist_free(properties);
     if (!FStream) {
@@ -187,8 +187,8 @@ void TRelay::Connect()
     attributes.minreq = uint32_t(-1);
     attributes.fragsize = uint32_t(-1);
     // The named output or none: a relay must never play into another device.
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_INTERPOLATE_TIMING
-                                         | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_playback(FStream, FOutput.c_str(), &attributes, flags, nullptr, nullptr) < 0)
         Lost(pa_strerror(pa_context_errno(FServer->Context())));
 }
@@ -212,6 +212,8 @@ void TRelay::StreamState(pa_stream *stream, void *user)
         const bool resumed = relay->FState == TState::Missing;
         relay->FState = TState::Playing;
         relay->FRead = relay->FWritten;
+        if (pa_operation *timing = pa_stream_update_timing_info(stream, nullptr, nullptr))
+            pa_operation_unref(timing);
         if (resumed)
             relay->FEvents.Note("Relay output (" + relay->FOutput + ") back: relay resumed");
         break;
@@ -247,6 +249,9 @@ void TRelay::RequestTiming(pa_stream *record)
         return;
     FLastTimingRequest = now;
     FTiming = pa_stream_update_timing_info(record, TimingUpdated, this);
+    if (FState == TState::Playing)
+        if (pa_operation *timing = pa_stream_update_timing_info(FStream, nullptr, nullptr))
+            pa_operation_unref(timing);
 }
 
 // The record stream's figures place its samples in time: the sample at the
