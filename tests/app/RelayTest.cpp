@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
@@ -155,7 +156,7 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
         EXPECT_FALSE(DtrChanges()[i].on) << "keyed while muted";
 }
 
-TEST(Relay, AMissingOutputIsReportedOnceAndTheRelayResumesWhenItComes)
+TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
 {
     TLineSimPort line;
     StartedForm started(Ini(line.Device(), "kotar_relay_late"));
@@ -166,7 +167,7 @@ TEST(Relay, AMissingOutputIsReportedOnceAndTheRelayResumesWhenItComes)
     Pump([] { return false; }, 2500);
     EXPECT_EQ(started.dialogs.errors.size(), 1) << started.dialogs.errors.join('\n').toStdString();
 
-    TOutput output("kotar_relay_late");
+    auto output = std::make_unique<TOutput>("kotar_relay_late");
     ASSERT_TRUE(Pump([&] { return Traced(started, "Relay output (kotar_relay_late) back: relay resumed"); }, 10000));
     TSinkMonitor monitor("kotar_relay_late.monitor");
     QTemporaryDir dir;
@@ -180,6 +181,10 @@ TEST(Relay, AMissingOutputIsReportedOnceAndTheRelayResumesWhenItComes)
         relayed = Pump([&] { return monitor.First() > 0; }, 1000);
     }
     EXPECT_TRUE(relayed) << "nothing relayed after the output returned";
+
+    output.reset();
+    EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotar_relay_late) gone"); }, 10000))
+        << started.dialogs.errors.join('\n').toStdString();
 }
 
 TEST(Relay, AnOutputWhoseMonitorIsRecordedIsRefused)
