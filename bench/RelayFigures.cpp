@@ -139,34 +139,44 @@ double CpuSeconds(pid_t pid)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
-// RMS in dBFS of the loud part of what a monitor hears while `play` runs
-// (mono float), skipping its first and last 100 ms.
-double HeardLevel(const QString &monitor, const std::function<void()> &play)
-{
-    QProcess recorder;
-    recorder.start("parec", {"-d", monitor, "--raw", "--format=float32le", "--rate=44100", "--channels=1",
-                             "--latency-msec=10"});
-    recorder.waitForStarted();
-    QThread::msleep(300);
-    play();
-    QThread::msleep(500);
-    ::kill(pid_t(recorder.processId()), SIGTERM);
-    recorder.waitForFinished();
-    const QByteArray data = recorder.readAllStandardOutput();
-    const auto *samples = reinterpret_cast<const float *>(data.constData());
-    const size_t count = size_t(data.size()) / sizeof(float);
-    size_t first = count, last = 0;
-    for (size_t i = 0; i < count; ++i)
-        if (std::abs(samples[i]) > 0.05f) {
-            first = std::min(first, i);
-            last = i;
-        }
-    double sum = 0;
-    size_t n = 0;
-    for (size_t i = first + 4410; i + 4410 < last; ++i, ++n)
-        sum += double(samples[i]) * samples[i];
-    return n ? 10 * std::log10(sum / double(n)) : -999;
-}
+// What a monitor hears, as mono float samples, from Start until Level.
+class TRecorder {
+public:
+    TRecorder(const QString &monitor, const QString &file) : FFile(file)
+    {
+        // Into a file: a pipe nobody reads while the sound plays would stall it.
+        FProcess.setStandardOutputFile(file);
+        FProcess.start("parec", {"-d", monitor, "--raw", "--format=float32le", "--rate=44100", "--channels=1",
+                                 "--latency-msec=10"});
+        FProcess.waitForStarted();
+    }
+    // RMS in dBFS of the loud part heard, without its first and last 100 ms.
+    double Level()
+    {
+        ::kill(pid_t(FProcess.processId()), SIGTERM);
+        FProcess.waitForFinished();
+        QFile file(FFile);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray data = file.readAll();
+        const auto *samples = reinterpret_cast<const float *>(data.constData());
+        const size_t count = size_t(data.size()) / sizeof(float);
+        size_t first = count, last = 0;
+        for (size_t i = 0; i < count; ++i)
+            if (std::abs(samples[i]) > 0.05f) {
+                first = std::min(first, i);
+                last = i;
+            }
+        double sum = 0;
+        size_t n = 0;
+        for (size_t i = first + 4410; i + 4410 < last; ++i, ++n)
+            sum += double(samples[i]) * samples[i];
+        return n ? 10 * std::log10(sum / double(n)) : -999;
+    }
+
+private:
+    QString FFile;
+    QProcess FProcess;
+};
 
 } // namespace
 
@@ -225,11 +235,6 @@ int main(int argc, char **argv)
                         Quantile(delays, 0.5), Quantile(delays, 0.05), Quantile(delays, 0.95), Quantile(delays, 0),
                         Quantile(delays, 1));
         }
-        // The tone keys the VOX; its level at the input and at the output.
-        double in = 0, out = 0;
-        out = HeardLevel(Output + ".monitor", [&] {
-            in = HeardLevel("kotarplus_tx.monitor", [&] { Run("paplay", {"-d", "kotarplus_tx", tone}); });
-        });
         int decoded = 0;
         for (int i = 0; i < 20; ++i) {
             const QString text = QString("CQ CQ DE KOTARPLUS TEST %1 K").arg(i);
@@ -262,12 +267,22 @@ int main(int argc, char **argv)
                              qPrintable(got));
         }
         std::printf("\nminimodem 1200 baud through the relay: %d of 20 messages decoded in full\n", decoded);
+        // The tone keys the VOX; its level at the input and at the output.
+        TRecorder input("kotarplus_tx.monitor", dir.filePath("in.raw"));
+        TRecorder output(Output + ".monitor", dir.filePath("out.raw"));
+        QThread::msleep(300);
+        Run("paplay", {"-d", "kotarplus_tx", tone});
+        QThread::msleep(500);
+        const double in = input.Level(), out = output.Level();
         std::printf("\n1 kHz tone at -12 dBFS: %.3f dBFS in, %.3f dBFS relayed (difference %.3f dB)\n", in, out,
                     out - in);
     }
     if (cpuSeconds > 0)
         for (const QString &relay : {QString(), Output}) {
-            TProgram run(program, linesim, relay.isEmpty() ? "GAIN=10\nDELAY=0\nATTACK=BLOCK\n" : settings.arg(relay).arg(Lead).replace("GAIN=5", "GAIN=10"));
+            // Without relay against BLOCK: a relay keys by block too.
+            const QString quiet = relay.isEmpty() ? "GAIN=10\nDELAY=0\nATTACK=BLOCK\n"
+                                                  : settings.arg(relay).arg(Lead).replace("GAIN=5", "GAIN=10");
+            TProgram run(program, linesim, quiet);
             const double before = CpuSeconds(run.Pid()), start = MonotonicSeconds();
             QThread::sleep(unsigned(cpuSeconds));
             const double used = CpuSeconds(run.Pid()) - before, wall = MonotonicSeconds() - start;
