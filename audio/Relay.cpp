@@ -244,6 +244,16 @@ double TRelay::CaptureTime(int64_t index) const { return FOrigin + double(index)
 
 void TRelay::RequestTiming(pa_stream *record)
 {
+    // A new record stream (the capture resumed) places its samples afresh; an
+    // answer its predecessor took with it never comes.
+    if (record != FRecord) {
+        FRecord = record;
+        FOriginKnown = false;
+    }
+    if (FTiming && pa_operation_get_state(FTiming) != PA_OPERATION_RUNNING) {
+        pa_operation_unref(FTiming);
+        FTiming = nullptr;
+    }
     const double now = Now(CLOCK_MONOTONIC);
     if (FTiming || now - FLastTimingRequest < TimingPeriod)
         return;

@@ -91,6 +91,8 @@ private:
     double FOrigin = 0;
     bool FOriginKnown = false;
     double FLastTimingRequest = 0;
+    // The record stream the figures are of; compared only, never used.
+    const pa_stream *FRecord = nullptr;
 
     std::atomic<bool> FGate{false};
     std::atomic<int64_t> FLoudUntil{0}; // steady_clock nanoseconds
