@@ -1,6 +1,7 @@
 #include "app/KOTARUnit.h"
 
 #include "app/SignalLevel.h"
+#include "audio/Relay.h"
 #include "audio/spectrum_vis.h"
 #include "support/ErrorReport.h"
 #include "support/LEDButton.h"
@@ -20,13 +21,21 @@ struct TBlockAttack {
     std::atomic<int> Squelch;
     // One keying call waits in the event loop at most: blocks come every 5 ms.
     std::atomic<bool> Pending{false};
+    // With RELAY: fed every block, told of every loud one. Set only while no
+    // capture runs.
+    TRelay *Relay = nullptr;
 
-    static bool Proc(HRECORD handle, const void *, uint32_t, void *user)
+    static bool Proc(HRECORD handle, const void *buffer, uint32_t length, void *user)
     {
         auto *attack = static_cast<TBlockAttack *>(user);
+        if (attack->Relay)
+            attack->Relay->Feed(static_cast<const float *>(buffer), length, 2);
         float frame[513];
         BASS_ChannelGetData(handle, frame, BASS_DATA_FFT1024);
-        if (SignalLevel(frame, attack->BinStep) >= uint32_t(attack->Squelch.load()) && !attack->Pending.exchange(true))
+        const bool loud = SignalLevel(frame, attack->BinStep) >= uint32_t(attack->Squelch.load());
+        if (loud && attack->Relay)
+            attack->Relay->Loud();
+        if (loud && !attack->Pending.exchange(true))
             // Queued to the window: a call still waiting when it goes is dropped.
             QMetaObject::invokeMethod(
                 attack->Form,
@@ -59,7 +68,9 @@ bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
 RECORDPROC TFormPlayer::RecordProcedure(void **user)
 {
     *user = nullptr;
-    if (!AttackByBlock)
+    // A relay keys at the first loud block, whatever ATTACK says: the head of
+    // the sound is then still in the delay when PTT rises.
+    if (!AttackByBlock && !FRelay)
         return RecordCallback;
     if (!FBlockAttack) {
         FBlockAttack = std::make_shared<TBlockAttack>(this, Spectrum->BinStep, SquelchTrack->Position());
@@ -67,6 +78,7 @@ RECORDPROC TFormPlayer::RecordProcedure(void **user)
             attack->Squelch = position;
         });
     }
+    FBlockAttack->Relay = FRelay.get();
     *user = FBlockAttack.get();
     return TBlockAttack::Proc;
 }

@@ -31,6 +31,7 @@ class TAboutDlg;
 class EComPort;
 class TSerialPttOutput;
 struct TBlockAttack;
+class TRelay;
 class TCm108PttOutput;
 class TDeviceWatch;
 
@@ -221,6 +222,15 @@ public:
     };
     TCaptureStatus CaptureStatus() const;
     void CreateSpectrum();
+    // With RELAY: the virtual output "KOTARPlus TX" for programs, loaded when
+    // missing; before the recording devices are listed.
+    void EnsureTxSink();
+    // Starts (or ends, without RELAY) the relay for a capture from `source`
+    // (a server name; empty: the default source); before the capture starts.
+    void StartRelay(const QString &source);
+    // The delay tick with a relay: while the last loud block has not yet played
+    // out, the hang waits for it. True when it held the tick.
+    bool HoldForRelay();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
     // Why nothing is captured, as one short line in the spectrum area in the
@@ -311,6 +321,8 @@ private:
     QString FCaptureState;
     std::shared_ptr<TBlockAttack> FBlockAttack;
     bool FCaptureStalled = false;
+    std::shared_ptr<TRelay> FRelay;
+    bool FRelayHolding = false;
 
     QStringList FArguments;
 };

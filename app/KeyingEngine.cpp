@@ -70,6 +70,8 @@ void TFormPlayer::TimerDelayTimer()
         ChangeStateIcon(IconIDLE);
         return;
     }
+    if (HoldForRelay())
+        return;
     TrackDelay->SetSelEnd(TrackDelay->SelEnd() + 100);
     if (TrackDelay->SelEnd() > TrackDelay->Position()) {
         TimerDelay->SetEnabled(false);

@@ -23,14 +23,15 @@ void TFormPlayer::OptionsClick()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const TOptionsDialog::TValues values = dialog.Values();
-    const bool attackChanged = values.AttackByBlock != AttackByBlock;
+    // The attack is the capture's record callback and the relay is fed by it:
+    // a fresh capture of the same device takes the new ones.
+    const bool restart = values.AttackByBlock != AttackByBlock || values.RelayOutput != RelayOutput
+                         || values.RelayLead != RelayLead;
     TxTimeout = values.Timeout;
     AttackByBlock = values.AttackByBlock;
     RelayOutput = values.RelayOutput;
     RelayLead = values.RelayLead;
-    // The attack is the capture's record callback: a fresh capture of the
-    // same device takes the new one.
-    if (attackChanged && CaptureSetUp)
+    if (restart && CaptureSetUp)
         CaptureChannel = SetupBASS(CurrentDevice);
     WriteINI();
 }

@@ -95,6 +95,9 @@ public:
     bool Waiting() const;
     // The server's name of the source recorded (or waited for).
     std::string Source() const;
+    // The record stream (none while lost); for its timing figures, on the
+    // capture thread.
+    pa_stream *Stream() const { return FStream; }
 
     // The capture whose record callback runs on this thread, if any, and the
     // analyser that thread may use.

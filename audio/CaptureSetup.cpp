@@ -54,12 +54,15 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
                 return;
             form->RecordDeviceChange(event);
             // Nothing was captured (a start without a server): the configured
-            // device opens now, as it would have at start-up.
-            if (event.Kind == TRecordDeviceEvent::ServerBack && !form->CaptureChannel)
+            // device opens now, as it would have at start-up. A relay plays on
+            // the connection it was made on: the capture feeding it starts
+            // afresh with it on the new one.
+            if (event.Kind == TRecordDeviceEvent::ServerBack && (!form->CaptureChannel || !form->RelayOutput.isEmpty()))
                 form->CaptureChannel = form->SetupBASS(form->CurrentDevice, true);
         });
     }
 
+    EnsureTxSink();
     TraceLog.Write(1, "Listing System sound recording devices");
     const QStringList sources = ListRecordDevices(true);
 
@@ -84,6 +87,7 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
         RecordInitSource(DeviceName);
     else
         BASS_RecordInit(device);
+    StartRelay(waiting ? DeviceName : device >= 0 && device < sources.size() ? sources[device] : QString());
     void *user = nullptr;
     const RECORDPROC procedure = RecordProcedure(&user);
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, procedure, user);

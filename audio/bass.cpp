@@ -300,6 +300,11 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
     Library().Notify = std::move(notify);
 }
 
+std::shared_ptr<TPulseServer> SoundServerConnection()
+{
+    return Server() ? Library().Server : nullptr;
+}
+
 QString SoundServerError()
 {
     return Server() ? QString() : QString::fromStdString(Library().ServerError);

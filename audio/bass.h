@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 // The audio library: the recording side and a channel's FFT, over the sound
 // server's client library (libpulse). Recording devices are the server's
@@ -101,6 +102,10 @@ enum TRecordState { rsRunning, rsStalled, rsWaiting, rsNoServer, rsStopped };
 constexpr std::chrono::milliseconds RecordStallLimit{250};
 // The state of the capture `handle` and, when asked, the server's name of its source.
 TRecordState RecordState(HRECORD handle, QString *source = nullptr);
+// The connection the capture runs on (made when there is none); none while no
+// server answers.
+class TPulseServer;
+std::shared_ptr<TPulseServer> SoundServerConnection();
 
 // Test seam for code above the library (the keying engine): while a frame
 // source is installed, BASS_RecordStart opens no device and returns a handle,

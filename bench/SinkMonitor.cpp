@@ -18,7 +18,7 @@ double MonotonicSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-TSinkMonitor::TSinkMonitor()
+TSinkMonitor::TSinkMonitor(const std::string &monitor)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -27,7 +27,7 @@ TSinkMonitor::TSinkMonitor()
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    const char *argv[] = {"parec", "-d", "kotar_sink.monitor", "--raw", "--format=s16le", "--rate=44100",
+    const char *argv[] = {"parec", "-d", monitor.c_str(), "--raw", "--format=s16le", "--rate=44100",
                           "--channels=2", "--latency-msec=1", nullptr};
     const int spawned = posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -1,13 +1,15 @@
 #pragma once
 #include <atomic>
+#include <string>
 #include <sys/types.h>
 #include <thread>
 
-// When sound really passes the test sink: a parec on the sink's monitor with a
-// 1 ms latency, read on a thread of its own. Times are CLOCK_MONOTONIC seconds.
+// When sound really passes the test sink (or the one whose monitor is named):
+// a parec on the sink's monitor with a 1 ms latency, read on a thread of its
+// own. Times are CLOCK_MONOTONIC seconds.
 class TSinkMonitor {
 public:
-    TSinkMonitor();
+    explicit TSinkMonitor(const std::string &monitor = "kotar_sink.monitor");
     ~TSinkMonitor();
     TSinkMonitor(const TSinkMonitor &) = delete;
     TSinkMonitor &operator=(const TSinkMonitor &) = delete;

@@ -1,5 +1,6 @@
 #include "app/KOTARUnit.h"
 
+#include "audio/Relay.h"
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/Cm108PttOutput.h"
@@ -53,6 +54,8 @@ void TFormPlayer::TxRig(bool on)
         OnTxRig(on);
     SetVoxLed(on);
     FPttOn = on;
+    if (FRelay)
+        FRelay->SetGate(on);
     if (on && TxTimeout > 0) {
         TimerTimeout->SetInterval(TxTimeout * 1000);
         TimerTimeout->SetEnabled(true);
@@ -90,6 +93,8 @@ void TFormPlayer::DropLostSerialDevice()
     // is opened again when its name comes back.
     TraceLog.Write(1, "COM Port (" + PTTComPort->Port() + ") lost");
     FPttOn = false;
+    if (FRelay)
+        FRelay->SetGate(false);
     TimerTimeout->SetEnabled(false);
     TimerDelay->SetEnabled(false);
     TrackDelay->SetSelEnd(0);

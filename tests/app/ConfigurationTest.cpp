@@ -182,3 +182,29 @@ TEST(Configuration, WriteKeepsEveryByteItDoesNotOwn)
         EXPECT_EQ(ReadBytes(name).toStdString(), c.after.toStdString()) << c.name;
     }
 }
+
+TEST(Configuration, RelayKeysAreReadClampedAndWrittenOnlyWhenSet)
+{
+    struct {
+        const char *keys;
+        QString relay;
+        int lead;
+        const char *written; // the relay keys as written back
+    } const cases[] = {
+        {"", "", 60, ""},
+        {"RELAY=radio_out\n", "radio_out", 60, "RELAY=radio_out\n"},
+        {"RELAY=radio_out\nLEAD=5000\n", "radio_out", 1000, "RELAY=radio_out\nLEAD=1000\n"},
+        {"LEAD=-3\n", "", 0, "LEAD=0\n"},
+    };
+    for (const auto &c : cases) {
+        StartedForm s(Settings(c.keys));
+        EXPECT_EQ(s.form->RelayOutput, c.relay) << c.keys;
+        EXPECT_EQ(s.form->RelayLead, c.lead) << c.keys;
+        s.form->WriteINI();
+        QString relayKeys;
+        for (const QString &line : ReadText(s.Ini()).split('\n'))
+            if (line.startsWith("RELAY=") || line.startsWith("LEAD="))
+                relayKeys += line + "\n";
+        EXPECT_EQ(relayKeys, c.written) << c.keys;
+    }
+}

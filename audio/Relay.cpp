@@ -1,0 +1,370 @@
+#include "audio/Relay.h"
+
+#include "audio/Capture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+double Now(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// The playback buffer the server keeps: enough for a few capture blocks of
+// 5 ms, so that the stream never runs dry between two of them.
+constexpr pa_usec_t BufferTime = 20 * PA_USEC_PER_MSEC;
+// How often both streams' timing figures are asked for: they drift only with
+// the clocks, and between two answers the playback side is interpolated.
+constexpr double TimingPeriod = 0.5;
+// While the gate is open the relay keeps its pace unless it is off by more
+// than this: a jump cuts or repeats sound (a modem loses characters), and the
+// figures scatter by milliseconds on a loaded machine while the clocks drift
+// far less in a transmission. Shut, it follows every measurement (it plays
+// silence then).
+constexpr double OpenTolerance = 0.02;
+constexpr double ShutTolerance = 0.0002;
+// Underruns and overruns go to the trace at most once in this time.
+constexpr double XrunTracePeriod = 60;
+
+} // namespace
+
+TRelay::TRelay(std::shared_ptr<TPulseServer> server, TEvents events)
+    : FServer(std::move(server)), FEvents(std::move(events))
+{
+}
+
+TRelay::~TRelay()
+{
+    TPulseServer::TLock lock(*FServer);
+    for (pa_operation **operation : {&FLookup, &FTiming})
+        if (*operation) {
+            pa_operation_cancel(*operation);
+            pa_operation_unref(*operation);
+            *operation = nullptr;
+        }
+    if (FRetry)
+        pa_threaded_mainloop_get_api(FServer->Loop())->time_free(FRetry);
+    if (FStream)
+        DropStream();
+}
+
+void TRelay::Start(const std::string &output, int leadMs, const std::string &source)
+{
+    TPulseServer::TLock lock(*FServer);
+    FOutput = output;
+    FLead = int64_t(leadMs) * Rate / 1000;
+    FSource = source;
+    if (FSource.empty()) {
+        // The default source is what is recorded: its name decides the loop check.
+        std::string name;
+        bool answered = false;
+        struct TQuery {
+            std::string *Name;
+            bool *Answered;
+            pa_threaded_mainloop *Loop;
+        } query{&name, &answered, FServer->Loop()};
+        if (pa_operation *operation = pa_context_get_server_info(
+                FServer->Context(),
+                [](pa_context *, const pa_server_info *info, void *user) {
+                    auto *query = static_cast<TQuery *>(user);
+                    if (info && info->default_source_name)
+                        *query->Name = info->default_source_name;
+                    *query->Answered = true;
+                    pa_threaded_mainloop_signal(query->Loop, 0);
+                },
+                &query)) {
+            FServer->Wait([&answered] { return answered; });
+            pa_operation_cancel(operation);
+            pa_operation_unref(operation);
+        }
+        FSource = name;
+    }
+    // What an earlier start left going ends here.
+    if (FLookup) {
+        pa_operation_cancel(FLookup);
+        pa_operation_unref(FLookup);
+        FLookup = nullptr;
+    }
+    if (FRetry) {
+        pa_threaded_mainloop_get_api(FServer->Loop())->time_free(FRetry);
+        FRetry = nullptr;
+    }
+    if (FStream)
+        DropStream();
+    FLoudUntil = 0;
+    FOriginKnown = false;
+    FState = TState::Looking;
+    LookUp();
+    FServer->Wait([this] { return FState != TState::Looking && FState != TState::Connecting; });
+}
+
+void TRelay::LookUp()
+{
+    FFound = false;
+    FMonitor.clear();
+    if (FLookup)
+        pa_operation_unref(FLookup);
+    FLookup = pa_context_get_sink_info_by_name(FServer->Context(), FOutput.c_str(), SinkInfo, this);
+    if (!FLookup)
+        Answered(false, {});
+}
+
+void TRelay::SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user)
+{
+    auto *relay = static_cast<TRelay *>(user);
+    if (!eol && info) {
+        relay->FFound = true;
+        relay->FMonitor = info->monitor_source_name ? info->monitor_source_name : "";
+        return;
+    }
+    pa_operation_unref(relay->FLookup);
+    relay->FLookup = nullptr;
+    relay->Answered(relay->FFound, relay->FMonitor);
+}
+
+void TRelay::Answered(bool found, const std::string &monitor)
+{
+    const bool first = FState == TState::Looking;
+    if (!found) {
+        if (first)
+            FEvents.Fault("Relay output (" + FOutput + ") not found: the VOX keys without relaying audio");
+        FState = TState::Missing;
+        ScheduleRetry();
+    } else if (!monitor.empty() && monitor == FSource) {
+        FEvents.Fault("Relay output (" + FOutput + ") refused: it is the device being recorded (" + FSource
+                      + "), its own sound would come back to it; no audio is relayed");
+        FState = TState::Refused;
+    } else {
+        FState = first ? TState::Connecting : TState::Missing;
+        Connect();
+    }
+    pa_threaded_mainloop_signal(FServer->Loop(), 0);
+}
+
+void TRelay::ScheduleRetry()
+{
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(FServer->Loop());
+    timeval when{};
+    pa_timeval_add(pa_gettimeofday(&when), PA_USEC_PER_SEC);
+    if (FRetry) {
+        api->time_restart(FRetry, &when);
+        return;
+    }
+    FRetry = api->time_new(
+        api, &when,
+        [](pa_mainloop_api *api, pa_time_event *event, const timeval *, void *user) {
+            auto *relay = static_cast<TRelay *>(user);
+            api->time_free(event);
+            relay->FRetry = nullptr;
+            if (relay->FState == TState::Missing && !relay->FStream)
+                relay->LookUp();
+        },
+        this);
+}
+
+void TRelay::Connect()
+{
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, Rate, 1};
+    pa_proplist *properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "KOTARPlus relay");
+    FStream = pa_stream_new_with_proplist(FServer->Context(), "KOTARPlus relay", &spec, nullptr, properties);
+    pa_proplist_free(properties);
+    if (!FStream) {
+        Lost(pa_strerror(pa_context_errno(FServer->Context())));
+        return;
+    }
+    pa_stream_set_state_callback(FStream, StreamState, this);
+    pa_stream_set_underflow_callback(
+        FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FUnderruns; }, this);
+    pa_stream_set_overflow_callback(
+        FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FOverruns; }, this);
+    pa_buffer_attr attributes;
+    attributes.maxlength = uint32_t(-1);
+    attributes.tlength = uint32_t(pa_usec_to_bytes(BufferTime, &spec));
+    attributes.prebuf = uint32_t(-1);
+    attributes.minreq = uint32_t(-1);
+    attributes.fragsize = uint32_t(-1);
+    // The named output or none: a relay must never play into another device.
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_INTERPOLATE_TIMING);
+    if (pa_stream_connect_playback(FStream, FOutput.c_str(), &attributes, flags, nullptr, nullptr) < 0)
+        Lost(pa_strerror(pa_context_errno(FServer->Context())));
+}
+
+void TRelay::DropStream()
+{
+    pa_stream_set_state_callback(FStream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
+    pa_stream_set_overflow_callback(FStream, nullptr, nullptr);
+    if (pa_stream_get_state(FStream) == PA_STREAM_READY || pa_stream_get_state(FStream) == PA_STREAM_CREATING)
+        pa_stream_disconnect(FStream);
+    pa_stream_unref(FStream);
+    FStream = nullptr;
+}
+
+void TRelay::StreamState(pa_stream *stream, void *user)
+{
+    auto *relay = static_cast<TRelay *>(user);
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY: {
+        const bool resumed = relay->FState == TState::Missing;
+        relay->FState = TState::Playing;
+        relay->FRead = relay->FWritten;
+        if (pa_operation *timing = pa_stream_update_timing_info(stream, nullptr, nullptr))
+            pa_operation_unref(timing);
+        if (resumed)
+            relay->FEvents.Note("Relay output (" + relay->FOutput + ") back: relay resumed");
+        break;
+    }
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        relay->Lost(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+        break;
+    default: break;
+    }
+    pa_threaded_mainloop_signal(relay->FServer->Loop(), 0);
+}
+
+void TRelay::Lost(const std::string &reason)
+{
+    if (FStream)
+        DropStream();
+    // A failed attempt to come back stays one report.
+    if (FState == TState::Playing || FState == TState::Connecting)
+        FEvents.Fault("Relay output (" + FOutput + ") gone (" + reason
+                      + "): the VOX keys without relaying audio until it returns");
+    FState = TState::Missing;
+    FLoudUntil = 0;
+    ScheduleRetry();
+}
+
+double TRelay::CaptureTime(int64_t index) const { return FOrigin + double(index) / Rate; }
+
+void TRelay::RequestTiming(pa_stream *record)
+{
+    // A new record stream (the capture resumed) places its samples afresh; an
+    // answer its predecessor took with it never comes.
+    if (record != FRecord) {
+        FRecord = record;
+        FOriginKnown = false;
+    }
+    if (FTiming && pa_operation_get_state(FTiming) != PA_OPERATION_RUNNING) {
+        pa_operation_unref(FTiming);
+        FTiming = nullptr;
+    }
+    const double now = Now(CLOCK_MONOTONIC);
+    if (FTiming || now - FLastTimingRequest < TimingPeriod)
+        return;
+    FLastTimingRequest = now;
+    FTiming = pa_stream_update_timing_info(record, TimingUpdated, this);
+    if (FState == TState::Playing)
+        if (pa_operation *timing = pa_stream_update_timing_info(FStream, nullptr, nullptr))
+            pa_operation_unref(timing);
+}
+
+// The record stream's figures place its samples in time: the sample at the
+// server's write index was captured the source's latency before the figures'
+// time stamp (wall clock, as the client library keeps it), and everything up
+// to the client's read index has been fed into the line.
+void TRelay::TimingUpdated(pa_stream *stream, int success, void *user)
+{
+    auto *relay = static_cast<TRelay *>(user);
+    pa_operation_unref(relay->FTiming);
+    relay->FTiming = nullptr;
+    const pa_timing_info *timing = success ? pa_stream_get_timing_info(stream) : nullptr;
+    if (!timing || timing->write_index_corrupt || timing->read_index_corrupt)
+        return;
+    const double stamp = double(timing->timestamp.tv_sec) + double(timing->timestamp.tv_usec) / 1e6
+                         - Now(CLOCK_REALTIME) + Now(CLOCK_MONOTONIC);
+    const auto frame = int64_t(pa_frame_size(pa_stream_get_sample_spec(stream)));
+    const int64_t written = relay->FWritten - (timing->read_index - timing->write_index) / frame;
+    const double origin = stamp - double(timing->source_usec) / 1e6 - double(written) / Rate;
+    // Smoothed: single figures scatter by the server's scheduling; a jump (a
+    // new record stream) is taken at once.
+    if (!relay->FOriginKnown || std::abs(origin - relay->FOrigin) > 0.005)
+        relay->FOrigin = origin;
+    else
+        relay->FOrigin += 0.1 * (origin - relay->FOrigin);
+    relay->FOriginKnown = true;
+}
+
+void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
+{
+    const size_t frames = bytes / (sizeof(float) * channels);
+    for (size_t f = 0; f < frames; ++f) {
+        float sum = 0;
+        for (size_t c = 0; c < channels; ++c)
+            sum += samples[f * channels + c];
+        FLine[size_t(FWritten + int64_t(f)) % Size] = sum / float(channels);
+    }
+    FWritten += int64_t(frames);
+    const double now = Now(CLOCK_MONOTONIC);
+    if (TCapture *capture = TCapture::InCallback(); capture && capture->Stream())
+        RequestTiming(capture->Stream());
+    // Until the first figures come, the block counts as captured just now.
+    if (!FOriginKnown)
+        FOrigin = now - double(FWritten) / Rate;
+    if (FState != TState::Playing)
+        return;
+
+    TraceXruns();
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(FStream, &latency, &negative) < 0 || negative)
+        latency = 0;
+    // The sample written now plays after `latency`: it must be the one captured
+    // LEAD before that moment.
+    const double due = now + double(latency) / 1e6 - double(FLead) / Rate;
+    const auto index = int64_t(std::llround((due - FOrigin) * Rate));
+    const bool open = FGate.load(std::memory_order_relaxed);
+    const double tolerance = open ? OpenTolerance : ShutTolerance;
+    if (std::abs(double(index - FRead)) > tolerance * Rate)
+        FRead = index;
+    FRead = std::clamp(FRead, FWritten - int64_t(Size) + 1, FWritten);
+
+    size_t count = std::min(pa_stream_writable_size(FStream) / sizeof(float), size_t(FWritten - FRead));
+    while (count > 0) {
+        void *buffer = nullptr;
+        size_t room = count * sizeof(float);
+        if (pa_stream_begin_write(FStream, &buffer, &room) < 0 || !buffer)
+            return;
+        const size_t chunk = std::min(count, room / sizeof(float));
+        auto *out = static_cast<float *>(buffer);
+        for (size_t i = 0; i < chunk; ++i)
+            out[i] = open ? FLine[size_t(FRead + int64_t(i)) % Size] : 0.0f;
+        if (pa_stream_write(FStream, buffer, chunk * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        FRead += int64_t(chunk);
+        count -= chunk;
+    }
+}
+
+void TRelay::Loud()
+{
+    if (FState != TState::Playing)
+        return;
+    const double playedOut = CaptureTime(FWritten) + double(FLead) / Rate;
+    FLoudUntil.store(int64_t(playedOut * 1e9), std::memory_order_relaxed);
+}
+
+std::chrono::steady_clock::time_point TRelay::LoudPlayedOut() const
+{
+    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(FLoudUntil.load(std::memory_order_relaxed)));
+}
+
+void TRelay::TraceXruns()
+{
+    const uint64_t total = FUnderruns + FOverruns;
+    const double now = Now(CLOCK_MONOTONIC);
+    if (total == FTracedXruns || now - FLastXrunTrace < XrunTracePeriod)
+        return;
+    FTracedXruns = total;
+    FLastXrunTrace = now;
+    FEvents.Note("Relay output (" + FOutput + "): " + std::to_string(FUnderruns) + " underruns, "
+                 + std::to_string(FOverruns) + " overruns so far");
+}

@@ -1,0 +1,102 @@
+#pragma once
+#include "audio/PulseServer.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The audio relay: what the capture records is played into an output (a sink
+// of the sound server), each sample leaving LEAD ms after it was captured, and
+// only while the gate (PTT) is open; silence otherwise. It runs on the
+// capture's server loop: the record callback feeds it with the loop's lock
+// held and the playback stream is written right there, so the delay line needs
+// no lock. When it is due is measured with the server's own timing figures of
+// both streams, not assumed.
+class TRelay {
+public:
+    static constexpr uint32_t Rate = 44100;
+
+    // Called on the loop thread. Fault: the relay stopped or was refused (the
+    // user must learn it); Note: a line for the trace alone.
+    struct TEvents {
+        std::function<void(const std::string &text)> Fault;
+        std::function<void(const std::string &text)> Note;
+    };
+
+    TRelay(std::shared_ptr<TPulseServer> server, TEvents events);
+    ~TRelay();
+    TRelay(const TRelay &) = delete;
+    TRelay &operator=(const TRelay &) = delete;
+
+    const std::shared_ptr<TPulseServer> &Server() const { return FServer; }
+
+    // Relays into the sink `output` with `leadMs`, the capture recording from
+    // `source` (a server name; empty: the server's default source). Returns
+    // once the server has told whether the output is there.
+    void Start(const std::string &output, int leadMs, const std::string &source);
+
+    // The record callback, the loop's lock held: one block of interleaved
+    // 32-bit float samples as captured.
+    void Feed(const float *samples, size_t bytes, size_t channels);
+    // The block fed last was loud.
+    void Loud();
+
+    // Any thread.
+    void SetGate(bool open) { FGate.store(open, std::memory_order_relaxed); }
+    // When the last loud block has played out at the output; the epoch while
+    // nothing loud is on its way (or nothing is relayed).
+    std::chrono::steady_clock::time_point LoudPlayedOut() const;
+
+private:
+    enum class TState { Idle, Looking, Connecting, Playing, Missing, Refused };
+    // All with the loop's lock held.
+    void LookUp();
+    void Answered(bool found, const std::string &monitor);
+    void Connect();
+    void DropStream();
+    void Lost(const std::string &reason);
+    void ScheduleRetry();
+    void RequestTiming(pa_stream *record);
+    void TraceXruns();
+    double CaptureTime(int64_t index) const;
+    static void SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user);
+    static void StreamState(pa_stream *stream, void *user);
+    static void TimingUpdated(pa_stream *stream, int success, void *user);
+
+    std::shared_ptr<TPulseServer> FServer;
+    TEvents FEvents;
+    std::string FOutput;
+    std::string FSource;
+    int64_t FLead = 0; // in samples
+    TState FState = TState::Idle;
+    bool FFound = false;
+    std::string FMonitor;
+    pa_operation *FLookup = nullptr;
+    pa_operation *FTiming = nullptr;
+    pa_time_event *FRetry = nullptr;
+    pa_stream *FStream = nullptr;
+
+    // The delay line: mono samples by their index since the relay began
+    // (starting at Size, so that what is older than the start reads as zeros).
+    static constexpr size_t Size = 1 << 17; // about 3 s
+    std::array<float, Size> FLine{};
+    int64_t FWritten = Size;
+    int64_t FRead = Size;
+    // Capture time of line index 0 in CLOCK_MONOTONIC seconds, from the record
+    // stream's timing figures; what a sample's index adds goes at Rate.
+    double FOrigin = 0;
+    bool FOriginKnown = false;
+    double FLastTimingRequest = 0;
+    // The record stream the figures are of; compared only, never used.
+    const pa_stream *FRecord = nullptr;
+
+    std::atomic<bool> FGate{false};
+    std::atomic<int64_t> FLoudUntil{0}; // steady_clock nanoseconds
+
+    uint64_t FUnderruns = 0, FOverruns = 0, FTracedXruns = 0;
+    double FLastXrunTrace = -1e9;
+};

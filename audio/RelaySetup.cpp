@@ -1,0 +1,73 @@
+#include "app/KOTARUnit.h"
+
+#include "audio/Relay.h"
+#include "audio/TxSink.h"
+#include "support/ErrorReport.h"
+#include "support/Exception.h"
+#include "support/Timer.h"
+#include "support/TrackBar.h"
+
+#include <QPointer>
+#include <chrono>
+
+void TFormPlayer::EnsureTxSink()
+{
+    const std::shared_ptr<TPulseServer> server = RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
+    if (!server)
+        return;
+    TPulseServer::TLock lock(*server);
+    const std::string failure = TxSink::Ensure(*server);
+    if (!failure.empty())
+        TraceLog.Write(1, QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(failure)
+                              + ")");
+}
+
+void TFormPlayer::StartRelay(const QString &source)
+{
+    const std::shared_ptr<TPulseServer> server = RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
+    if (!server) {
+        FRelay.reset();
+        return;
+    }
+    if (!FRelay || FRelay->Server() != server) {
+        // Reports come from the server's thread; the window shows them.
+        const auto post = [form = QPointer<TFormPlayer>(this)](const std::string &text, bool report) {
+            QMetaObject::invokeMethod(
+                form,
+                [form, line = QString::fromStdString(text), report] {
+                    if (!form)
+                        return;
+                    form->TraceLog.Write(1, line);
+                    if (report)
+                        ErrorReport::Show(Exception(line));
+                },
+                Qt::QueuedConnection);
+        };
+        FRelay = std::make_shared<TRelay>(
+            server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },
+                                    [post](const std::string &text) { post(text, false); }});
+    }
+    FRelay->SetGate(false);
+    TraceLog.Write(1, "Relay to (" + RelayOutput + ") LEAD(" + QString::number(RelayLead) + " ms)");
+    FRelay->Start(RelayOutput.toStdString(), RelayLead, source.toStdString());
+    FRelay->SetGate(FPttOn);
+}
+
+// With a relay the hang begins once the last loud block has played out at the
+// output: it is that moment that counts as the last keying tick.
+bool TFormPlayer::HoldForRelay()
+{
+    if (!FRelay)
+        return false;
+    using namespace std::chrono;
+    const auto left = ceil<milliseconds>(FRelay->LoudPlayedOut() - steady_clock::now());
+    if (left.count() <= 0 && !FRelayHolding)
+        return false;
+    FRelayHolding = left.count() > 0;
+    TrackDelay->SetSelEnd(0);
+    // A new period starts now: at the moment it has played out, then every 100 ms.
+    TimerDelay->SetInterval(FRelayHolding ? int(left.count()) : 100);
+    TimerDelay->SetEnabled(true);
+    ChangeStateIcon(IconON);
+    return true;
+}

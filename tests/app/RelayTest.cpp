@@ -1,0 +1,196 @@
+// The audio relay against the tests' sound server: a burst played into
+// "KOTARPlus TX" is recorded from its monitor and relayed to an output of its
+// own, whose monitor a low-latency recorder listens to; PTT is a serial port's
+// DTR under the preloaded linesim line driver, whose log carries the times.
+#include "FormPlayerFixture.h"
+#include "LineSimPort.h"
+#include "SinkMonitor.h"
+
+#include "support/LEDButton.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+namespace {
+
+QString Tool(const QString &program, const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(60000) || tool.exitCode() != 0)
+        ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << " failed";
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+// Handles events meanwhile: the capture thread keys through the event loop.
+bool Pump(const std::function<bool()> &condition, int timeoutMs)
+{
+    const double deadline = MonotonicSeconds() + timeoutMs / 1000.0;
+    while (!condition()) {
+        if (MonotonicSeconds() > deadline)
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A null sink for the relay to play into, there for the object's life.
+class TOutput {
+public:
+    explicit TOutput(const QString &name)
+        : FModule(Tool("pactl", {"load-module", "module-null-sink", "sink_name=" + name, "rate=44100"}))
+    {
+    }
+    ~TOutput() { Tool("pactl", {"unload-module", FModule}); }
+
+private:
+    QString FModule;
+};
+
+// 1 kHz at -6 dBFS (level 19, squelch 5) for 400 ms after 300 ms of silence.
+QString Burst(const QTemporaryDir &dir)
+{
+    const QString file = dir.filePath("burst.wav");
+    Tool("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", file, "synth", "0.4", "sine", "1000", "gain",
+                 "-6", "pad", "0.3", "0"});
+    return file;
+}
+
+void PlayIntoTx(const QString &file)
+{
+    QProcess player;
+    player.start("paplay", {"-d", "kotarplus_tx", file});
+    EXPECT_TRUE(Pump([&] { return player.state() == QProcess::NotRunning; }, 30000));
+}
+
+QString Ini(const QString &port, const QString &relay, int lead = 60)
+{
+    return "[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + port + "\nGAIN=5\nDELAY=0\nTRACE=YES\nDEVICENAME=kotarplus_tx.monitor\n"
+           + "RELAY=" + relay + "\nLEAD=" + QString::number(lead) + "\n";
+}
+
+struct TDtr {
+    double time;
+    bool on;
+};
+// DTR's changes from the driver's log, CLOCK_MONOTONIC.
+std::vector<TDtr> DtrChanges()
+{
+    QFile log(qEnvironmentVariable("LINESIM_LOG"));
+    std::vector<TDtr> changes;
+    if (!log.open(QIODevice::ReadOnly))
+        return changes;
+    for (const QString &text : QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = text.split(' ');
+        if (fields.size() == 3 && fields[1] == "DTR")
+            changes.push_back({fields[0].toDouble(), fields[2] == "1"});
+    }
+    return changes;
+}
+
+bool Reported(const StartedForm &started, const QString &text)
+{
+    for (const QString &error : started.dialogs.errors)
+        if (error.contains(text))
+            return true;
+    return false;
+}
+
+bool Traced(const StartedForm &started, const QString &text)
+{
+    for (const QString &line : started.Trace())
+        if (line.contains(text))
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
+{
+    TOutput output("kotar_relay_out");
+    TLineSimPort line;
+    // A lead longer than the shortest hang (100 ms): PTT must wait for the
+    // sound still in the delay.
+    StartedForm started(Ini(line.Device(), "kotar_relay_out", 250));
+    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_out) LEAD(250 ms)"); }, 10000));
+    EXPECT_TRUE(started.dialogs.errors.isEmpty()) << started.dialogs.errors.join('\n').toStdString();
+    TSinkMonitor monitor("kotar_relay_out.monitor");
+    QTemporaryDir dir;
+    const QString burst = Burst(dir);
+    // The recorder and the capture settle.
+    Pump([] { return false; }, 1000);
+
+    monitor.Arm();
+    const size_t before = DtrChanges().size();
+    PlayIntoTx(burst);
+    ASSERT_TRUE(Pump(
+        [&] {
+            const auto changes = DtrChanges();
+            return changes.size() >= before + 2 && !changes.back().on;
+        },
+        10000))
+        << "not keyed and released";
+    const auto changes = DtrChanges();
+    ASSERT_GT(monitor.First(), 0) << "nothing reached the relay output";
+    EXPECT_TRUE(changes[before].on);
+    EXPECT_LT(changes[before].time, monitor.First()) << "the sound reached the output before PTT was up";
+    EXPECT_GT(changes.back().time, monitor.Last()) << "PTT went down before the sound had played out";
+
+    started.form->LEDMuteButtonClick();
+    ASSERT_TRUE(started.form->LEDMuteButton->LEDOn());
+    monitor.Arm();
+    const size_t muted = DtrChanges().size();
+    PlayIntoTx(burst);
+    Pump([] { return false; }, 300);
+    EXPECT_EQ(monitor.First(), 0) << "sound was relayed while muted";
+    for (size_t i = muted; i < DtrChanges().size(); ++i)
+        EXPECT_FALSE(DtrChanges()[i].on) << "keyed while muted";
+}
+
+TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
+{
+    TLineSimPort line;
+    StartedForm started(Ini(line.Device(), "kotar_relay_late"));
+    const QString missing = "Relay output (kotar_relay_late) not found";
+    ASSERT_TRUE(Pump([&] { return Reported(started, missing); }, 10000));
+    EXPECT_TRUE(Traced(started, missing));
+    // The retries while it is away stay silent.
+    Pump([] { return false; }, 2500);
+    EXPECT_EQ(started.dialogs.errors.size(), 1) << started.dialogs.errors.join('\n').toStdString();
+
+    auto output = std::make_unique<TOutput>("kotar_relay_late");
+    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay output (kotar_relay_late) back: relay resumed"); }, 10000));
+    TSinkMonitor monitor("kotar_relay_late.monitor");
+    QTemporaryDir dir;
+    const QString burst = Burst(dir);
+    // A null sink just loaded may first render one long block (up to 2 s)
+    // before the relay's latency takes hold: bursts until one passes.
+    bool relayed = false;
+    for (int i = 0; i < 5 && !relayed; ++i) {
+        monitor.Arm();
+        PlayIntoTx(burst);
+        relayed = Pump([&] { return monitor.First() > 0; }, 1000);
+    }
+    EXPECT_TRUE(relayed) << "nothing relayed after the output returned";
+
+    output.reset();
+    EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotar_relay_late) gone"); }, 10000))
+        << started.dialogs.errors.join('\n').toStdString();
+}
+
+TEST(Relay, AnOutputWhoseMonitorIsRecordedIsRefused)
+{
+    TLineSimPort line;
+    StartedForm started(Ini(line.Device(), "kotarplus_tx"));
+    EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotarplus_tx) refused"); }, 10000))
+        << started.dialogs.errors.join('\n').toStdString();
+}
