@@ -169,10 +169,10 @@ void TRelay::ScheduleRetry()
 
 void TRelay::Connect()
 {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, Rate, 1};
+    pa_sample_spec format{PA_SAMPLE_FLOAT32NE, Rate, 1};
     pa_proplist *properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "KOTARPlus relay");
-    FStream = pa_stream_new_with_proplist(FServer->Context(), "KOTARPlus relay", &spec, nullptr, properties);
+    FStream = pa_stream_new_with_proplist(FServer->Context(), "KOTARPlus relay", &format, nullptr, properties);
     pa_proplist_free(properties);
     if (!FStream) {
         Lost(pa_strerror(pa_context_errno(FServer->Context())));
@@ -185,7 +185,7 @@ void TRelay::Connect()
         FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FOverruns; }, this);
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
-    attributes.tlength = uint32_t(pa_usec_to_bytes(BufferTime, &spec));
+    attributes.tlength = uint32_t(pa_usec_to_bytes(BufferTime, &format));
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
     attributes.fragsize = uint32_t(-1);
