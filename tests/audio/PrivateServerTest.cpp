@@ -354,3 +354,23 @@ TEST(ServerRestart, TheVoxKeysAgainWithoutARestart)
     run.Form.reset();
     BASS_Free();
 }
+
+// A relay plays on the connection it was made on: after a restart it starts
+// afresh on the new server, with the virtual output loaded there again.
+TEST(ServerRestart, TheRelayStartsAfreshOnTheNewServer)
+{
+    TVoxRun run("DELAY=0\nDEVICE=0\nDEVICENAME=kotar_line\nRELAY=kotarplus_tx\n");
+    const auto relays = [&] { return run.Trace().count("Relay to (kotarplus_tx) LEAD(60 ms)"); };
+    ASSERT_EQ(relays(), 1);
+    ASSERT_EQ(kill(ServerPid(), SIGKILL), 0);
+    ASSERT_TRUE(WaitFor([&] { return run.Trace().contains("Sound server connection lost ("); }));
+    ASSERT_TRUE(StartServer());
+    EXPECT_TRUE(WaitFor([&] { return relays() == 2; }, std::chrono::seconds(10)));
+    QProcess sinks;
+    sinks.start("pactl", {"list", "short", "sinks"});
+    ASSERT_TRUE(sinks.waitForFinished(10000));
+    EXPECT_TRUE(sinks.readAllStandardOutput().contains("kotarplus_tx")) << "the virtual output is there again";
+    run.Form->close();
+    run.Form.reset();
+    BASS_Free();
+}
