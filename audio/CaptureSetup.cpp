@@ -57,7 +57,8 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
             // device opens now, as it would have at start-up. A relay plays on
             // the connection it was made on: the capture feeding it starts
             // afresh with it on the new one.
-            if (event.Kind == TRecordDeviceEvent::ServerBack && (!form->CaptureChannel || !form->RelayOutput.isEmpty()))
+            if (event.Kind == TRecordDeviceEvent::ServerBack
+                && (!form->CaptureChannel || !form->RelayOutput.isEmpty()))
                 form->CaptureChannel = form->SetupBASS(form->CurrentDevice, true);
         });
     }
