@@ -243,8 +243,6 @@ void TRelay::Lost(const std::string &reason)
     ScheduleRetry();
 }
 
-double TRelay::CaptureTime(int64_t index) const { return FOrigin + double(index) / Rate; }
-
 void TRelay::RequestTiming(pa_stream *record)
 {
     // A new record stream (the capture resumed) places its samples afresh; an
@@ -348,7 +346,10 @@ void TRelay::Loud()
 {
     if (FState != TState::Playing)
         return;
-    const double playedOut = CaptureTime(FWritten) + double(FLead) / Rate;
+    // Its samples were captured before it arrived, so they have played out
+    // LEAD after now at the latest. Counted from now, not from the server's
+    // timing figures, so that a wrong figure can never hold PTT.
+    const double playedOut = Now(CLOCK_MONOTONIC) + double(FLead) / Rate;
     FLoudUntil.store(int64_t(playedOut * 1e9), std::memory_order_relaxed);
 }
 

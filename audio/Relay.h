@@ -62,7 +62,6 @@ private:
     void ScheduleRetry();
     void RequestTiming(pa_stream *record);
     void TraceXruns();
-    double CaptureTime(int64_t index) const;
     static void SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user);
     static void StreamState(pa_stream *stream, void *user);
     static void TimingUpdated(pa_stream *stream, int success, void *user);
