@@ -156,6 +156,34 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
         EXPECT_FALSE(DtrChanges()[i].on) << "keyed while muted";
 }
 
+TEST(Relay, AHangCountsFromTheSoundPlayedOutAlsoWithALeadShorterThanOnePeriod)
+{
+    TOutput output("kotar_relay_short");
+    TLineSimPort line;
+    // DELAY=0: a hang of 100 ms, longer than the lead.
+    StartedForm started(Ini(line.Device(), "kotar_relay_short", 90));
+    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_short) LEAD(90 ms)"); }, 10000));
+    TSinkMonitor monitor("kotar_relay_short.monitor");
+    QTemporaryDir dir;
+    const QString burst = Burst(dir);
+    Pump([] { return false; }, 1000);
+
+    monitor.Arm();
+    const size_t before = DtrChanges().size();
+    PlayIntoTx(burst);
+    ASSERT_TRUE(Pump(
+        [&] {
+            const auto changes = DtrChanges();
+            return changes.size() >= before + 2 && !changes.back().on;
+        },
+        10000))
+        << "not keyed and released";
+    ASSERT_GT(monitor.Last(), 0) << "nothing reached the relay output";
+    // Counted from the last loud block's keying instead, the hang ends 10 ms
+    // after the sound has played out.
+    EXPECT_GT(DtrChanges().back().time, monitor.Last() + 0.05) << "the hang was cut short by the lead";
+}
+
 TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
 {
     TLineSimPort line;
