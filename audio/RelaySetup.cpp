@@ -59,7 +59,8 @@ void TFormPlayer::StartRelay(const QString &source)
 // shorter than a period (the default) would otherwise come off the hang.
 bool TFormPlayer::HoldForRelay()
 {
-    if (!FRelay)
+    // Nothing keyed (Mute released it): no sound is relayed to wait for.
+    if (!FRelay || !FPttOn)
         return false;
     using namespace std::chrono;
     const auto since = ceil<milliseconds>(steady_clock::now() - FRelay->LoudPlayedOut());
