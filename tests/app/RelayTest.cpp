@@ -6,13 +6,17 @@
 #include "LineSimPort.h"
 #include "SinkMonitor.h"
 
+#include "app/OptionsDialog.h"
 #include "support/LEDButton.h"
 #include "support/Timer.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QThread>
 #include <functional>
 #include <memory>
@@ -239,6 +243,22 @@ TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
     output.reset();
     EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotar_relay_late) gone"); }, 10000))
         << started.dialogs.errors.join('\n').toStdString();
+}
+
+TEST(Relay, AnOutputChosenInOptionsRelaysAtOnce)
+{
+    TOutput output("kotar_relay_opt");
+    TLineSimPort line;
+    StartedForm started(Ini(line.Device(), ""));
+    QTimer::singleShot(0, started.form.get(), [] {
+        auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->RelayBox->setCurrentIndex(dialog->RelayBox->findData("kotar_relay_opt"));
+        dialog->accept();
+    });
+    started.form->OptionsClick();
+    EXPECT_EQ(started.form->RelayOutput, "kotar_relay_opt");
+    EXPECT_TRUE(Traced(started, "Relay to (kotar_relay_opt) LEAD(60 ms)")) << "the relay waits for a restart";
 }
 
 TEST(Relay, AnOutputWhoseMonitorIsRecordedIsRefused)
