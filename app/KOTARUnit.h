@@ -322,7 +322,6 @@ private:
     std::shared_ptr<TBlockAttack> FBlockAttack;
     bool FCaptureStalled = false;
     std::shared_ptr<TRelay> FRelay;
-    bool FRelayHolding = false;
 
     QStringList FArguments;
 };

@@ -54,19 +54,21 @@ void TFormPlayer::StartRelay(const QString &source)
 }
 
 // With a relay the hang begins once the last loud block has played out at the
-// output: it is that moment that counts as the last keying tick.
+// output: it is that moment that counts as the last keying tick. A tick before
+// it, or within one period after it, starts the count anew from there; a lead
+// shorter than a period (the default) would otherwise come off the hang.
 bool TFormPlayer::HoldForRelay()
 {
-    if (!FRelay)
+    // Nothing keyed (Mute released it): no sound is relayed to wait for.
+    if (!FRelay || !FPttOn)
         return false;
     using namespace std::chrono;
-    const auto left = ceil<milliseconds>(FRelay->LoudPlayedOut() - steady_clock::now());
-    if (left.count() <= 0 && !FRelayHolding)
+    const auto since = ceil<milliseconds>(steady_clock::now() - FRelay->LoudPlayedOut());
+    if (since.count() >= 100)
         return false;
-    FRelayHolding = left.count() > 0;
     TrackDelay->SetSelEnd(0);
-    // A new period starts now: at the moment it has played out, then every 100 ms.
-    TimerDelay->SetInterval(FRelayHolding ? int(left.count()) : 100);
+    // The next tick one period after it has played out.
+    TimerDelay->SetInterval(int(100 - since.count()));
     TimerDelay->SetEnabled(true);
     ChangeStateIcon(IconON);
     return true;

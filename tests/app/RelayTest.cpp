@@ -6,12 +6,17 @@
 #include "LineSimPort.h"
 #include "SinkMonitor.h"
 
+#include "app/OptionsDialog.h"
 #include "support/LEDButton.h"
+#include "support/Timer.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QThread>
 #include <functional>
 #include <memory>
@@ -55,12 +60,12 @@ private:
     QString FModule;
 };
 
-// 1 kHz at -6 dBFS (level 19, squelch 5) for 400 ms after 300 ms of silence.
-QString Burst(const QTemporaryDir &dir)
+// 1 kHz at -6 dBFS (level 19, squelch 5) for 400 ms (or `seconds`) after 300 ms of silence.
+QString Burst(const QTemporaryDir &dir, double seconds = 0.4)
 {
     const QString file = dir.filePath("burst.wav");
-    Tool("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", file, "synth", "0.4", "sine", "1000", "gain",
-                 "-6", "pad", "0.3", "0"});
+    Tool("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", file, "synth", QString::number(seconds), "sine",
+                 "1000", "gain", "-6", "pad", "0.3", "0"});
     return file;
 }
 
@@ -156,6 +161,59 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
         EXPECT_FALSE(DtrChanges()[i].on) << "keyed while muted";
 }
 
+TEST(Relay, AHangCountsFromTheSoundPlayedOutAlsoWithALeadShorterThanOnePeriod)
+{
+    TOutput output("kotar_relay_short");
+    TLineSimPort line;
+    // DELAY=0: a hang of 100 ms, longer than the lead.
+    StartedForm started(Ini(line.Device(), "kotar_relay_short", 90));
+    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_short) LEAD(90 ms)"); }, 10000));
+    TSinkMonitor monitor("kotar_relay_short.monitor");
+    QTemporaryDir dir;
+    const QString burst = Burst(dir);
+    Pump([] { return false; }, 1000);
+
+    monitor.Arm();
+    const size_t before = DtrChanges().size();
+    PlayIntoTx(burst);
+    ASSERT_TRUE(Pump(
+        [&] {
+            const auto changes = DtrChanges();
+            return changes.size() >= before + 2 && !changes.back().on;
+        },
+        10000))
+        << "not keyed and released";
+    ASSERT_GT(monitor.Last(), 0) << "nothing reached the relay output";
+    // Counted from the last loud block's keying instead, the hang ends 10 ms
+    // after the sound has played out.
+    EXPECT_GT(DtrChanges().back().time, monitor.Last() + 0.05) << "the hang was cut short by the lead";
+}
+
+TEST(Relay, MuteEndsTheHangWhileTheSoundGoesOn)
+{
+    TOutput output("kotar_relay_mute");
+    TLineSimPort line;
+    StartedForm started(Ini(line.Device(), "kotar_relay_mute"));
+    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_mute) LEAD(60 ms)"); }, 10000));
+    QTemporaryDir dir;
+    const QString burst = Burst(dir, 4);
+    Pump([] { return false; }, 1000);
+
+    const size_t before = DtrChanges().size();
+    QProcess player;
+    player.start("paplay", {"-d", "kotarplus_tx", burst});
+    ASSERT_TRUE(Pump([&] { return DtrChanges().size() > before && DtrChanges().back().on; }, 10000)) << "not keyed";
+    started.form->LEDMuteButtonClick();
+    // Released now, nothing is relayed: the hang must not wait for sound that
+    // goes on arriving, showing the transmitter keyed while muted.
+    Pump([&] { return !started.form->TimerDelay->Enabled() || player.state() == QProcess::NotRunning; }, 10000);
+    EXPECT_FALSE(started.form->TimerDelay->Enabled());
+    EXPECT_EQ(player.state(), QProcess::Running) << "the hang went on as long as the sound";
+    EXPECT_NE(started.form->windowIcon().cacheKey(), started.form->IconON.cacheKey());
+    player.kill();
+    player.waitForFinished();
+}
+
 TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
 {
     TLineSimPort line;
@@ -185,6 +243,22 @@ TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
     output.reset();
     EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotar_relay_late) gone"); }, 10000))
         << started.dialogs.errors.join('\n').toStdString();
+}
+
+TEST(Relay, AnOutputChosenInOptionsRelaysAtOnce)
+{
+    TOutput output("kotar_relay_opt");
+    TLineSimPort line;
+    StartedForm started(Ini(line.Device(), ""));
+    QTimer::singleShot(0, started.form.get(), [] {
+        auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->RelayBox->setCurrentIndex(dialog->RelayBox->findData("kotar_relay_opt"));
+        dialog->accept();
+    });
+    started.form->OptionsClick();
+    EXPECT_EQ(started.form->RelayOutput, "kotar_relay_opt");
+    EXPECT_TRUE(Traced(started, "Relay to (kotar_relay_opt) LEAD(60 ms)")) << "the relay waits for a restart";
 }
 
 TEST(Relay, AnOutputWhoseMonitorIsRecordedIsRefused)
