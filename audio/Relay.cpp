@@ -293,6 +293,10 @@ void TRelay::TimingUpdated(pa_stream *stream, int success, void *user)
 
 void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
 {
+    // A capture that has moved to a new server connection feeds this relay
+    // until it is set up afresh there: only its own connection's thread may.
+    if (!pa_threaded_mainloop_in_thread(FServer->Loop()))
+        return;
     const size_t frames = bytes / (sizeof(float) * channels);
     for (size_t f = 0; f < frames; ++f) {
         float sum = 0;
@@ -344,6 +348,8 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
 
 void TRelay::Loud()
 {
+    if (!pa_threaded_mainloop_in_thread(FServer->Loop()))
+        return;
     if (FState != TState::Playing)
         return;
     // Its samples were captured before it arrived, so they have played out
