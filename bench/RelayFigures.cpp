@@ -415,8 +415,8 @@ void Soak(const QString &program, const QString &linesim, const QString &setting
     std::printf("| played | %.0f s of speech (%.0f s asked), %d transmissions, keyed %.0f s, relayed %.0f s of "
                 "non-zero sound |\n",
                 played, double(seconds), transmissions, keyed, relayed);
-    std::printf("| dropouts (runs of zeros > 1 ms at the relay output while PTT on) | %zu (longest %.1f ms); %zu "
-                "zero runs all within PTT-off spans (%zu); %zu gaps in the input itself |\n",
+    std::printf("| dropouts (runs of zeros > 1 ms at the relay output while PTT on) | %zu (longest %.1f ms); "
+                "besides, %zu zero runs of PTT off (%zu spans off); %zu gaps in the input itself |\n",
                 dropouts, longest, gated, off.size(), inputGaps);
     std::printf("| relay underruns / overruns traced during the soak | %ld / %ld (at start %ld / %ld) |\n",
                 after.first - before.first, after.second - before.second, before.first, before.second);
