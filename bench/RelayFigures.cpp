@@ -387,29 +387,39 @@ void Soak(const QString &program, const QString &linesim, const QString &setting
         } else
             off.push_back({lines[i].time, next});
     }
+    // A PTT-off span is the zero run that overlaps it most (not the first: a
+    // dropout just before the release, read late, overlaps it too).
     constexpr double Slack = 0.3;
-    std::vector<bool> claimed(off.size(), false);
-    size_t span = 0, dropouts = 0, gated = 0;
+    const std::vector<TRun> runs = ZeroRuns(output.Samples, 0, output.Samples.size());
+    std::vector<size_t> gate(off.size(), runs.size());
+    std::vector<double> best(off.size(), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const double from = output.Time(runs[r].first) - Slack, to = output.Time(runs[r].end - 1);
+        for (size_t o = 0; o < off.size(); ++o) {
+            const double overlap = std::min(to, off[o].to) - std::max(from, off[o].from);
+            if (overlap > best[o]) {
+                best[o] = overlap;
+                gate[o] = r;
+            }
+        }
+    }
+    std::vector<bool> gated(runs.size(), false);
+    for (size_t r : gate)
+        if (r < runs.size())
+            gated[r] = true;
+    size_t dropouts = 0;
     double longest = 0, relayed = 0;
     for (int16_t sample : output.Samples)
         relayed += sample != 0;
     relayed /= 44100;
-    for (const TRun &zeros : ZeroRuns(output.Samples, 0, output.Samples.size())) {
-        const double from = output.Time(zeros.first), to = output.Time(zeros.end - 1);
-        while (span < off.size() && off[span].to < from - Slack)
-            ++span;
-        size_t match = span;
-        while (match < off.size() && off[match].from <= to && claimed[match])
-            ++match;
-        if (match < off.size() && off[match].from <= to && off[match].to >= from - Slack) {
-            claimed[match] = true;
-            ++gated;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (gated[r])
             continue;
-        }
+        const double length = double(runs[r].end - runs[r].first) / 44.1;
         ++dropouts;
-        longest = std::max(longest, double(zeros.end - zeros.first) / 44.1);
-        std::fprintf(stderr, "dropout: %.1f ms of zeros %.3f s into the soak\n",
-                     double(zeros.end - zeros.first) / 44.1, from - start);
+        longest = std::max(longest, length);
+        std::fprintf(stderr, "dropout: %.1f ms of zeros %.3f s into the soak\n", length,
+                     output.Time(runs[r].first) - start);
     }
     std::printf("| speech soak, LEAD %d ms, hang 300 ms | figure |\n|---|---|\n", Lead);
     std::printf("| played | %.0f s of speech (%.0f s asked), %d transmissions, keyed %.0f s, relayed %.0f s of "
@@ -417,7 +427,7 @@ void Soak(const QString &program, const QString &linesim, const QString &setting
                 played, double(seconds), transmissions, keyed, relayed);
     std::printf("| dropouts (runs of zeros > 1 ms at the relay output while PTT on) | %zu (longest %.1f ms); "
                 "besides, %zu zero runs of PTT off (%zu spans off); %zu gaps in the input itself |\n",
-                dropouts, longest, gated, off.size(), inputGaps);
+                dropouts, longest, size_t(std::count(gated.begin(), gated.end(), true)), off.size(), inputGaps);
     std::printf("| relay underruns / overruns traced during the soak | %ld / %ld (at start %ld / %ld) |\n",
                 after.first - before.first, after.second - before.second, before.first, before.second);
     std::printf("| load average (1 min) at start / end / highest | %.2f / %.2f / %.2f |\n", loadStart, loadEnd,
