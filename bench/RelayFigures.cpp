@@ -10,13 +10,19 @@
 //  - level: a 1 kHz tone's RMS at both monitors;
 //  - nothing lost: 20 minimodem transmissions (1200 baud) recorded from the
 //    relay output's monitor and decoded;
-//  - cost: the program's CPU share listening to silence, with and without relay.
+//  - cost: the program's CPU share listening to silence, with and without relay;
+//  - soak (a mode of its own): SECONDS of looped speech over a noise floor
+//    that is never zero for 1 ms, so that at the relay output's monitor a run
+//    of zero samples longer than 1 ms is either PTT off (the gate) or a
+//    dropout; underruns and overruns from the program's trace.
 //
 //   relay_figures PROGRAM LINESIM [CPU_SECONDS]
+//   relay_figures PROGRAM LINESIM soak [SECONDS]
 #include "SinkMonitor.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -28,9 +34,14 @@
 #include <fcntl.h>
 #include <functional>
 #include <signal.h>
+#include <spawn.h>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -116,6 +127,11 @@ public:
         }
         return changes;
     }
+    QString Trace() const
+    {
+        QFile file(FDir.filePath("KOTARPlus.Log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
 
 private:
     int FMaster = -1;
@@ -178,18 +194,266 @@ private:
     QProcess FProcess;
 };
 
+// Everything a monitor hears, as mono 16-bit samples, with the time of each
+// read (a recorder with 1 ms latency on a thread of its own), until Stop.
+class TTimedRecorder {
+public:
+    struct TRead {
+        size_t end;
+        double time;
+    };
+
+    explicit TTimedRecorder(const QString &monitor)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        const QByteArray device = monitor.toLocal8Bit();
+        const char *argv[] = {"parec", "-d", device.constData(), "--raw", "--format=s16le", "--rate=44100",
+                              "--channels=1", "--latency-msec=1", nullptr};
+        const int spawned = posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (spawned != 0) {
+            close(fds[0]);
+            throw std::runtime_error("parec could not be run");
+        }
+        FRead = fds[0];
+        Samples.reserve(size_t(44100) * 700);
+        FThread = std::thread([this] {
+            char block[4096];
+            std::vector<char> odd;
+            ssize_t got;
+            while ((got = read(FRead, block, sizeof block)) > 0) {
+                odd.insert(odd.end(), block, block + got);
+                const size_t whole = odd.size() / 2;
+                const auto *samples = reinterpret_cast<const int16_t *>(odd.data());
+                Samples.insert(Samples.end(), samples, samples + whole);
+                odd.erase(odd.begin(), odd.begin() + std::ptrdiff_t(whole * 2));
+                Reads.push_back({Samples.size(), MonotonicSeconds()});
+            }
+        });
+    }
+    ~TTimedRecorder() { Stop(); }
+    TTimedRecorder(const TTimedRecorder &) = delete;
+    TTimedRecorder &operator=(const TTimedRecorder &) = delete;
+
+    // After this the samples and reads are complete and stay as they are.
+    void Stop()
+    {
+        if (FRead < 0)
+            return;
+        ::kill(FPid, SIGTERM);
+        waitpid(FPid, nullptr, 0);
+        FThread.join();
+        close(FRead);
+        FRead = -1;
+    }
+    // When sample `index` was read.
+    double Time(size_t index) const
+    {
+        const auto read = std::upper_bound(Reads.begin(), Reads.end(), index,
+                                           [](size_t i, const TRead &r) { return i < r.end; });
+        return read == Reads.end() ? Reads.back().time : read->time;
+    }
+
+    std::vector<int16_t> Samples;
+    std::vector<TRead> Reads;
+
+private:
+    pid_t FPid = 0;
+    int FRead = -1;
+    std::thread FThread;
+};
+
+struct TRun {
+    size_t first, end;
+};
+
+// Runs of zero samples longer than 1 ms, within [from, to).
+std::vector<TRun> ZeroRuns(const std::vector<int16_t> &samples, size_t from, size_t to)
+{
+    std::vector<TRun> runs;
+    size_t start = from;
+    for (size_t i = from; i <= to; ++i)
+        if (i == to || samples[i] != 0) {
+            if (i - start > 44)
+                runs.push_back({start, i});
+            start = i + 1;
+        }
+    return runs;
+}
+
+double LoadAverage()
+{
+    QFile file("/proc/loadavg");
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(' ', 0, 0).toDouble() : 0;
+}
+
+// The last "N underruns, M overruns so far" the relay traced; 0 and 0 when none.
+std::pair<long, long> Xruns(const QString &trace)
+{
+    static const QRegularExpression line(R"(Relay output \(.*\): (\d+) underruns, (\d+) overruns so far)");
+    std::pair<long, long> counts{0, 0};
+    for (auto match = line.globalMatch(trace); match.hasNext();) {
+        const auto found = match.next();
+        counts = {found.captured(1).toLong(), found.captured(2).toLong()};
+    }
+    return counts;
+}
+
+// Speech in paragraphs 2.5 s apart, looped for at least `seconds`, over white
+// noise at -60 dBFS: below the squelch, but no 1 ms of it is all zeros.
+QString Speech(const QTemporaryDir &dir, int seconds)
+{
+    const QString spoken = dir.filePath("spoken.wav"), unit = dir.filePath("unit.wav"),
+                  looped = dir.filePath("looped.wav"), noise = dir.filePath("noise.wav"),
+                  speech = dir.filePath("speech.wav");
+    Run("espeak-ng", {"-w", spoken,
+                      "CQ CQ CQ, this is a test of the audio relay. The program keys the transmitter first, and "
+                      "the sound follows sixty milliseconds later, so nothing of the first word is lost. Please "
+                      "report how the audio sounds at your end, over."});
+    Run("sox", {"-D", spoken, "-r", "44100", "-c", "1", "-b", "16", unit, "norm", "-3", "pad", "0.5", "2.5"});
+    const double length = Run("soxi", {"-D", unit}).toDouble();
+    const int repeats = int(std::ceil(seconds / length));
+    Run("sox", {"-D", unit, looped, "repeat", QString::number(repeats - 1)});
+    Run("sox", {"-D", "-n", "-r", "44100", "-c", "1", "-b", "16", noise, "synth", QString::number(repeats * length),
+                "whitenoise", "vol", "0.001"});
+    Run("sox", {"-D", "-m", "-v", "1", looped, "-v", "1", noise, speech});
+    return speech;
+}
+
+void Soak(const QString &program, const QString &linesim, const QString &settings, int seconds)
+{
+    QTemporaryDir dir;
+    const QString speech = Speech(dir, seconds);
+    const double length = Run("soxi", {"-D", speech}).toDouble();
+    // A hang as an operator sets it, so the gate opens and shuts at the pauses.
+    TProgram run(program, linesim, settings.arg(Output).arg(Lead).replace("DELAY=0", "DELAY=300"));
+    const auto before = Xruns(run.Trace());
+    TTimedRecorder input("kotarplus_tx.monitor"), output(Output + ".monitor");
+    QThread::msleep(500);
+    const size_t dtrBefore = run.Dtr().size();
+    double loadMax = LoadAverage();
+    const double loadStart = loadMax, start = MonotonicSeconds();
+    QProcess player;
+    player.start("paplay", {"-d", "kotarplus_tx", speech});
+    while (!player.waitForFinished(10000)) {
+        loadMax = std::max(loadMax, LoadAverage());
+        if (MonotonicSeconds() - start > length + 60)
+            throw std::runtime_error("paplay did not finish");
+    }
+    const double played = MonotonicSeconds() - start;
+    QThread::msleep(1500);
+    input.Stop();
+    output.Stop();
+    const double loadEnd = LoadAverage();
+    loadMax = std::max(loadMax, loadEnd);
+    // The relay traces its counts at most once a minute: a last change shows
+    // within that.
+    QThread::sleep(62);
+    const auto after = Xruns(run.Trace());
+
+    // The input between the speech's first and last sound: a gap there would
+    // be the player's, not the relay's.
+    size_t first = input.Samples.size(), last = 0;
+    for (size_t i = 0; i < input.Samples.size(); ++i)
+        if (input.Samples[i] != 0) {
+            first = std::min(first, i);
+            last = i + 1;
+        }
+    const size_t inputGaps = first < last ? ZeroRuns(input.Samples, first, last).size() : 0;
+
+    // PTT-off spans during the soak; each explains one zero run at the output
+    // overlapping it (the output lags the gate by the playback latency and the
+    // recorder's reads).
+    std::vector<TDtr> lines = run.Dtr();
+    lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(dtrBefore));
+    struct TSpan {
+        double from, to;
+    };
+    std::vector<TSpan> off{{-1e9, lines.empty() || !lines.front().on ? 1e9 : lines.front().time}};
+    int transmissions = 0;
+    double keyed = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const double next = i + 1 < lines.size() ? lines[i + 1].time : 1e9;
+        if (lines[i].on) {
+            ++transmissions;
+            keyed += std::min(next, start + played + 1.5) - lines[i].time;
+        } else
+            off.push_back({lines[i].time, next});
+    }
+    // A PTT-off span is the zero run that overlaps it most (not the first: a
+    // dropout just before the release, read late, overlaps it too).
+    constexpr double Slack = 0.3;
+    const std::vector<TRun> runs = ZeroRuns(output.Samples, 0, output.Samples.size());
+    std::vector<size_t> gate(off.size(), runs.size());
+    std::vector<double> best(off.size(), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const double from = output.Time(runs[r].first) - Slack, to = output.Time(runs[r].end - 1);
+        for (size_t o = 0; o < off.size(); ++o) {
+            const double overlap = std::min(to, off[o].to) - std::max(from, off[o].from);
+            if (overlap > best[o]) {
+                best[o] = overlap;
+                gate[o] = r;
+            }
+        }
+    }
+    std::vector<bool> gated(runs.size(), false);
+    for (size_t r : gate)
+        if (r < runs.size())
+            gated[r] = true;
+    size_t dropouts = 0;
+    double longest = 0, relayed = 0;
+    for (int16_t sample : output.Samples)
+        relayed += sample != 0;
+    relayed /= 44100;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (gated[r])
+            continue;
+        const double length = double(runs[r].end - runs[r].first) / 44.1;
+        ++dropouts;
+        longest = std::max(longest, length);
+        std::fprintf(stderr, "dropout: %.1f ms of zeros %.3f s into the soak\n", length,
+                     output.Time(runs[r].first) - start);
+    }
+    std::printf("| speech soak, LEAD %d ms, hang 300 ms | figure |\n|---|---|\n", Lead);
+    std::printf("| played | %.0f s of speech (%.0f s asked), %d transmissions, keyed %.0f s, relayed %.0f s of "
+                "non-zero sound |\n",
+                played, double(seconds), transmissions, keyed, relayed);
+    std::printf("| dropouts (runs of zeros > 1 ms at the relay output while PTT on) | %zu (longest %.1f ms); "
+                "besides, %zu zero runs of PTT off (%zu spans off); %zu gaps in the input itself |\n",
+                dropouts, longest, size_t(std::count(gated.begin(), gated.end(), true)), off.size(), inputGaps);
+    std::printf("| relay underruns / overruns traced during the soak | %ld / %ld (at start %ld / %ld) |\n",
+                after.first - before.first, after.second - before.second, before.first, before.second);
+    std::printf("| load average (1 min) at start / end / highest | %.2f / %.2f / %.2f |\n", loadStart, loadEnd,
+                loadMax);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PROGRAM LINESIM [CPU_SECONDS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PROGRAM LINESIM [CPU_SECONDS | soak [SECONDS]]\n", argv[0]);
         return 2;
     }
     const QString program = argv[1], linesim = argv[2];
-    const int cpuSeconds = argc > 3 ? std::atoi(argv[3]) : 60;
+    const bool soak = argc > 3 && QString(argv[3]) == "soak";
+    const int cpuSeconds = argc > 3 && !soak ? std::atoi(argv[3]) : 60;
     const QString module = Run("pactl", {"load-module", "module-null-sink", "sink_name=" + Output, "rate=44100"});
+    const QString settings = QString("GAIN=5\nDELAY=0\nDEVICENAME=kotarplus_tx.monitor\nRELAY=%1\nLEAD=%2\n");
+    if (soak) {
+        Soak(program, linesim, settings, argc > 4 ? std::atoi(argv[4]) : 600);
+        Run("pactl", {"unload-module", module});
+        std::fflush(nullptr);
+        return 0;
+    }
     QTemporaryDir dir;
     // 1 kHz at -6 dBFS (level 19, squelch 5) for 500 ms after 300 ms of silence.
     const QString burst = dir.filePath("burst.wav"), tone = dir.filePath("tone.wav");
@@ -197,7 +461,6 @@ int main(int argc, char **argv)
                 "pad", "0.3", "0"});
     Run("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-e", "float", "-b", "32", tone, "synth", "2", "sine", "1000",
                 "gain", "-12"});
-    const QString settings = QString("GAIN=5\nDELAY=0\nDEVICENAME=kotarplus_tx.monitor\nRELAY=%1\nLEAD=%2\n");
     {
         TProgram run(program, linesim, settings.arg(Output).arg(Lead));
         TSinkMonitor original("kotarplus_tx.monitor"), relayed((Output + ".monitor").toStdString());

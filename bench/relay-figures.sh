@@ -2,15 +2,18 @@
 # End-to-end figures of the audio relay against a private sound server and a
 # pseudo-terminal under linesim:
 #   bench/relay-figures.sh [BENCHBUILD] [CPU_SECONDS]   (after `make bench`)
+#   bench/relay-figures.sh BENCHBUILD soak [SECONDS]    speech soak, 600 s unless told
 set -eu
 build=$(cd "${1:-build-bench}" && pwd)
-cpu=${2:-60}
+[ $# -gt 0 ] && shift
+[ $# -gt 0 ] || set -- 60
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$build/bench-relay-pulse
 linesim=$(find "$build" -name liblinesim.so | head -n 1)
 [ -n "$linesim" ] || { echo "liblinesim.so not built in $build" >&2; exit 1; }
 command -v minimodem >/dev/null || apt-get install -y minimodem
+command -v espeak-ng >/dev/null || apt-get install -y espeak-ng
 "$root/scripts/pulse-fixture.sh" start "$dir"
 trap '"$root/scripts/pulse-fixture.sh" stop "$dir"' EXIT
 export PULSE_SERVER="unix:$dir/runtime/native"
-"$build/bench/relay_figures" "$build/kotarplus" "$linesim" "$cpu"
+"$build/bench/relay_figures" "$build/kotarplus" "$linesim" "$@"
