@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QThread>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <gtest/gtest.h>
@@ -117,6 +118,24 @@ bool Traced(const StartedForm &started, const QString &text)
     return false;
 }
 
+// Plays the burst into "KOTARPlus TX" until the keying and the release it
+// causes; DTR's changes since it began to play.
+std::vector<TDtr> KeyedAndReleasedBy(const QString &burst)
+{
+    const size_t before = DtrChanges().size();
+    PlayIntoTx(burst);
+    EXPECT_TRUE(Pump(
+        [&] {
+            const auto changes = DtrChanges();
+            return changes.size() >= before + 2 && !changes.back().on;
+        },
+        10000))
+        << "not keyed and released";
+    std::vector<TDtr> changes = DtrChanges();
+    changes.erase(changes.begin(), changes.begin() + std::ptrdiff_t(std::min(before, changes.size())));
+    return changes;
+}
+
 } // namespace
 
 TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
@@ -135,19 +154,11 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
     Pump([] { return false; }, 1000);
 
     monitor.Arm();
-    const size_t before = DtrChanges().size();
-    PlayIntoTx(burst);
-    ASSERT_TRUE(Pump(
-        [&] {
-            const auto changes = DtrChanges();
-            return changes.size() >= before + 2 && !changes.back().on;
-        },
-        10000))
-        << "not keyed and released";
-    const auto changes = DtrChanges();
+    const auto changes = KeyedAndReleasedBy(burst);
+    ASSERT_GE(changes.size(), 2u);
     ASSERT_GT(monitor.First(), 0) << "nothing reached the relay output";
-    EXPECT_TRUE(changes[before].on);
-    EXPECT_LT(changes[before].time, monitor.First()) << "the sound reached the output before PTT was up";
+    EXPECT_TRUE(changes.front().on);
+    EXPECT_LT(changes.front().time, monitor.First()) << "the sound reached the output before PTT was up";
     EXPECT_GT(changes.back().time, monitor.Last()) << "PTT went down before the sound had played out";
 
     started.form->LEDMuteButtonClick();
@@ -174,19 +185,12 @@ TEST(Relay, AHangCountsFromTheSoundPlayedOutAlsoWithALeadShorterThanOnePeriod)
     Pump([] { return false; }, 1000);
 
     monitor.Arm();
-    const size_t before = DtrChanges().size();
-    PlayIntoTx(burst);
-    ASSERT_TRUE(Pump(
-        [&] {
-            const auto changes = DtrChanges();
-            return changes.size() >= before + 2 && !changes.back().on;
-        },
-        10000))
-        << "not keyed and released";
+    const auto changes = KeyedAndReleasedBy(burst);
+    ASSERT_GE(changes.size(), 2u);
     ASSERT_GT(monitor.Last(), 0) << "nothing reached the relay output";
     // Counted from the last loud block's keying instead, the hang ends 10 ms
     // after the sound has played out.
-    EXPECT_GT(DtrChanges().back().time, monitor.Last() + 0.05) << "the hang was cut short by the lead";
+    EXPECT_GT(changes.back().time, monitor.Last() + 0.05) << "the hang was cut short by the lead";
 }
 
 TEST(Relay, MuteEndsTheHangWhileTheSoundGoesOn)
