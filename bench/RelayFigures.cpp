@@ -205,24 +205,7 @@ public:
 
     explicit TTimedRecorder(const QString &monitor)
     {
-        int fds[2];
-        if (pipe(fds) != 0)
-            throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const QByteArray device = monitor.toLocal8Bit();
-        const char *argv[] = {"parec", "-d", device.constData(), "--raw", "--format=s16le", "--rate=44100",
-                              "--channels=1", "--latency-msec=1", nullptr};
-        const int spawned = posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        if (spawned != 0) {
-            close(fds[0]);
-            throw std::runtime_error("parec could not be run");
-        }
-        FRead = fds[0];
+        FRead = StartRecorder(monitor.toStdString(), 1, &FPid);
         Samples.reserve(size_t(44100) * 700);
         FThread = std::thread([this] {
             char block[4096];

@@ -18,7 +18,7 @@ double MonotonicSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-TSinkMonitor::TSinkMonitor(const std::string &monitor)
+int StartRecorder(const std::string &monitor, int channels, pid_t *pid)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -27,16 +27,21 @@ TSinkMonitor::TSinkMonitor(const std::string &monitor)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    const char *argv[] = {"parec", "-d", monitor.c_str(), "--raw", "--format=s16le", "--rate=44100",
-                          "--channels=2", "--latency-msec=1", nullptr};
-    const int spawned = posix_spawnp(&FPid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
+    const std::string layout = "--channels=" + std::to_string(channels);
+    const char *argv[] = {"parec",         "-d", monitor.c_str(), "--raw", "--format=s16le", "--rate=44100",
+                          layout.c_str(), "--latency-msec=1", nullptr};
+    const int spawned = posix_spawnp(pid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (spawned != 0) {
         close(fds[0]);
         throw std::runtime_error("parec could not be run");
     }
-    FRead = fds[0];
+    return fds[0];
+}
+
+TSinkMonitor::TSinkMonitor(const std::string &monitor) : FRead(StartRecorder(monitor, 2, &FPid))
+{
     FThread = std::thread([this] { Listen(); });
 }
 

@@ -30,3 +30,7 @@ private:
 };
 
 double MonotonicSeconds();
+// Starts parec on `monitor` (16-bit, 44100 Hz, 1 ms latency) writing raw
+// samples to the returned descriptor; its process id goes to *pid. Raises
+// std::runtime_error when it cannot be run.
+int StartRecorder(const std::string &monitor, int channels, pid_t *pid);
