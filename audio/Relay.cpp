@@ -15,8 +15,9 @@ double Now(clockid_t clock)
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-// The playback buffer the server keeps: enough for a few capture blocks of
-// 5 ms, so that the stream never runs dry between two of them.
+// The playback buffer the server asks to be kept: a few capture blocks of 5 ms.
+// It sets the output's own latency, and so how early silence is written while
+// the gate is shut.
 constexpr pa_usec_t BufferTime = 20 * PA_USEC_PER_MSEC;
 // How often both streams' timing figures are asked for: they drift only with
 // the clocks, and between two answers the playback side is interpolated.
@@ -183,6 +184,8 @@ void TRelay::Connect()
         FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FUnderruns; }, this);
     pa_stream_set_overflow_callback(
         FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FOverruns; }, this);
+    pa_stream_set_write_callback(
+        FStream, [](pa_stream *, size_t, void *user) { static_cast<TRelay *>(user)->Pump(); }, this);
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
     attributes.tlength = uint32_t(pa_usec_to_bytes(BufferTime, &format));
@@ -191,7 +194,7 @@ void TRelay::Connect()
     attributes.fragsize = uint32_t(-1);
     // The named output or none: a relay must never play into another device.
     const auto flags =
-        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_INTERPOLATE_TIMING);
+        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_playback(FStream, FOutput.c_str(), &attributes, flags, nullptr, nullptr) < 0)
         Lost(pa_strerror(pa_context_errno(FServer->Context())));
 }
@@ -201,6 +204,7 @@ void TRelay::DropStream()
     pa_stream_set_state_callback(FStream, nullptr, nullptr);
     pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
     pa_stream_set_overflow_callback(FStream, nullptr, nullptr);
+    pa_stream_set_write_callback(FStream, nullptr, nullptr);
     if (pa_stream_get_state(FStream) == PA_STREAM_READY || pa_stream_get_state(FStream) == PA_STREAM_CREATING)
         pa_stream_disconnect(FStream);
     pa_stream_unref(FStream);
@@ -215,6 +219,7 @@ void TRelay::StreamState(pa_stream *stream, void *user)
         const bool resumed = relay->FState == TState::Missing;
         relay->FState = TState::Playing;
         relay->FRead = relay->FWritten;
+        relay->FOpenWritten = 0;
         if (pa_operation *timing = pa_stream_update_timing_info(stream, nullptr, nullptr))
             pa_operation_unref(timing);
         if (resumed)
@@ -311,25 +316,58 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
     // Until the first figures come, the block counts as captured just now.
     if (!FOriginKnown)
         FOrigin = now - double(FWritten) / Rate;
+    Pump();
+}
+
+// How long a sample written now waits before it plays, from the latest timing
+// figures of the playback stream: what is queued at the server, less what has
+// played since the figures were taken, plus the output's own buffer. Worked
+// out here rather than by the client library's smoothed clock, which holds an
+// early overshoot for seconds (it never runs backwards) and reads 0 meanwhile.
+double TRelay::PlaybackLatency() const
+{
+    const pa_timing_info *timing = pa_stream_get_timing_info(FStream);
+    if (!timing || timing->write_index_corrupt || timing->read_index_corrupt)
+        return 0;
+    // The output plays on in real time since then, whether the figures saw it
+    // playing or (between two of our writes) just run dry.
+    const double played = double(timing->read_index) / (sizeof(float) * Rate)
+                          + double(timing->transport_usec) / 1e6 + Now(CLOCK_REALTIME)
+                          - (double(timing->timestamp.tv_sec) + double(timing->timestamp.tv_usec) / 1e6);
+    const double queued = double(timing->write_index) / (sizeof(float) * Rate) - played;
+    return std::max(0.0, queued) + double(timing->sink_usec) / 1e6;
+}
+
+// Writes what the output can take now. Called for every captured block and
+// whenever the server asks for more, so that what is already in the delay line
+// keeps the output fed while the capture's blocks come late or in bunches.
+void TRelay::Pump()
+{
     if (FState != TState::Playing)
         return;
+    const double now = Now(CLOCK_MONOTONIC);
 
     TraceXruns();
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(FStream, &latency, &negative) < 0 || negative)
-        latency = 0;
+    const double latency = PlaybackLatency();
     // The sample written now plays after `latency`: it must be the one captured
     // LEAD before that moment.
-    const double due = now + double(latency) / 1e6 - double(FLead) / Rate;
+    const double due = now + latency - double(FLead) / Rate;
     const auto index = int64_t(std::llround((due - FOrigin) * Rate));
     const bool open = FGate.load(std::memory_order_relaxed);
+    if (!open && FOpenWritten > 0)
+        SilenceQueued();
     const double tolerance = open ? OpenTolerance : ShutTolerance;
     if (std::abs(double(index - FRead)) > tolerance * Rate)
         FRead = index;
     FRead = std::clamp(FRead, FWritten - int64_t(Size) + 1, FWritten);
 
-    size_t count = std::min(pa_stream_writable_size(FStream) / sizeof(float), size_t(FWritten - FRead));
+    // Open, all that has been captured goes to the server at once: the output
+    // then holds nearly LEAD of sound and outlasts this thread being held up.
+    // Shut, only what the buffer asks for, so that the head of a sound is still
+    // in the line when the gate opens.
+    size_t count = size_t(FWritten - FRead);
+    if (!open)
+        count = std::min(count, pa_stream_writable_size(FStream) / sizeof(float));
     while (count > 0) {
         void *buffer = nullptr;
         size_t room = count * sizeof(float);
@@ -342,7 +380,32 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
         if (pa_stream_write(FStream, buffer, chunk * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
         FRead += int64_t(chunk);
+        if (open)
+            FOpenWritten += int64_t(chunk);
         count -= chunk;
+    }
+}
+
+// What was written while the gate was open and has not played yet becomes
+// silence: PTT is down, so no sound may follow. The samples are overwritten in
+// place (the server drops what has played already), so the output keeps its
+// pace.
+void TRelay::SilenceQueued()
+{
+    static const std::array<float, 4096> Zeros{};
+    const int64_t queued = std::min(FOpenWritten, FLead + int64_t(OpenTolerance * Rate));
+    FOpenWritten = 0;
+    // The first write goes back over them, each later one follows it; the
+    // write position ends where it was.
+    int64_t offset = -queued;
+    for (int64_t left = queued; left > 0;) {
+        const int64_t chunk = std::min(left, int64_t(Zeros.size()));
+        if (pa_stream_write(FStream, Zeros.data(), size_t(chunk) * sizeof(float), nullptr,
+                            offset * int64_t(sizeof(float)), PA_SEEK_RELATIVE)
+            < 0)
+            return;
+        offset = 0;
+        left -= chunk;
     }
 }
 

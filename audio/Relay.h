@@ -13,8 +13,8 @@
 // of the sound server), each sample leaving LEAD ms after it was captured, and
 // only while the gate (PTT) is open; silence otherwise. It runs on the
 // capture's server loop: the record callback feeds it with the loop's lock
-// held and the playback stream is written right there, so the delay line needs
-// no lock. When it is due is measured with the server's own timing figures of
+// held, and the playback stream is written there and whenever the server asks
+// for more, so the delay line needs no lock. When it is due is measured with the server's own timing figures of
 // both streams, not assumed.
 class TRelay {
 public:
@@ -61,6 +61,9 @@ private:
     void Lost(const std::string &reason);
     void ScheduleRetry();
     void RequestTiming(pa_stream *record);
+    void Pump();
+    double PlaybackLatency() const;
+    void SilenceQueued();
     void TraceXruns();
     static void SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user);
     static void StreamState(pa_stream *stream, void *user);
@@ -94,6 +97,8 @@ private:
     const pa_stream *FRecord = nullptr;
 
     std::atomic<bool> FGate{false};
+    // Samples written with the gate open since it last shut.
+    int64_t FOpenWritten = 0;
     std::atomic<int64_t> FLoudUntil{0}; // steady_clock nanoseconds
 
     uint64_t FUnderruns = 0, FOverruns = 0, FTracedXruns = 0;

@@ -193,12 +193,13 @@ TEST(Relay, AHangCountsFromTheSoundPlayedOutAlsoWithALeadShorterThanOnePeriod)
     EXPECT_GT(changes.back().time, monitor.Last() + 0.05) << "the hang was cut short by the lead";
 }
 
-TEST(Relay, MuteEndsTheHangWhileTheSoundGoesOn)
+TEST(Relay, MuteEndsTheHangAndTheRelayedSoundWhileTheSoundGoesOn)
 {
     TOutput output("kotar_relay_mute");
     TLineSimPort line;
-    StartedForm started(Ini(line.Device(), "kotar_relay_mute"));
-    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_mute) LEAD(60 ms)"); }, 10000));
+    StartedForm started(Ini(line.Device(), "kotar_relay_mute", 250));
+    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_mute) LEAD(250 ms)"); }, 10000));
+    TSinkMonitor monitor("kotar_relay_mute.monitor");
     QTemporaryDir dir;
     const QString burst = Burst(dir, 4);
     Pump([] { return false; }, 1000);
@@ -207,6 +208,9 @@ TEST(Relay, MuteEndsTheHangWhileTheSoundGoesOn)
     QProcess player;
     player.start("paplay", {"-d", "kotarplus_tx", burst});
     ASSERT_TRUE(Pump([&] { return DtrChanges().size() > before && DtrChanges().back().on; }, 10000)) << "not keyed";
+    // Until the sound that was in the delay when PTT rose is relayed.
+    Pump([] { return false; }, 400);
+    monitor.Arm();
     started.form->LEDMuteButtonClick();
     // Released now, nothing is relayed: the hang must not wait for sound that
     // goes on arriving, showing the transmitter keyed while muted.
@@ -214,6 +218,13 @@ TEST(Relay, MuteEndsTheHangWhileTheSoundGoesOn)
     EXPECT_FALSE(started.form->TimerDelay->Enabled());
     EXPECT_EQ(player.state(), QProcess::Running) << "the hang went on as long as the sound";
     EXPECT_NE(started.form->windowIcon().cacheKey(), started.form->IconON.cacheKey());
+    // The 250 ms of sound still on its way when PTT fell are not played: half
+    // of it leaves room for the output's own latency and a busy machine.
+    Pump([] { return false; }, 500);
+    const std::vector<TDtr> changes = DtrChanges();
+    ASSERT_FALSE(changes.back().on);
+    ASSERT_GT(monitor.Last(), 0) << "nothing was relayed";
+    EXPECT_LT(monitor.Last(), changes.back().time + 0.125) << "sound was relayed after PTT fell";
     player.kill();
     player.waitForFinished();
 }
