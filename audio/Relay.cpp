@@ -15,9 +15,8 @@ double Now(clockid_t clock)
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-// The playback buffer the server asks to be kept: a few capture blocks of 5 ms.
-// It sets the output's own latency, and so how early silence is written while
-// the gate is shut.
+// The playback buffer asked of the server. It sets the output's own latency:
+// what has gone that far cannot be rewritten when the gate changes.
 constexpr pa_usec_t BufferTime = 20 * PA_USEC_PER_MSEC;
 // How often both streams' timing figures are asked for: they drift only with
 // the clocks, and between two answers the playback side is interpolated.
@@ -219,7 +218,8 @@ void TRelay::StreamState(pa_stream *stream, void *user)
         const bool resumed = relay->FState == TState::Missing;
         relay->FState = TState::Playing;
         relay->FRead = relay->FWritten;
-        relay->FOpenWritten = 0;
+        relay->FQueuedOpen = false;
+        relay->FQueuedSince = 0;
         if (pa_operation *timing = pa_stream_update_timing_info(stream, nullptr, nullptr))
             pa_operation_unref(timing);
         if (resumed)
@@ -354,59 +354,52 @@ void TRelay::Pump()
     const double due = now + latency - double(FLead) / Rate;
     const auto index = int64_t(std::llround((due - FOrigin) * Rate));
     const bool open = FGate.load(std::memory_order_relaxed);
-    if (!open && FOpenWritten > 0)
-        SilenceQueued();
+    // What is queued and has not played yet takes the gate's new state: the
+    // silence written ahead while it was shut becomes the sound captured for
+    // that moment (the head of the sound that keyed), and the sound written
+    // ahead while it was open becomes silence once PTT has fallen.
+    if (open != FQueuedOpen) {
+        const int64_t queued = std::min(FQueuedSince, FLead + int64_t(OpenTolerance * Rate));
+        Write(FRead - queued, queued, open, queued);
+        FQueuedOpen = open;
+        FQueuedSince = queued;
+    }
     const double tolerance = open ? OpenTolerance : ShutTolerance;
     if (std::abs(double(index - FRead)) > tolerance * Rate)
         FRead = index;
     FRead = std::clamp(FRead, FWritten - int64_t(Size) + 1, FWritten);
 
-    // Open, all that has been captured goes to the server at once: the output
-    // then holds nearly LEAD of sound and outlasts this thread being held up.
-    // Shut, only what the buffer asks for, so that the head of a sound is still
-    // in the line when the gate opens.
-    size_t count = size_t(FWritten - FRead);
-    if (!open)
-        count = std::min(count, pa_stream_writable_size(FStream) / sizeof(float));
-    while (count > 0) {
-        void *buffer = nullptr;
-        size_t room = count * sizeof(float);
-        if (pa_stream_begin_write(FStream, &buffer, &room) < 0 || !buffer)
-            return;
-        const size_t chunk = std::min(count, room / sizeof(float));
-        auto *out = static_cast<float *>(buffer);
-        for (size_t i = 0; i < chunk; ++i)
-            out[i] = open ? FLine[size_t(FRead + int64_t(i)) % Size] : 0.0f;
-        if (pa_stream_write(FStream, buffer, chunk * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE) < 0)
-            return;
-        FRead += int64_t(chunk);
-        if (open)
-            FOpenWritten += int64_t(chunk);
-        count -= chunk;
-    }
+    // All that has been captured goes to the server at once: the output holds
+    // nearly LEAD of sound (or silence) and outlasts this thread being held up.
+    const int64_t written = Write(FRead, FWritten - FRead, open, 0);
+    FRead += written;
+    FQueuedSince += written;
 }
 
-// What was written while the gate was open and has not played yet becomes
-// silence: PTT is down, so no sound may follow. The samples are overwritten in
-// place (the server drops what has played already), so the output keeps its
-// pace.
-void TRelay::SilenceQueued()
+// Writes `count` samples of the line from index `from` (silence when shut),
+// the first `back` of them over what was written last; how many went.
+int64_t TRelay::Write(int64_t from, int64_t count, bool open, int64_t back)
 {
-    static const std::array<float, 4096> Zeros{};
-    const int64_t queued = std::min(FOpenWritten, FLead + int64_t(OpenTolerance * Rate));
-    FOpenWritten = 0;
-    // The first write goes back over them, each later one follows it; the
-    // write position ends where it was.
-    int64_t offset = -queued;
-    for (int64_t left = queued; left > 0;) {
-        const int64_t chunk = std::min(left, int64_t(Zeros.size()));
-        if (pa_stream_write(FStream, Zeros.data(), size_t(chunk) * sizeof(float), nullptr,
-                            offset * int64_t(sizeof(float)), PA_SEEK_RELATIVE)
-            < 0)
-            return;
+    auto offset = -back * int64_t(sizeof(float));
+    int64_t done = 0;
+    while (done < count) {
+        void *buffer = nullptr;
+        size_t room = size_t(count - done) * sizeof(float);
+        if (pa_stream_begin_write(FStream, &buffer, &room) < 0 || !buffer)
+            break;
+        const int64_t chunk = std::min(count - done, int64_t(room / sizeof(float)));
+        auto *out = static_cast<float *>(buffer);
+        for (int64_t i = 0; i < chunk; ++i)
+            out[i] = open ? FLine[size_t(from + done + i) % Size] : 0.0f;
+        if (pa_stream_write(FStream, buffer, size_t(chunk) * sizeof(float), nullptr, offset, PA_SEEK_RELATIVE) < 0) {
+            pa_stream_cancel_write(FStream);
+            break;
+        }
+        // Each later write follows the one before.
         offset = 0;
-        left -= chunk;
+        done += chunk;
     }
+    return done;
 }
 
 void TRelay::Loud()

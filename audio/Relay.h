@@ -63,7 +63,7 @@ private:
     void RequestTiming(pa_stream *record);
     void Pump();
     double PlaybackLatency() const;
-    void SilenceQueued();
+    int64_t Write(int64_t from, int64_t count, bool open, int64_t back);
     void TraceXruns();
     static void SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user);
     static void StreamState(pa_stream *stream, void *user);
@@ -97,8 +97,10 @@ private:
     const pa_stream *FRecord = nullptr;
 
     std::atomic<bool> FGate{false};
-    // Samples written with the gate open since it last shut.
-    int64_t FOpenWritten = 0;
+    // The gate as the samples queued last were written, and how many have
+    // been written so since it changed.
+    bool FQueuedOpen = false;
+    int64_t FQueuedSince = 0;
     std::atomic<int64_t> FLoudUntil{0}; // steady_clock nanoseconds
 
     uint64_t FUnderruns = 0, FOverruns = 0, FTracedXruns = 0;

@@ -57,6 +57,7 @@ void TSinkMonitor::Arm()
 {
     FFirst = 0;
     FLast = 0;
+    FLoud = 0;
 }
 
 void TSinkMonitor::Listen()
@@ -64,13 +65,15 @@ void TSinkMonitor::Listen()
     int16_t block[128];
     ssize_t got;
     while ((got = read(FRead, block, sizeof block)) > 0) {
+        long loud = 0;
         for (ssize_t i = 0; i < got / 2; ++i)
-            if (std::abs(block[i]) > 3277) {
-                const double now = MonotonicSeconds();
-                if (FFirst == 0)
-                    FFirst = now;
-                FLast = now;
-                break;
-            }
+            loud += std::abs(block[i]) > 3277;
+        if (loud > 0) {
+            const double now = MonotonicSeconds();
+            if (FFirst == 0)
+                FFirst = now;
+            FLast = now;
+            FLoud += loud;
+        }
     }
 }

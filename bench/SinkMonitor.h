@@ -19,6 +19,9 @@ public:
     // The first and the last sample above -20 dBFS since Arm; 0 when none.
     double First() const { return FFirst; }
     double Last() const { return FLast; }
+    // How many sample frames above -20 dBFS since Arm: exact where times
+    // carry the reader's scheduling.
+    long LoudFrames() const { return FLoud / 2; }
 
 private:
     void Listen();
@@ -27,6 +30,7 @@ private:
     int FRead = -1;
     std::thread FThread;
     std::atomic<double> FFirst{0}, FLast{0};
+    std::atomic<long> FLoud{0};
 };
 
 double MonotonicSeconds();

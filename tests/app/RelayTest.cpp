@@ -147,16 +147,20 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
     StartedForm started(Ini(line.Device(), "kotar_relay_out", 250));
     ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_out) LEAD(250 ms)"); }, 10000));
     EXPECT_TRUE(started.dialogs.errors.isEmpty()) << started.dialogs.errors.join('\n').toStdString();
-    TSinkMonitor monitor("kotar_relay_out.monitor");
+    TSinkMonitor monitor("kotar_relay_out.monitor"), original("kotarplus_tx.monitor");
     QTemporaryDir dir;
     const QString burst = Burst(dir);
     // The recorder and the capture settle.
     Pump([] { return false; }, 1000);
 
     monitor.Arm();
+    original.Arm();
     const auto changes = KeyedAndReleasedBy(burst);
     ASSERT_GE(changes.size(), 2u);
     ASSERT_GT(monitor.First(), 0) << "nothing reached the relay output";
+    // Counted in samples, so that no reader's timing comes in: a head cut by
+    // the gate (written as silence before PTT rose) is 5 ms and more.
+    EXPECT_GE(monitor.LoudFrames(), original.LoudFrames() - 44) << "the head of the sound was lost";
     EXPECT_TRUE(changes.front().on);
     EXPECT_LT(changes.front().time, monitor.First()) << "the sound reached the output before PTT was up";
     EXPECT_GT(changes.back().time, monitor.Last()) << "PTT went down before the sound had played out";
