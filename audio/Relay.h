@@ -14,8 +14,10 @@
 // only while the gate (PTT) is open; silence otherwise. It runs on the
 // capture's server loop: the record callback feeds it with the loop's lock
 // held, and the playback stream is written there and whenever the server asks
-// for more, so the delay line needs no lock. When it is due is measured with the server's own timing figures of
-// both streams, not assumed.
+// for more, so the delay line needs no lock. The output is kept nearly LEAD
+// ahead; what is queued is rewritten when the gate changes. When a sample is
+// due is measured with the server's own timing figures of both streams, not
+// assumed.
 class TRelay {
 public:
     static constexpr uint32_t Rate = 44100;
