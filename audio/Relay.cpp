@@ -97,7 +97,7 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     if (FStream)
         DropStream();
     FLoudUntil = 0;
-    FOriginKnown = false;
+    FOriginFigures = 0;
     FState = TState::Looking;
     LookUp();
     FServer->Wait([this] { return FState != TState::Looking && FState != TState::Connecting; });
@@ -254,7 +254,7 @@ void TRelay::RequestTiming(pa_stream *record)
     // answer its predecessor took with it never comes.
     if (record != FRecord) {
         FRecord = record;
-        FOriginKnown = false;
+        FOriginFigures = 0;
     }
     if (FTiming && pa_operation_get_state(FTiming) != PA_OPERATION_RUNNING) {
         pa_operation_unref(FTiming);
@@ -288,12 +288,13 @@ void TRelay::TimingUpdated(pa_stream *stream, int success, void *user)
     const int64_t written = relay->FWritten - (timing->read_index - timing->write_index) / frame;
     const double origin = stamp - double(timing->source_usec) / 1e6 - double(written) / Rate;
     // Smoothed: single figures scatter by the server's scheduling; a jump (a
-    // new record stream) is taken at once.
-    if (!relay->FOriginKnown || std::abs(origin - relay->FOrigin) > 0.005)
-        relay->FOrigin = origin;
-    else
-        relay->FOrigin += 0.1 * (origin - relay->FOrigin);
-    relay->FOriginKnown = true;
+    // new record stream) is taken at once. The first figures of a stream are
+    // off by milliseconds, so the first seconds follow the figures closely.
+    if (std::abs(origin - relay->FOrigin) > 0.005)
+        relay->FOriginFigures = 0;
+    const double weight = relay->FOriginFigures == 0 ? 1.0 : relay->FOriginFigures < 8 ? 0.5 : 0.1;
+    relay->FOrigin += weight * (origin - relay->FOrigin);
+    ++relay->FOriginFigures;
 }
 
 void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
@@ -314,7 +315,7 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
     if (TCapture *capture = TCapture::InCallback(); capture && capture->Stream())
         RequestTiming(capture->Stream());
     // Until the first figures come, the block counts as captured just now.
-    if (!FOriginKnown)
+    if (FOriginFigures == 0)
         FOrigin = now - double(FWritten) / Rate;
     Pump();
 }

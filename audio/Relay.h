@@ -93,7 +93,8 @@ private:
     // Capture time of line index 0 in CLOCK_MONOTONIC seconds, from the record
     // stream's timing figures; what a sample's index adds goes at Rate.
     double FOrigin = 0;
-    bool FOriginKnown = false;
+    // How many figures it has been worked out from; 0: guessed.
+    int FOriginFigures = 0;
     double FLastTimingRequest = 0;
     // The record stream the figures are of; compared only, never used.
     const pa_stream *FRecord = nullptr;

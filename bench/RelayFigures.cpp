@@ -468,6 +468,8 @@ int main(int argc, char **argv)
             }
             margins.push_back((relayed.First() - lines[before].time) * 1000);
             delays.push_back((relayed.First() - original.First()) * 1000);
+            std::fprintf(stderr, "burst %d: margin %.1f ms, delay %.1f ms, key-up %.1f ms after the sound\n", i,
+                         margins.back(), delays.back(), (lines[before].time - original.First()) * 1000);
         }
         if (!margins.empty()) {
             std::printf("| LEAD %d ms, %zu bursts | median | p5 | p95 | min | max |\n|---|---|---|---|---|---|\n", Lead,
