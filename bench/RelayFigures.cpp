@@ -401,8 +401,14 @@ void Soak(const QString &program, const QString &linesim, const QString &setting
         const double length = double(runs[r].end - runs[r].first) / 44.1;
         ++dropouts;
         longest = std::max(longest, length);
-        std::fprintf(stderr, "dropout: %.1f ms of zeros %.3f s into the soak\n", length,
-                     output.Time(runs[r].first) - start);
+        // Where in its transmission: after the last DTR change before it.
+        const double at = output.Time(runs[r].first);
+        double since = -1;
+        for (const TDtr &line : lines)
+            if (line.time <= at)
+                since = at - line.time;
+        std::fprintf(stderr, "dropout: %.1f ms of zeros %.3f s into the soak, %.3f s after DTR last changed\n",
+                     length, at - start, since);
     }
     std::printf("| speech soak, LEAD %d ms, hang 300 ms | figure |\n|---|---|\n", Lead);
     std::printf("| played | %.0f s of speech (%.0f s asked), %d transmissions, keyed %.0f s, relayed %.0f s of "
