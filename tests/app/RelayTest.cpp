@@ -70,10 +70,18 @@ QString Burst(const QTemporaryDir &dir, double seconds = 0.4)
     return file;
 }
 
-void PlayIntoTx(const QString &file)
+// With `heard`, the window's thread (this one) is held up for 30 ms once that
+// recorder hears the sound, as a busy desktop would: PTT then rises late.
+void PlayIntoTx(const QString &file, const TSinkMonitor *heard = nullptr)
 {
     QProcess player;
     player.start("paplay", {"-d", "kotarplus_tx", file});
+    if (heard) {
+        const double deadline = MonotonicSeconds() + 10;
+        while (heard->First() == 0 && MonotonicSeconds() < deadline)
+            QThread::msleep(1);
+        QThread::msleep(30);
+    }
     EXPECT_TRUE(Pump([&] { return player.state() == QProcess::NotRunning; }, 30000));
 }
 
@@ -119,11 +127,11 @@ bool Traced(const StartedForm &started, const QString &text)
 }
 
 // Plays the burst into "KOTARPlus TX" until the keying and the release it
-// causes; DTR's changes since it began to play.
-std::vector<TDtr> KeyedAndReleasedBy(const QString &burst)
+// causes (PTT late, see PlayIntoTx, with `heard`); DTR's changes since it began to play.
+std::vector<TDtr> KeyedAndReleasedBy(const QString &burst, const TSinkMonitor *heard = nullptr)
 {
     const size_t before = DtrChanges().size();
-    PlayIntoTx(burst);
+    PlayIntoTx(burst, heard);
     EXPECT_TRUE(Pump(
         [&] {
             const auto changes = DtrChanges();
@@ -136,30 +144,49 @@ std::vector<TDtr> KeyedAndReleasedBy(const QString &burst)
     return changes;
 }
 
+// A relay into a null sink of its own, with PTT on a line of the driver and a
+// recorder on the output's monitor; Ready once the relay has started and the
+// recorder and the capture have settled.
+struct TRelayRun {
+    TRelayRun(const QString &name, int lead)
+        : Output(name), Started(Ini(Line.Device(), name, lead)), Monitor((name + ".monitor").toStdString())
+    {
+        Ready = Pump(
+            [&] { return Traced(Started, "Relay to (" + name + ") LEAD(" + QString::number(lead) + " ms)"); }, 10000);
+        Pump([] { return false; }, 1000);
+    }
+
+    TOutput Output;
+    TLineSimPort Line;
+    StartedForm Started;
+    TSinkMonitor Monitor;
+    bool Ready = false;
+};
+
 } // namespace
 
 TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
 {
-    TOutput output("kotar_relay_out");
-    TLineSimPort line;
     // A lead longer than the shortest hang (100 ms): PTT must wait for the
     // sound still in the delay.
-    StartedForm started(Ini(line.Device(), "kotar_relay_out", 250));
-    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_out) LEAD(250 ms)"); }, 10000));
+    TRelayRun run("kotar_relay_out", 250);
+    ASSERT_TRUE(run.Ready);
+    StartedForm &started = run.Started;
+    TSinkMonitor &monitor = run.Monitor;
     EXPECT_TRUE(started.dialogs.errors.isEmpty()) << started.dialogs.errors.join('\n').toStdString();
-    TSinkMonitor monitor("kotar_relay_out.monitor"), original("kotarplus_tx.monitor");
+    TSinkMonitor original("kotarplus_tx.monitor");
     QTemporaryDir dir;
     const QString burst = Burst(dir);
-    // The recorder and the capture settle.
     Pump([] { return false; }, 1000);
 
     monitor.Arm();
     original.Arm();
-    const auto changes = KeyedAndReleasedBy(burst);
+    const auto changes = KeyedAndReleasedBy(burst, &original);
     ASSERT_GE(changes.size(), 2u);
     ASSERT_GT(monitor.First(), 0) << "nothing reached the relay output";
-    // Counted in samples, so that no reader's timing comes in: a head cut by
-    // the gate (written as silence before PTT rose) is 5 ms and more.
+    // PTT rose 30 ms late, so the head had gone to the output as silence and
+    // must have been put back. Counted in samples, so that no reader's timing
+    // comes in.
     EXPECT_GE(monitor.LoudFrames(), original.LoudFrames() - 44) << "the head of the sound was lost";
     EXPECT_TRUE(changes.front().on);
     EXPECT_LT(changes.front().time, monitor.First()) << "the sound reached the output before PTT was up";
@@ -178,15 +205,12 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
 
 TEST(Relay, AHangCountsFromTheSoundPlayedOutAlsoWithALeadShorterThanOnePeriod)
 {
-    TOutput output("kotar_relay_short");
-    TLineSimPort line;
     // DELAY=0: a hang of 100 ms, longer than the lead.
-    StartedForm started(Ini(line.Device(), "kotar_relay_short", 90));
-    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_short) LEAD(90 ms)"); }, 10000));
-    TSinkMonitor monitor("kotar_relay_short.monitor");
+    TRelayRun run("kotar_relay_short", 90);
+    ASSERT_TRUE(run.Ready);
+    TSinkMonitor &monitor = run.Monitor;
     QTemporaryDir dir;
     const QString burst = Burst(dir);
-    Pump([] { return false; }, 1000);
 
     monitor.Arm();
     const auto changes = KeyedAndReleasedBy(burst);
@@ -199,14 +223,12 @@ TEST(Relay, AHangCountsFromTheSoundPlayedOutAlsoWithALeadShorterThanOnePeriod)
 
 TEST(Relay, MuteEndsTheHangAndTheRelayedSoundWhileTheSoundGoesOn)
 {
-    TOutput output("kotar_relay_mute");
-    TLineSimPort line;
-    StartedForm started(Ini(line.Device(), "kotar_relay_mute", 250));
-    ASSERT_TRUE(Pump([&] { return Traced(started, "Relay to (kotar_relay_mute) LEAD(250 ms)"); }, 10000));
-    TSinkMonitor monitor("kotar_relay_mute.monitor");
+    TRelayRun run("kotar_relay_mute", 250);
+    ASSERT_TRUE(run.Ready);
+    StartedForm &started = run.Started;
+    TSinkMonitor &monitor = run.Monitor;
     QTemporaryDir dir;
     const QString burst = Burst(dir, 4);
-    Pump([] { return false; }, 1000);
 
     const size_t before = DtrChanges().size();
     QProcess player;
