@@ -2,7 +2,6 @@
 
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
-#include "support/ErrorReport.h"
 
 #include <QRadioButton>
 
@@ -21,7 +20,10 @@ void TFormPlayer::CommSettingsButtonClick()
         ReopenPttPort();
     // Applying line settings returns the lines to rest; a transmission the
     // window shows goes on.
-    if (FPttOn && PTT_Serial->isChecked())
-        ErrorReport::Guarded([this] { TxRig(true); });
+    if (PTT_Serial->isChecked())
+        Keying->Post([](TKeyingCore &core) {
+            if (core.State().PttOn)
+                core.TxRig(true);
+        });
     WriteINI();
 }

@@ -10,10 +10,7 @@
 void TFormPlayer::ConnectHandlers()
 {
     TimerRender->OnTimer = [this] { TimerRenderTimer(); };
-    TimerDelay->OnTimer = [this] { TimerDelayTimer(); };
     TimerBlink->OnTimer = [this] { TimerBlinkTimer(); };
-    TimerRelease->OnTimer = [this] { TimerReleaseTimer(); };
-    TimerTimeout->OnTimer = [this] { TimerTimeoutTimer(); };
     SquelchTrack->ValueTip = [this] { return SquelchTip(); };
     TrackDelay->ValueTip = [this] { return DelayTip(); };
 
@@ -38,6 +35,6 @@ void TFormPlayer::ConnectHandlers()
     for (QRadioButton *rig : {Rig1RadioButton, Rig2RadioButton})
         connect(rig, &QRadioButton::toggled, this, [this](bool checked) {
             if (checked)
-                ReleaseLeftOutput();
+                UpdatePttOutput();
         });
 }

@@ -69,6 +69,7 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
     };
     CapturedSoundCard = [this] { return CaptureSoundCard(); };
     CreateControls();
+    CreateKeying();
     ConnectHandlers();
     // Like any handler, start-up reports what it raises; the window stays.
     ErrorReport::Guarded([this] { FormCreate(); });
@@ -78,12 +79,9 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
 // leave a transmitter keyed when it goes without being closed.
 TFormPlayer::~TFormPlayer()
 {
+    Keying->Stop(ReleasePatience);
     BASS_Free();
-    try {
-        FKeyedOutputs.ReleaseAll();
-    } catch (const std::exception &) {
-        // Nobody is left to tell; a serial port puts its lines at rest on close.
-    }
+    Keying.reset();
 }
 
 void TFormPlayer::CreateControls()
@@ -158,10 +156,7 @@ void TFormPlayer::CreateControls()
     setTabOrder(RigGroupBox, TuneButton);
 
     TimerRender = new TTimer(this, 33, true);
-    TimerDelay = new TTimer(this, 1000, false);
     TimerBlink = new TTimer(this, 1000, true);
-    TimerRelease = new TTimer(this, 1000, false);
-    TimerTimeout = new TTimer(this, 1000, false);
 }
 
 void TFormPlayer::ClearPTTMode()

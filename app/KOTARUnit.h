@@ -1,5 +1,6 @@
 #pragma once
 #include "audio/bass.h"
+#include "core/KeyingThread.h"
 #include "ptt/KeyedOutputs.h"
 #include "ptt/PttLines.h"
 #include "support/IniFile.h"
@@ -63,13 +64,9 @@ public:
     TLed *VOXLed = nullptr;
     TLEDButton *LEDMuteButton = nullptr;
     TLEDButton *TuneButton = nullptr;
+    // Draws the spectrum; the keying core keeps its own time.
     TTimer *TimerRender = nullptr;
-    TTimer *TimerDelay = nullptr;
     TTimer *TimerBlink = nullptr;
-    // Retries, once a second, the release of outputs that refused it.
-    TTimer *TimerRelease = nullptr;
-    // Ends a transmission that has lasted TxTimeout seconds.
-    TTimer *TimerTimeout = nullptr;
 
     // --- application state ----------------------------------------------
     int CurrentDevice = -1;
@@ -98,8 +95,6 @@ public:
     // empty: no relay. LEAD: how many ms PTT leads the relayed sound.
     QString RelayOutput;
     int RelayLead = 60;
-    // The time-out ended the transmission; the VOX waits for a quiet tick.
-    bool TimedOut = false;
     TLog TraceLog;
     TComPort *PTTComPort = nullptr;
     uint32_t CaptureChannel = 0;
@@ -122,8 +117,13 @@ public:
     // unset: the only CM108 device there is.
     std::function<QString()> CapturedSoundCard;
 
-    // Sees every PTT command before it goes out; tests watch the engine with it.
-    std::function<void(bool on)> OnTxRig;
+    // The keying engine: its state and decisions, on a thread of its own.
+    // Tests that step it themselves have it run on the window's thread.
+    static inline TKeyingThread::TMode KeyingMode = TKeyingThread::kmOwnThread;
+    std::unique_ptr<TKeyingThread> Keying;
+    // What the keying core showed last; the lamps, the delay bar's selection
+    // and the icons follow it.
+    TKeyingState KeyingState;
 
     // Ends the process at once; tests replace it.
     std::function<void()> Terminate;
@@ -148,20 +148,18 @@ public:
     void WriteParameterBlock();
     void WriteINI();
 
-    // --- keying engine ----------------------------------------------------
+    // --- keying engine: commands to the core, and its view -----------------
     void TimerRenderTimer();
     void TimerDelayTimer();
     void TimerBlinkTimer();
     void LEDMuteButtonClick();
     void TuneButtonClick();
     void TimerTimeoutTimer();
-    // The render tick's keying steps: PTT on and a fresh hang.
-    void KeyBySquelch();
+    // The core's state shown: lamps, delay bar, level, icons.
+    void ShowKeyingState(const TKeyingState &state);
     // The sliders' tooltips: their values and what they mean now.
     QString SquelchTip();
     QString DelayTip();
-    // Neither Mute nor Tune is on, and no time-out holds the VOX.
-    bool VoxArmed() const;
 
     // --- state icons, tray and menus (app/) -------------------------------
     void CreateStateIcons();
@@ -228,9 +226,6 @@ public:
     // Starts (or ends, without RELAY) the relay for a capture from `source`
     // (a server name; empty: the default source); before the capture starts.
     void StartRelay(const QString &source);
-    // The delay tick with a relay: while the last loud block has not yet played
-    // out, the hang waits for it. True when it held the tick.
-    bool HoldForRelay();
     // Draws one FFT frame (513 values, 512 magnitudes) on PaintFrame.
     void DrawSpectrum(std::span<const float> frame);
     // Why nothing is captured, as one short line in the spectrum area in the
@@ -244,7 +239,6 @@ public:
     void TimerReleaseTimer();
     // Program end: every output that may be keyed is released, and releases
     // in progress are given up to patience to get through.
-    void ReleaseAllOutputs(std::chrono::milliseconds patience);
     static constexpr std::chrono::milliseconds ReleasePatience{2000};
     void PTT_SerialClick();
     void PTT_OmniRigClick();
@@ -265,29 +259,22 @@ public:
 
 private:
     // Where PTT goes in the selected mode; none for a mode without output.
-    // Raises when OmniRig mode has no client.
     std::shared_ptr<TPttOutput> SelectedOutput();
-    // The same, none where it raises.
-    std::shared_ptr<TPttOutput> SelectedOutputIfAny();
-    // The output PTT is on at now, if any.
-    std::shared_ptr<TPttOutput> ActiveOutput();
-    void ReleaseLeftOutput();
-    // Arms the release retry while a release is owed and shows it.
-    void UpdateReleaseRetry();
+    // Hands the selected output to the keying core, which releases the one left.
+    void UpdatePttOutput();
     // Whether a release is owed: the lamp and the icons show ON over the
     // engine's own state while it is.
     void ShowReleaseOwed(bool owed);
-    // Switches the selected output and releases the others.
-    void Send(bool on);
-    void DropLostSerialDevice();
+    // The measured level of the capture, for the keying core.
+    void UpdateLevelSource(HRECORD handle);
+    void CreateKeying();
+    // The serial device PTT went to has gone: it is closed and watched.
+    void SerialDeviceLost();
     // Opens the lost port again when its name comes back.
     void WatchLostSerialDevice();
     // true when the watch is done: the port is open again or no longer PTT's.
     bool ReopenLostSerialDevice(TComPort *lost);
     TDeviceWatch *FLostPortWatch = nullptr; // owned by the window
-    void ReportPttFailure(bool on, const std::function<void()> &command);
-
-    TKeyedOutputs FKeyedOutputs;
     std::shared_ptr<TSerialPttOutput> FSerialOutput;
     // The GPIO output of the current port when its name is a CM108 one and it
     // opened; none otherwise.
@@ -297,18 +284,11 @@ private:
     void ReportPortFailure(const EComPort &failure);
     // A new port object for ComPortName in place of the current one.
     void ReopenPttPort();
-    // The last PTT command, as the window shows it.
-    bool FPttOn = false;
-    bool FKeyingFails = false;
-    bool FReleaseFails = false;
     // The state the engine shows; what is shown differs while a release is
     // owed.
     QIcon FStateIcon;
     bool FVoxLedOn = false;
     bool FReleaseOwed = false;
-    // Outputs whose release was traced as not confirmed in this run of
-    // failures.
-    QStringList FUnconfirmed;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,93 +1,74 @@
 #include "app/KOTARUnit.h"
 
-#include "app/SignalLevel.h"
 #include "audio/bass.h"
-#include "audio/spectrum_vis.h"
 #include "support/Colors.h"
+#include "support/ErrorReport.h"
+#include "support/Exception.h"
 #include "support/LEDButton.h"
 #include "support/Led1.h"
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
 #include <QLabel>
-#include <QScopeGuard>
 #include <algorithm>
-#include <exception>
+
+// The window's engine operations are commands to the keying core; what they
+// change comes back as its state and is shown by ShowKeyingState.
+
+void TFormPlayer::CreateKeying()
+{
+    Keying = std::make_unique<TKeyingThread>(KeyingMode);
+    TKeyingCore *core = &Keying->Core();
+    connect(core, &TKeyingCore::Changed, this, [this](const TKeyingState &state) { ShowKeyingState(state); });
+    connect(core, &TKeyingCore::Report, this, [](const QString &message) { ErrorReport::Show(Exception(message)); });
+    connect(core, &TKeyingCore::Trace, this, [this](const QString &line) { TraceLog.Write(1, line); });
+    connect(core, &TKeyingCore::OutputLost, this, [this] { SerialDeviceLost(); });
+    connect(SquelchTrack, &QSlider::valueChanged, this,
+            [this](int position) { Keying->Post([position](TKeyingCore &core) { core.SetSquelch(position); }); });
+    connect(TrackDelay, &QSlider::valueChanged, this,
+            [this](int delay) { Keying->Post([delay](TKeyingCore &core) { core.SetDelay(delay); }); });
+}
 
 void TFormPlayer::TimerRenderTimer()
 {
-    // A release confirmed in the background shows within a tick.
-    UpdateReleaseRetry();
+    // Stepped by the caller, the core measures on this tick.
+    if (!Keying->OwnThread())
+        Keying->Core().RenderTick();
     if (BASS_ChannelIsActive(CaptureChannel) != 1)
+        return;
+    // The last samples of a capture that stopped delivering would show the
+    // last spectrum; the spectrum area says why it is dark.
+    if (CaptureStalled())
         return;
     float frame[513];
     BASS_ChannelGetData(CaptureChannel, frame, BASS_DATA_FFT1024);
-    // The last samples of a capture that stopped delivering would hold the
-    // last level, and PTT with it; the spectrum says why it is dark.
-    if (CaptureStalled()) {
-        std::fill(frame, frame + 512, 0.0f);
-    } else {
-        ShowCaptureState(QString());
-        DrawSpectrum(frame);
-    }
-    const uint32_t level = SignalLevel(frame, Spectrum->BinStep);
-    SquelchTrack->SetSelEnd(level > 100 ? 100 : int(level));
-    const bool loud = level >= uint32_t(SquelchTrack->Position());
-    if (TimedOut && !loud) {
-        TimedOut = false;
-        if (!LEDMuteButton->LEDOn())
-            ChangeStateIcon(IconIDLE);
-    }
-    if (VoxArmed() && loud)
-        KeyBySquelch();
-}
-
-bool TFormPlayer::VoxArmed() const { return !LEDMuteButton->LEDOn() && !TuneButton->LEDOn() && !TimedOut; }
-
-void TFormPlayer::KeyBySquelch()
-{
-    TimerDelay->SetEnabled(false);
-    ChangeStateIcon(IconON);
-    // The hang is armed even when PTT on fails: the output may have keyed
-    // all the same (a late answer, one line of two), and only the delay tick
-    // releases it.
-    const auto armHang = qScopeGuard([this] {
-        if (!FPttOn) // the output went away: nothing to hang on
-            return;
-        TimerDelay->SetInterval(100);
-        TrackDelay->SetSelEnd(0);
-        TimerDelay->SetEnabled(true);
-    });
-    TxRig(true);
+    ShowCaptureState(QString());
+    DrawSpectrum(frame);
 }
 
 void TFormPlayer::TimerDelayTimer()
 {
-    if (TuneButton->LEDOn()) {
-        TimerDelay->SetInterval(100);
-        TimerDelay->SetEnabled(false);
-        TrackDelay->SetSelEnd(0);
-        ChangeStateIcon(IconIDLE);
-        return;
-    }
-    if (HoldForRelay())
-        return;
-    TrackDelay->SetSelEnd(TrackDelay->SelEnd() + 100);
-    if (TrackDelay->SelEnd() > TrackDelay->Position()) {
-        TimerDelay->SetEnabled(false);
-        TrackDelay->SetSelEnd(0);
-        ChangeStateIcon(IconIDLE);
-        TxRig(false);
-        return;
-    }
-    TimerDelay->SetInterval(100);
-    TimerDelay->SetEnabled(true);
-    ChangeStateIcon(IconON);
+    Keying->Post([](TKeyingCore &core) { core.DelayTick(); });
+}
+
+void TFormPlayer::TimerTimeoutTimer()
+{
+    Keying->Post([](TKeyingCore &core) { core.TimeoutTick(); });
+}
+
+void TFormPlayer::LEDMuteButtonClick()
+{
+    Keying->Post([](TKeyingCore &core) { core.ToggleMute(); });
+}
+
+void TFormPlayer::TuneButtonClick()
+{
+    Keying->Post([](TKeyingCore &core) { core.ToggleTune(); });
 }
 
 void TFormPlayer::TimerBlinkTimer()
 {
-    if (!LEDMuteButton->LEDOn()) {
+    if (!KeyingState.Muted) {
         TimerBlink->SetEnabled(false);
         VOXLed->SetColor1(clGreen);
         VOXLed->SetColor2(clLime);
@@ -106,59 +87,36 @@ void TFormPlayer::TimerBlinkTimer()
     TimerBlink->SetEnabled(true);
 }
 
-void TFormPlayer::LEDMuteButtonClick()
+void TFormPlayer::ShowKeyingState(const TKeyingState &state)
 {
-    // Mute takes effect even when the output refuses the release; the
-    // failure is reported once the toggle is done.
-    std::exception_ptr failure;
-    try {
-        TxRig(false);
-    } catch (...) {
-        failure = std::current_exception();
+    const TKeyingState shown = KeyingState;
+    KeyingState = state;
+    SquelchTrack->SetSelEnd(int(std::min<uint32_t>(state.Level, 100)));
+    TrackDelay->SetSelEnd(state.HangCounter);
+    LEDMuteButton->SetLEDOn(state.Muted);
+    TuneButton->SetLEDOn(state.Tune);
+    if (state.PttOn != shown.PttOn)
+        SetVoxLed(state.PttOn);
+    if (state.Muted != shown.Muted) {
+        const bool muted = state.Muted;
+        VOXLed->SetColor1(muted ? clMaroon : clGreen);
+        VOXLed->SetColor2(muted ? clRed : clLime);
+        VOXLed->SetOffColor2(muted ? clMaroon : clGreen);
+        // Muting lights the lamp to blink; unmuting leaves it as PTT is.
+        SetVoxLed(muted || state.PttOn);
+        TimerBlink->SetEnabled(muted);
+        for (QWidget *control : {static_cast<QWidget *>(SquelchTrack), static_cast<QWidget *>(Label1),
+                                 static_cast<QWidget *>(Label2), static_cast<QWidget *>(TrackDelay)})
+            control->setVisible(!muted);
     }
-    TuneButton->SetLEDOn(false);
-    const bool unmute = LEDMuteButton->LEDOn();
-    if (unmute) {
-        LEDMuteButton->SetLEDOn(false);
-        TimerBlink->SetEnabled(false);
-        VOXLed->SetColor1(clGreen);
-        VOXLed->SetColor2(clLime);
-        VOXLed->SetOffColor2(clGreen);
-    } else {
-        LEDMuteButton->SetLEDOn(true);
-        VOXLed->SetColor1(clMaroon);
-        VOXLed->SetColor2(clRed);
-        VOXLed->SetOffColor2(clMaroon);
-        SetVoxLed(true);
-        TimerBlink->SetEnabled(true);
+    ShowReleaseOwed(state.ReleaseOwed);
+    if (state.IconSerial != shown.IconSerial) {
+        switch (state.Icon) {
+        case TStateIcon::Idle: ChangeStateIcon(IconIDLE); break;
+        case TStateIcon::Mute: ChangeStateIcon(IconMUTE); break;
+        case TStateIcon::Off: ChangeStateIcon(IconOFF); break;
+        case TStateIcon::On: ChangeStateIcon(IconON); break;
+        case TStateIcon::TimeOut: ChangeStateIcon(IconTOUT); break;
+        }
     }
-    for (QWidget *control : {static_cast<QWidget *>(SquelchTrack), static_cast<QWidget *>(Label1),
-                             static_cast<QWidget *>(Label2), static_cast<QWidget *>(TrackDelay)})
-        control->setVisible(unmute);
-    ChangeStateIcon(unmute ? IconIDLE : IconMUTE);
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-void TFormPlayer::TuneButtonClick()
-{
-    if (TuneButton->LEDOn()) {
-        TuneButton->SetLEDOn(false);
-        TxRig(false);
-    } else {
-        TuneButton->SetLEDOn(true);
-        TxRig(true);
-    }
-}
-
-void TFormPlayer::TimerTimeoutTimer()
-{
-    TimerTimeout->SetEnabled(false);
-    TimerDelay->SetEnabled(false);
-    TrackDelay->SetSelEnd(0);
-    TuneButton->SetLEDOn(false);
-    TimedOut = true;
-    ChangeStateIcon(IconTOUT);
-    TraceLog.Write(1, "Transmit time-out (" + QString::number(TxTimeout) + " s)");
-    TxRig(false);
 }

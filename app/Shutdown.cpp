@@ -19,7 +19,9 @@ void TFormPlayer::closeEvent(QCloseEvent *event)
     // Whatever closes the window, the transmitter is released first. A failure
     // there or a configuration that cannot be written is reported, and the
     // window still closes: the program must always be able to end.
-    ReleaseAllOutputs(ReleasePatience);
+    // Released first, then the streams stopped (the close handler frees the
+    // audio library), then the window goes.
+    Keying->Stop(ReleasePatience);
     ErrorReport::Guarded([this] { FormClose(); });
     event->accept();
 }

@@ -4,6 +4,7 @@
 #include "support/LEDButton.h"
 #include "support/StandardError.h"
 #include "support/Timer.h"
+#include "support/TrackBar.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -41,6 +42,12 @@ void TFormPlayer::FormCreate()
         WriteStandardError(why);
     }
     WriteParameterBlock();
+    Keying->Post([squelch = SquelchTrack->Position(), delay = TrackDelay->Position(),
+                  timeout = TxTimeout](TKeyingCore &core) {
+        core.SetSquelch(squelch);
+        core.SetDelay(delay);
+        core.SetTimeout(timeout);
+    });
 
     CreateSpectrum();
     // Only serial mode keys through this port: holding it open in another mode
@@ -57,7 +64,9 @@ void TFormPlayer::FormCreate()
     ShowIdleIcon();
     CaptureChannel = SetupBASS(CurrentDevice);
     TraceLog.Write(1, "CreateForm: Device(" + QString::number(CurrentDevice) + ") configured");
-    TxRig(false);
+    UpdatePttOutput();
+    // PTT off, and the core's own render tick.
+    Keying->Start();
     TimerRender->SetInterval(33);
     TimerRender->SetEnabled(true);
 }

@@ -114,6 +114,7 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
         ShowCaptureState("No sound server");
     else
         ShowCaptureState("No sound device " + (name.isEmpty() ? DeviceName : name));
+    UpdateLevelSource(handle);
     return handle;
 }
 

@@ -4,11 +4,8 @@
 #include "audio/TxSink.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
-#include "support/Timer.h"
-#include "support/TrackBar.h"
 
 #include <QPointer>
-#include <chrono>
 
 void TFormPlayer::EnsureTxSink()
 {
@@ -27,6 +24,7 @@ void TFormPlayer::StartRelay(const QString &source)
     const std::shared_ptr<TPulseServer> server = RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
     if (!server) {
         FRelay.reset();
+        Keying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
         return;
     }
     if (!FRelay || FRelay->Server() != server) {
@@ -50,26 +48,8 @@ void TFormPlayer::StartRelay(const QString &source)
     FRelay->SetGate(false);
     TraceLog.Write(1, "Relay to (" + RelayOutput + ") LEAD(" + QString::number(RelayLead) + " ms)");
     FRelay->Start(RelayOutput.toStdString(), RelayLead, source.toStdString());
-    FRelay->SetGate(FPttOn);
-}
-
-// With a relay the hang begins once the last loud block has played out at the
-// output: it is that moment that counts as the last keying tick. A tick before
-// it, or within one period after it, starts the count anew from there; a lead
-// shorter than a period (the default) would otherwise come off the hang.
-bool TFormPlayer::HoldForRelay()
-{
-    // Nothing keyed (Mute released it): no sound is relayed to wait for.
-    if (!FRelay || !FPttOn)
-        return false;
-    using namespace std::chrono;
-    const auto since = ceil<milliseconds>(steady_clock::now() - FRelay->LoudPlayedOut());
-    if (since.count() >= 100)
-        return false;
-    TrackDelay->SetSelEnd(0);
-    // The next tick one period after it has played out.
-    TimerDelay->SetInterval(int(100 - since.count()));
-    TimerDelay->SetEnabled(true);
-    ChangeStateIcon(IconON);
-    return true;
+    // The gate follows PTT, and the hang waits for loud sound still on its way.
+    Keying->Post([relay = FRelay](TKeyingCore &core) {
+        core.SetRelay([relay](bool open) { relay->SetGate(open); }, [relay] { return relay->LoudPlayedOut(); });
+    });
 }

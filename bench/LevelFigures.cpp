@@ -2,7 +2,7 @@
 // that speech and 1 kHz tones produce through a PulseAudio server with the
 // devices of scripts/pulse-fixture.sh (run by bench/keying-figures.sh): frames
 // fetched every 33 ms as the render tick does, while the sound plays.
-#include "app/SignalLevel.h"
+#include "core/SignalLevel.h"
 #include "audio/bass.h"
 
 #include <QCoreApplication>

@@ -315,6 +315,7 @@ void TCustomComPort::SetConnected(bool value)
 
 void TCustomComPort::SetPort(const QString &value)
 {
+    const auto lock = LockDevice();
     if (value == FPort)
         return;
     FPort = value;
@@ -328,6 +329,7 @@ void TCustomComPort::SetPort(const QString &value)
 
 void TCustomComPort::SetPttLines(const TPttLines &value)
 {
+    const auto lock = LockDevice();
     if (value == FPttLines)
         return;
     FPttLines = value;
@@ -356,6 +358,7 @@ void TCustomComPort::RaisePortError(int code, int systemError)
 
 void TCustomComPort::OpenPort()
 {
+    const auto lock = LockDevice();
     if (FConnected)
         return;
     if (const int error = FDevice->Open(FPort))
@@ -389,10 +392,15 @@ void TCustomComPort::OpenPort()
     }
 }
 
-bool TCustomComPort::DeviceGone() const { return FConnected && FDevice->HungUp(); }
+bool TCustomComPort::DeviceGone() const
+{
+    const auto lock = LockDevice();
+    return FConnected && FDevice->HungUp();
+}
 
 void TCustomComPort::ClosePort()
 {
+    const auto lock = LockDevice();
     if (!FConnected)
         return;
     if (OnCTSChange)
@@ -425,6 +433,7 @@ void TCustomComPort::ApplyBufferSettings()
 
 void TCustomComPort::ApplyDCB()
 {
+    const auto lock = LockDevice();
     if (!CanApply())
         return;
     if (const int error = FDevice->SetCommState(LineSettings()))

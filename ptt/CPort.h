@@ -7,7 +7,9 @@
 #include <QString>
 #include <functional>
 #include <initializer_list>
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 enum TBaudRate {
     brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
@@ -213,6 +215,8 @@ public:
     bool DeviceGone() const;
     void SetConnected(bool value);
     const QString &Port() const { return FPort; }
+    // Held while the device is used from another thread than the window's.
+    std::unique_lock<std::recursive_mutex> LockDevice() const { return std::unique_lock(FDeviceLock); }
     void SetPort(const QString &value);
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate value);
@@ -293,7 +297,10 @@ private:
     template <class T> void ChangeLine(T &field, T value);
 
     std::unique_ptr<TComDevice> FDevice;
-    bool FConnected = false;
+    std::atomic<bool> FConnected = false;
+    // The device is opened, closed and set up on the window's thread and its
+    // lines switched on the keying thread: one at a time.
+    mutable std::recursive_mutex FDeviceLock;
     QString FPort = "COM1";
     TBaudRate FBaudRate = br9600;
     int FCustomBaudRate = 9600;

@@ -22,6 +22,9 @@ public:
     // and is being watched for it (a rig whose daemon may still carry out a
     // keying command it was given).
     virtual bool Settled() const { return !MayBeKeyed(); }
+    // The device behind the output has gone (unplugged): nothing is keyed
+    // through it until it is opened again.
+    virtual bool Gone() const { return false; }
     // Program end: waits until no release is pending or the deadline passes.
     virtual void Settle(TDeadline deadline) { (void)deadline; }
 };

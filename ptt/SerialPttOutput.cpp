@@ -13,9 +13,14 @@ QString TSerialPttOutput::Name() const { return FPort ? FPort->Port() : QString(
 // A device that is gone holds no line up.
 bool TSerialPttOutput::MayBeKeyed() const { return FMayBeKeyed && FPort && FPort->Connected() && !FPort->DeviceGone(); }
 
+bool TSerialPttOutput::Gone() const { return FPort && FPort->DeviceGone(); }
+
 void TSerialPttOutput::Switch(bool on)
 {
-    if (!FPort || !FPort->Connected())
+    if (!FPort)
+        return;
+    const auto lock = FPort->LockDevice();
+    if (!FPort->Connected())
         return;
     const auto setLine = [this](const TPttPin &pin, bool on) {
         const bool level = pin.Level(on);

@@ -16,6 +16,7 @@ public:
     // no line raised (the kernel drops both when the last descriptor closes).
     void Switch(bool on) override;
     bool MayBeKeyed() const override;
+    bool Gone() const override;
     TComPort *Port() const { return FPort; }
 
 private:

@@ -1,4 +1,4 @@
-#include "app/SignalLevel.h"
+#include "core/SignalLevel.h"
 
 #include <cmath>
 

@@ -1,0 +1,340 @@
+#include "core/KeyingCore.h"
+
+#include "support/Exception.h"
+
+#include <QScopeGuard>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+using namespace std::chrono;
+
+namespace {
+QTimer *CoreTimer(QObject *owner, bool singleShot)
+{
+    auto *timer = new QTimer(owner);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setSingleShot(singleShot);
+    return timer;
+}
+
+bool operator==(const TKeyingState &a, const TKeyingState &b)
+{
+    return a.Muted == b.Muted && a.Tune == b.Tune && a.PttOn == b.PttOn && a.Hanging == b.Hanging
+           && a.HangCounter == b.HangCounter && a.TimedOut == b.TimedOut && a.ReleaseOwed == b.ReleaseOwed
+           && a.Level == b.Level && a.LevelDbfs == b.LevelDbfs && a.Icon == b.Icon && a.IconSerial == b.IconSerial;
+}
+} // namespace
+
+TKeyingCore::TKeyingCore(QObject *parent)
+    : QObject(parent), FClock([] { return steady_clock::now(); }), FRenderTimer(CoreTimer(this, false)),
+      FHangTimer(CoreTimer(this, true)), FTimeoutTimer(CoreTimer(this, true)), FReleaseTimer(CoreTimer(this, false))
+{
+    qRegisterMetaType<TKeyingState>();
+    connect(FRenderTimer, &QTimer::timeout, this, &TKeyingCore::RenderTick);
+    connect(FHangTimer, &QTimer::timeout, this, &TKeyingCore::DelayTick);
+    connect(FTimeoutTimer, &QTimer::timeout, this, &TKeyingCore::TimeoutTick);
+    connect(FReleaseTimer, &QTimer::timeout, this, &TKeyingCore::ReleaseRetryTick);
+}
+
+template <class F> void TKeyingCore::Step(F &&step)
+{
+    try {
+        step();
+    } catch (const EAbort &) {
+    } catch (const std::exception &error) {
+        const auto *own = dynamic_cast<const Exception *>(&error);
+        emit Report(own ? own->Message() : QString::fromLocal8Bit(error.what()));
+    }
+    Publish();
+}
+
+void TKeyingCore::Publish()
+{
+    if (FPublishedOnce && FState == FPublished)
+        return;
+    FPublished = FState;
+    FPublishedOnce = true;
+    emit Changed(FState);
+}
+
+void TKeyingCore::ShowIcon(TStateIcon icon, bool again)
+{
+    if (icon == FState.Icon && !again)
+        return;
+    FState.Icon = icon;
+    ++FState.IconSerial;
+}
+
+void TKeyingCore::SetRelay(std::function<void(bool)> gate, std::function<TTime()> playedOut)
+{
+    FRelayGate = std::move(gate);
+    FRelayPlayedOut = std::move(playedOut);
+    if (FRelayGate)
+        FRelayGate(FState.PttOn);
+}
+
+void TKeyingCore::SelectOutput(TPttDispatch::TOutput output)
+{
+    FDispatch.Select(std::move(output));
+    // A change of output never leaves the one it turns away from keyed.
+    ReleaseRetryTick();
+}
+
+void TKeyingCore::Start(bool ownTicks)
+{
+    Step([this] { TxRigOrThrow(false); });
+    if (ownTicks)
+        FRenderTimer->start(RenderPeriod);
+}
+
+void TKeyingCore::RenderTick()
+{
+    // A release confirmed in the background shows within a tick.
+    Step([this] { UpdateReleaseRetry(); });
+    if (!FLevelSource)
+        return;
+    if (const std::optional<TFrame> frame = FLevelSource())
+        Measure(*frame);
+}
+
+void TKeyingCore::Measure(TFrame frame)
+{
+    Step([&] {
+        FState.Level = frame.Level;
+        FState.LevelDbfs = frame.Dbfs;
+        const bool loud = frame.Level >= uint32_t(std::max(FSquelch, 0));
+        if (FState.TimedOut && !loud) {
+            FState.TimedOut = false;
+            if (!FState.Muted)
+                ShowIcon(TStateIcon::Idle);
+        }
+        if (Armed() && loud)
+            Key();
+    });
+}
+
+void TKeyingCore::KeyByBlock()
+{
+    Step([this] {
+        if (!Armed())
+            return;
+        const TTime now = Now();
+        // Blocks come every few milliseconds; each PTT on may be a USB request.
+        if (FState.PttOn && FState.Hanging && now - FLastOnSent < RenderPeriod) {
+            FLastKey = now;
+            FState.HangCounter = 0;
+            ScheduleHang(now + HangStep);
+            return;
+        }
+        Key();
+    });
+}
+
+void TKeyingCore::Key()
+{
+    StopHang();
+    ShowIcon(TStateIcon::On);
+    // The hang is armed even when PTT on fails: the output may have keyed all
+    // the same (a late answer, one line of two), and only the hang releases it.
+    const auto armHang = qScopeGuard([this] {
+        if (!FState.PttOn) // the output went away: nothing to hang on
+            return;
+        FLastKey = Now();
+        FState.HangCounter = 0;
+        FState.Hanging = true;
+        ScheduleHang(FLastKey + HangStep);
+    });
+    FLastOnSent = Now();
+    TxRigOrThrow(true);
+}
+
+TKeyingCore::TTime TKeyingCore::HangStart() const
+{
+    // Relayed sound still on its way counts as keying until it has played out.
+    if (FRelayPlayedOut && FState.PttOn)
+        return std::max(FLastKey, FRelayPlayedOut());
+    return FLastKey;
+}
+
+void TKeyingCore::ScheduleHang(TTime at)
+{
+    const auto wait = ceil<milliseconds>(at - Now());
+    FHangTimer->start(std::max(wait, milliseconds(0)));
+}
+
+void TKeyingCore::StopHang()
+{
+    FHangTimer->stop();
+    FState.Hanging = false;
+    FState.HangCounter = 0;
+}
+
+void TKeyingCore::DelayTick()
+{
+    Step([this] {
+        if (!FState.Hanging)
+            return;
+        if (FState.Tune) {
+            StopHang();
+            ShowIcon(TStateIcon::Idle);
+            return;
+        }
+        const TTime start = HangStart();
+        const auto steps = std::max<int64_t>((Now() - start) / HangStep, 0);
+        FState.HangCounter = int(std::min<int64_t>(steps * HangStep.count(), 1 << 30));
+        if (steps > 0 && FState.HangCounter > FDelay) {
+            StopHang();
+            ShowIcon(TStateIcon::Idle);
+            TxRigOrThrow(false);
+            return;
+        }
+        ScheduleHang(start + (steps + 1) * HangStep);
+        ShowIcon(TStateIcon::On, true);
+    });
+}
+
+void TKeyingCore::TimeoutTick()
+{
+    Step([this] {
+        if (!FTimeoutAt)
+            return;
+        if (Now() < *FTimeoutAt) {
+            FTimeoutTimer->start(std::max(ceil<milliseconds>(*FTimeoutAt - Now()), milliseconds(0)));
+            return;
+        }
+        FTimeoutAt.reset();
+        StopHang();
+        FState.Tune = false;
+        FState.TimedOut = true;
+        ShowIcon(TStateIcon::TimeOut);
+        emit Trace("Transmit time-out (" + QString::number(FTimeout) + " s)");
+        TxRigOrThrow(false);
+    });
+}
+
+void TKeyingCore::ToggleMute()
+{
+    Step([this] {
+        // Mute takes effect even when the output refuses the release; the
+        // failure is reported once the toggle is done.
+        std::exception_ptr failure;
+        try {
+            TxRigOrThrow(false);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        FState.Tune = false;
+        FState.Muted = !FState.Muted;
+        ShowIcon(FState.Muted ? TStateIcon::Mute : TStateIcon::Idle, true);
+        if (failure)
+            std::rethrow_exception(failure);
+    });
+}
+
+void TKeyingCore::ToggleTune()
+{
+    Step([this] {
+        FState.Tune = !FState.Tune;
+        TxRigOrThrow(FState.Tune);
+    });
+}
+
+void TKeyingCore::TxRig(bool on)
+{
+    Step([&] { TxRigOrThrow(on); });
+}
+
+TPttDispatch::TOutput TKeyingCore::ActiveOutput() const { return FState.PttOn ? FDispatch.Selected() : nullptr; }
+
+void TKeyingCore::TxRigOrThrow(bool on)
+{
+    if (OnTxRig)
+        OnTxRig(on);
+    FState.PttOn = on;
+    if (FRelayGate)
+        FRelayGate(on);
+    if (on && FTimeout > 0 && !FTimeoutAt) {
+        FTimeoutAt = Now() + seconds(FTimeout);
+        FTimeoutTimer->start(seconds(FTimeout));
+    } else if (!on) {
+        FTimeoutAt.reset();
+        FTimeoutTimer->stop();
+    }
+    const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+    try {
+        FDispatch.Send(on);
+    } catch (const Exception &) {
+        const auto &selected = FDispatch.Selected();
+        if (selected && selected->Gone())
+            DropLostOutput();
+        else if (on && selected && !selected->MayBeKeyed())
+            ShowNothingKeyed();
+        throw;
+    }
+}
+
+void TKeyingCore::ShowNothingKeyed()
+{
+    // Nothing could be keyed at all (a port without modem lines): nothing is
+    // owed, nothing hangs, and the views show idle.
+    FState.PttOn = false;
+    FState.Tune = false;
+    if (!FState.Muted)
+        ShowIcon(TStateIcon::Idle);
+}
+
+void TKeyingCore::DropLostOutput()
+{
+    // Nothing is keyed through a device that is gone: the views show idle.
+    FState.PttOn = false;
+    if (FRelayGate)
+        FRelayGate(false);
+    FTimeoutAt.reset();
+    FTimeoutTimer->stop();
+    StopHang();
+    FState.Tune = false;
+    if (!FState.Muted)
+        ShowIcon(TStateIcon::Idle);
+    emit OutputLost();
+}
+
+void TKeyingCore::UpdateReleaseRetry()
+{
+    const bool owed = FDispatch.Owed(ActiveOutput());
+    if (!owed)
+        FReleaseTimer->stop();
+    else if (!FReleaseTimer->isActive())
+        FReleaseTimer->start(ReleaseRetryPeriod);
+    FState.ReleaseOwed = owed;
+}
+
+void TKeyingCore::ReleaseRetryTick()
+{
+    Step([this] {
+        const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+        QStringList unconfirmed;
+        // Traced before the retry, which may raise.
+        const auto trace = [&] {
+            for (const QString &name : unconfirmed)
+                emit Trace("PTT release of " + name + " not confirmed");
+        };
+        try {
+            FDispatch.RetryReleases(ActiveOutput(), unconfirmed);
+        } catch (...) {
+            trace();
+            throw;
+        }
+        trace();
+    });
+}
+
+void TKeyingCore::Shutdown(milliseconds patience)
+{
+    FRenderTimer->stop();
+    StopHang();
+    TxRig(false);
+    FDispatch.Settle(steady_clock::now() + patience);
+    FReleaseTimer->stop();
+    FTimeoutTimer->stop();
+}

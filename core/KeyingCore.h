@@ -1,0 +1,130 @@
+#pragma once
+#include "core/KeyingState.h"
+#include "core/PttDispatch.h"
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QTimer;
+
+// The keying engine: the measured level in, PTT on and off out, Mute and Tune
+// as commands, the hang and the transmit time-out on a monotonic clock. It
+// needs nothing of the window and never waits for it: views receive its state
+// through Changed and send it commands on its own thread. Time is read from
+// the clock at every step, so a step that comes late catches up and never
+// stretches a transmission.
+class TKeyingCore : public QObject {
+    Q_OBJECT
+public:
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    // One frame of an active capture; the source gives none while the capture
+    // is not active.
+    struct TFrame {
+        uint32_t Level = 0;
+        double Dbfs = -200;
+    };
+    using TLevelSource = std::function<std::optional<TFrame>()>;
+
+    static constexpr std::chrono::milliseconds RenderPeriod{33};
+    static constexpr std::chrono::milliseconds HangStep{100};
+    static constexpr std::chrono::milliseconds ReleaseRetryPeriod{1000};
+
+    explicit TKeyingCore(QObject *parent = nullptr);
+
+    // --- settings, read at every step ------------------------------------
+    void SetSquelch(int position) { FSquelch = position; }
+    void SetDelay(int milliseconds) { FDelay = milliseconds; }
+    // Seconds of transmission before the time-out releases; 0: none.
+    void SetTimeout(int seconds) { FTimeout = seconds; }
+    void SetClock(TClock clock) { FClock = std::move(clock); }
+    void SetLevelSource(TLevelSource source) { FLevelSource = std::move(source); }
+    // With a relay: its gate follows PTT, and the hang counts from the moment
+    // the last loud block has played out at its output (the epoch: nothing
+    // loud on its way). Empty functions: no relay.
+    void SetRelay(std::function<void(bool open)> gate, std::function<std::chrono::steady_clock::time_point()> playedOut);
+    // Where PTT goes from now on; the output left is released.
+    void SelectOutput(TPttDispatch::TOutput output);
+    // Sees every PTT command before it goes out.
+    std::function<void(bool on)> OnTxRig;
+
+    // --- the engine's steps; none throws, failures are reported -----------
+    // PTT off, and the render tick running on the core's own timer when asked.
+    void Start(bool ownTicks);
+    // Measures the capture through the level source.
+    void RenderTick();
+    // A frame of an active capture: the level shown, and keying at or above
+    // the squelch.
+    void Measure(TFrame frame);
+    // A loud block of the capture (ATTACK=BLOCK, or a relay): keys at once. PTT
+    // on is sent again no more often than the render tick would send it.
+    void KeyByBlock();
+    // The hang: releases once (delay div 100 + 1) x 100 ms have passed since
+    // the last keying moment.
+    void DelayTick();
+    void TimeoutTick();
+    // Releases owed are asked for again.
+    void ReleaseRetryTick();
+    void ToggleMute();
+    void ToggleTune();
+    // The one PTT operation.
+    void TxRig(bool on);
+    // Program end: every output that may be keyed is released and releases
+    // in progress get until patience has passed; the timers stop.
+    void Shutdown(std::chrono::milliseconds patience);
+
+    const TKeyingState &State() const { return FState; }
+    // Neither Mute nor Tune is on, and no time-out holds the VOX.
+    bool Armed() const { return !FState.Muted && !FState.Tune && !FState.TimedOut; }
+
+signals:
+    // After every step that changed what is shown.
+    void Changed(const TKeyingState &state);
+    // A failure the user must see.
+    void Report(const QString &message);
+    // A line for the trace log.
+    void Trace(const QString &line);
+    // The selected output's device has gone: nothing is keyed through it any
+    // more, and its owner may close and watch it.
+    void OutputLost();
+
+private:
+    using TTime = std::chrono::steady_clock::time_point;
+    TTime Now() const { return FClock(); }
+    // Runs one step: what it raises is reported, and views learn what changed.
+    template <class F> void Step(F &&step);
+    void Key();
+    void TxRigOrThrow(bool on);
+    void DropLostOutput();
+    void ShowNothingKeyed();
+    void StopHang();
+    void ScheduleHang(TTime at);
+    TTime HangStart() const;
+    void ShowIcon(TStateIcon icon, bool again = false);
+    void UpdateReleaseRetry();
+    TPttDispatch::TOutput ActiveOutput() const;
+    void Publish();
+
+    TClock FClock;
+    TLevelSource FLevelSource;
+    std::function<void(bool)> FRelayGate;
+    std::function<TTime()> FRelayPlayedOut;
+    TPttDispatch FDispatch;
+    int FSquelch = 10;
+    int FDelay = 0;
+    int FTimeout = 0;
+
+    TKeyingState FState;
+    TKeyingState FPublished;
+    bool FPublishedOnce = false;
+    TTime FLastKey{};
+    TTime FLastOnSent{};
+    std::optional<TTime> FTimeoutAt;
+
+    QTimer *FRenderTimer;
+    QTimer *FHangTimer;
+    QTimer *FTimeoutTimer;
+    QTimer *FReleaseTimer;
+};

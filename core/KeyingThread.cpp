@@ -1,0 +1,44 @@
+#include "core/KeyingThread.h"
+
+TKeyingThread::TKeyingThread(TMode mode) : FCore(std::make_unique<TKeyingCore>())
+{
+    if (mode == kmCallerThread)
+        return;
+    FThread = std::make_unique<QThread>();
+    FThread->setObjectName("kotar-keying");
+    FCore->moveToThread(FThread.get());
+    FThread->start(QThread::TimeCriticalPriority);
+}
+
+TKeyingThread::~TKeyingThread()
+{
+    Stop(std::chrono::milliseconds(0));
+    if (!FThread)
+        return;
+    // The core and its timers come back to this thread, to be destroyed here
+    // once its own thread has ended.
+    QThread *here = QThread::currentThread();
+    QMetaObject::invokeMethod(FCore.get(), [core = FCore.get(), here] { core->moveToThread(here); },
+                              Qt::BlockingQueuedConnection);
+    FThread->quit();
+    FThread->wait();
+}
+
+void TKeyingThread::Start()
+{
+    const bool own = OwnThread();
+    Post([own](TKeyingCore &core) { core.Start(own); });
+}
+
+void TKeyingThread::Stop(std::chrono::milliseconds patience)
+{
+    if (FStopped)
+        return;
+    FStopped = true;
+    if (!FThread) {
+        FCore->Shutdown(patience);
+        return;
+    }
+    QMetaObject::invokeMethod(FCore.get(), [core = FCore.get(), patience] { core->Shutdown(patience); },
+                              Qt::BlockingQueuedConnection);
+}

@@ -1,0 +1,49 @@
+#pragma once
+#include "core/KeyingCore.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <chrono>
+#include <memory>
+
+// Runs the keying core on a thread of its own, where nothing the window waits
+// for can delay a release; or, for tests that drive it step by step, on the
+// caller's thread. Commands are posted and never waited for, except at Stop.
+class TKeyingThread {
+public:
+    enum TMode { kmOwnThread, kmCallerThread };
+
+    explicit TKeyingThread(TMode mode);
+    // Stops the core if Stop has not.
+    ~TKeyingThread();
+    TKeyingThread(const TKeyingThread &) = delete;
+    TKeyingThread &operator=(const TKeyingThread &) = delete;
+
+    bool OwnThread() const { return FThread != nullptr; }
+    // For connecting to its signals, and for stepping it on the caller's thread.
+    TKeyingCore &Core() { return *FCore; }
+
+    // Runs step(core) on the core's thread: queued there, at once on the
+    // caller's. Never waits.
+    template <class F> void Post(F &&step)
+    {
+        TKeyingCore *core = FCore.get();
+        if (!FThread || FStopped) {
+            if (!FStopped)
+                step(*core);
+            return;
+        }
+        QMetaObject::invokeMethod(core, [core, step = std::forward<F>(step)]() mutable { step(*core); },
+                                  Qt::QueuedConnection);
+    }
+    // Starts the core: PTT off, and on its own thread its own render tick.
+    void Start();
+    // Releases every output (waiting up to patience for releases in
+    // progress), then ends the thread. Later posts do nothing.
+    void Stop(std::chrono::milliseconds patience);
+
+private:
+    std::unique_ptr<TKeyingCore> FCore;
+    std::unique_ptr<QThread> FThread;
+    bool FStopped = false;
+};
