@@ -1,0 +1,229 @@
+// The keying core on a fake clock: every step is called by the test, time only
+// moves when the test moves it.
+#include "core/KeyingCore.h"
+#include "support/Exception.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+using namespace std::chrono;
+
+namespace {
+// An output that records what it is told; it can be made to refuse.
+struct TRecordingOutput : TPttOutput {
+    QString Name() const override { return "rec"; }
+    void Switch(bool on) override
+    {
+        Calls << (on ? "on" : "off");
+        if (on && !KeysNothing)
+            Keyed = true;
+        if ((on && RefuseOn) || (!on && RefuseOff))
+            throw Exception("refused");
+        if (!on)
+            Keyed = false;
+    }
+    bool MayBeKeyed() const override { return Keyed; }
+    bool Gone() const override { return DeviceGone; }
+    QStringList Calls;
+    bool Keyed = false, RefuseOn = false, RefuseOff = false, KeysNothing = false, DeviceGone = false;
+};
+
+struct Core : ::testing::Test {
+    Core()
+    {
+        core.SetClock([this] { return now; });
+        core.SetSquelch(5);
+        core.SelectOutput(output);
+        QObject::connect(&core, &TKeyingCore::Report, [this](const QString &text) { reports << text; });
+        core.Start(false);
+        output->Calls.clear();
+    }
+    void Level(uint32_t level) { core.Measure({level, -10}); }
+    void Pass(milliseconds span) { now += span; }
+    // Moves time in 100 ms steps with a delay tick each, until released.
+    milliseconds HangUntilRelease()
+    {
+        const auto start = now;
+        for (int i = 0; i < 100 && core.State().PttOn; ++i) {
+            Pass(100ms);
+            core.DelayTick();
+        }
+        return duration_cast<milliseconds>(now - start);
+    }
+
+    steady_clock::time_point now{seconds(1000)};
+    std::shared_ptr<TRecordingOutput> output = std::make_shared<TRecordingOutput>();
+    TKeyingCore core;
+    QStringList reports;
+};
+} // namespace
+
+TEST_F(Core, KeysAtTheSquelchHangsForTheDelayAndReleases)
+{
+    for (const auto &[delay, release] : {std::pair{0, 100}, {99, 100}, {100, 200}, {150, 200}, {5000, 5100}}) {
+        core.SetDelay(delay);
+        Level(4);
+        EXPECT_FALSE(core.State().PttOn) << "one below the squelch";
+        Level(5);
+        EXPECT_TRUE(core.State().PttOn);
+        EXPECT_EQ(core.State().Icon, TStateIcon::On);
+        EXPECT_EQ(HangUntilRelease(), milliseconds(release)) << "delay " << delay;
+        EXPECT_EQ(core.State().Icon, TStateIcon::Idle);
+        EXPECT_EQ(output->Calls.last(), "off");
+    }
+}
+
+TEST_F(Core, ALateTickCatchesUpAndNeverStretchesTheHang)
+{
+    core.SetDelay(2100);
+    Level(9);
+    Pass(5s); // the timer came 2.8 s late
+    core.DelayTick();
+    EXPECT_FALSE(core.State().PttOn);
+    // A tick before the hang has passed counts what has passed, in 100 ms steps.
+    Level(9);
+    Pass(750ms);
+    core.DelayTick();
+    EXPECT_TRUE(core.State().Hanging);
+    EXPECT_EQ(core.State().HangCounter, 700);
+}
+
+TEST_F(Core, SignalBackDuringTheHangStartsItAgain)
+{
+    core.SetDelay(300);
+    Level(9);
+    Pass(200ms);
+    core.DelayTick();
+    Level(9);
+    EXPECT_EQ(core.State().HangCounter, 0);
+    EXPECT_EQ(output->Calls, QStringList({"on", "on"}));
+    EXPECT_EQ(HangUntilRelease(), 400ms);
+}
+
+TEST_F(Core, MuteReleasesAtOnceAndTheRunningHangStillEnds)
+{
+    core.SetDelay(200);
+    Level(9);
+    core.ToggleMute();
+    EXPECT_EQ(output->Calls, QStringList({"on", "off"}));
+    EXPECT_EQ(core.State().Icon, TStateIcon::Mute);
+    Level(9);
+    EXPECT_EQ(output->Calls.size(), 2) << "muted: no keying";
+    Pass(100ms);
+    core.DelayTick();
+    EXPECT_EQ(core.State().Icon, TStateIcon::On) << "the hang shows ON at its steps";
+    Pass(200ms);
+    core.DelayTick();
+    EXPECT_EQ(core.State().Icon, TStateIcon::Idle);
+    EXPECT_EQ(output->Calls, QStringList({"on", "off", "off"}));
+}
+
+TEST_F(Core, TuneHoldsPttAndEndsAHangWithoutReleasing)
+{
+    core.SetDelay(500);
+    Level(9);
+    core.ToggleTune();
+    Level(9);
+    Pass(100ms);
+    core.DelayTick();
+    EXPECT_FALSE(core.State().Hanging);
+    EXPECT_EQ(core.State().Icon, TStateIcon::Idle);
+    EXPECT_EQ(output->Calls, QStringList({"on", "on"})) << "Tune holds PTT; the tick does not key";
+    core.ToggleTune();
+    Level(9);
+    EXPECT_EQ(output->Calls, QStringList({"on", "on", "off", "on"}));
+    core.ToggleTune();
+    core.ToggleMute();
+    EXPECT_FALSE(core.State().Tune) << "Mute ends Tune";
+}
+
+TEST_F(Core, TimeOutReleasesOnTheClockAndWaitsForAQuietTick)
+{
+    core.SetTimeout(10);
+    core.SetDelay(5000);
+    for (int i = 0; i < 9; ++i) {
+        Level(9);
+        Pass(1s);
+        core.TimeoutTick(); // early ticks change nothing
+    }
+    EXPECT_TRUE(core.State().PttOn);
+    Pass(30s);
+    core.TimeoutTick();
+    EXPECT_TRUE(core.State().TimedOut);
+    EXPECT_EQ(core.State().Icon, TStateIcon::TimeOut);
+    Level(9);
+    EXPECT_FALSE(core.State().PttOn) << "no keying until a quiet tick";
+    Level(0);
+    Level(9);
+    EXPECT_TRUE(core.State().PttOn);
+}
+
+TEST_F(Core, BlockKeyingSendsPttNoMoreOftenThanTheRenderTick)
+{
+    core.SetDelay(0);
+    for (int block = 0; block < 200; ++block) { // one second of 5 ms blocks
+        core.KeyByBlock();
+        Pass(5ms);
+        core.DelayTick();
+    }
+    EXPECT_TRUE(core.State().PttOn) << "each block restarts the hang";
+    EXPECT_LE(output->Calls.size(), 31);
+    EXPECT_GE(output->Calls.size(), 29);
+}
+
+TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
+{
+    auto playedOut = now + 250ms;
+    core.SetRelay([](bool) {}, [&] { return playedOut; });
+    core.SetDelay(0);
+    Level(9);
+    Pass(300ms);
+    core.DelayTick();
+    EXPECT_TRUE(core.State().PttOn) << "played out 50 ms ago";
+    Pass(50ms);
+    core.DelayTick();
+    EXPECT_FALSE(core.State().PttOn);
+}
+
+TEST_F(Core, FailuresAreReportedOnceAndNothingKeyedShowsIdle)
+{
+    output->RefuseOn = true;
+    output->KeysNothing = true;
+    core.ToggleTune();
+    Level(9);
+    EXPECT_EQ(reports, QStringList({"refused"})) << "a persisting failure is reported once";
+    EXPECT_FALSE(core.State().PttOn);
+    EXPECT_FALSE(core.State().Tune);
+    EXPECT_FALSE(core.State().ReleaseOwed);
+    EXPECT_EQ(core.State().Icon, TStateIcon::Idle);
+}
+
+TEST_F(Core, ARefusedReleaseIsOwedAndRetriedUntilItGetsThrough)
+{
+    QStringList traced;
+    QObject::connect(&core, &TKeyingCore::Trace, [&](const QString &line) { traced << line; });
+    output->RefuseOff = true;
+    Level(9);
+    core.ToggleMute();
+    EXPECT_TRUE(core.State().ReleaseOwed);
+    core.ReleaseRetryTick();
+    core.ReleaseRetryTick();
+    EXPECT_EQ(traced, QStringList({"PTT release of rec not confirmed"}));
+    output->RefuseOff = false;
+    core.ReleaseRetryTick();
+    EXPECT_FALSE(core.State().ReleaseOwed);
+    EXPECT_EQ(output->Calls.last(), "off");
+}
+
+TEST_F(Core, AnOutputWhoseDeviceWentIsDroppedAndNothingShowsKeyed)
+{
+    int lost = 0;
+    QObject::connect(&core, &TKeyingCore::OutputLost, [&] { ++lost; });
+    Level(9);
+    output->DeviceGone = true;
+    output->RefuseOn = true;
+    Level(9);
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(core.State().PttOn);
+    EXPECT_FALSE(core.State().Hanging);
+}
