@@ -79,7 +79,8 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
 // leave a transmitter keyed when it goes without being closed.
 TFormPlayer::~TFormPlayer()
 {
-    Keying->Stop(ReleasePatience);
+    // Gone without being closed: what may be keyed is released.
+    Keying->Stop(ReleasePatience, false);
     BASS_Free();
     Keying.reset();
 }

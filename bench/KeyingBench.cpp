@@ -99,7 +99,7 @@ void BM_RenderTickKeyingRig(benchmark::State &state)
     for (auto _ : state)
         rig.window.form->TimerRenderTimer();
     rig.loud = false;
-    rig.window.form->TimerDelayTimer();
+    rig.window.form->TxRig(false);
 }
 BENCHMARK(BM_RenderTickKeyingRig)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
 
@@ -112,7 +112,7 @@ void BM_KeyUpTickToRigReportsOn(benchmark::State &state)
     double tickSum = 0, readSum = 0;
     for (auto _ : state) {
         rig.loud = false;
-        rig.window.form->TimerDelayTimer(); // delay 0: released at once
+        rig.window.form->TxRig(false);
         rig.loud = true;
         const auto start = Clock::now();
         rig.window.form->TimerRenderTimer();
@@ -128,7 +128,7 @@ void BM_KeyUpTickToRigReportsOn(benchmark::State &state)
         state.SetIterationTime(std::chrono::duration<double>(read - start).count());
     }
     rig.loud = false;
-    rig.window.form->TimerDelayTimer();
+    rig.window.form->TxRig(false);
     state.counters["tick_ms"] = benchmark::Counter(tickSum * 1000, benchmark::Counter::kAvgIterations);
     state.counters["rigctl_read_ms"] = benchmark::Counter(readSum * 1000, benchmark::Counter::kAvgIterations);
 }
@@ -177,6 +177,8 @@ BENCHMARK(BM_KeyUpTickToRigReportsOn)->Unit(benchmark::kMillisecond)->UseManualT
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
+    // The render tick measures and keys on the window's thread, as it is timed here.
+    TFormPlayer::KeyingMode = TKeyingThread::kmCallerThread;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

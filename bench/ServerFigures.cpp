@@ -66,12 +66,16 @@ void StallFigures(const QString &dir, int runs)
               "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\nDELAY=500\nDEVICE=-1\n");
     TFormPlayer form{QStringList()};
     form.Terminate = [] {};
-    bool keyed = false;
-    Clock::time_point lastKeying, release;
-    form.OnTxRig = [&](bool on) {
-        keyed = on;
-        (on ? lastKeying : release) = Clock::now();
-    };
+    // Written on the keying core's thread.
+    std::atomic<bool> keyed = false;
+    std::atomic<Clock::rep> lastKeyingAt = 0, releaseAt = 0;
+    form.Keying->Post([&](TKeyingCore &core) {
+        core.OnTxRig = [&](bool on) {
+            keyed = on;
+            (on ? lastKeyingAt : releaseAt) = Clock::now().time_since_epoch().count();
+        };
+    });
+    const auto at = [](Clock::rep ticks) { return Clock::time_point(Clock::duration(ticks)); };
     std::printf("PTT release after a server stall (DELAY=500: the hang counts 6 ticks of 100 ms; stall limit %lld ms)\n",
                 static_cast<long long>(RecordStallLimit.count()));
     std::printf("%-5s %22s %24s %20s\n", "run", "stop to last keying ms", "last keying to release ms",
@@ -91,6 +95,7 @@ void StallFigures(const QString &dir, int runs)
         player.waitForFinished();
         if (!released)
             Fail("PTT not released during the stall");
+        const Clock::time_point lastKeying = at(lastKeyingAt), release = at(releaseAt);
         std::printf("%-5d %22.0f %24.0f %20.0f\n", run, Ms(lastKeying - stop), Ms(release - lastKeying),
                     Ms(release - stop));
         WaitFor([&] { return form.CaptureStatus().State == rsRunning && !keyed; }, std::chrono::seconds(5));

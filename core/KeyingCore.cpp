@@ -329,11 +329,17 @@ void TKeyingCore::ReleaseRetryTick()
     });
 }
 
-void TKeyingCore::Shutdown(milliseconds patience)
+void TKeyingCore::Shutdown(milliseconds patience, bool selectedToo)
 {
     FRenderTimer->stop();
     StopHang();
-    TxRig(false);
+    if (selectedToo)
+        TxRig(false);
+    else
+        Step([this] {
+            FState.PttOn = false;
+            FDispatch.ReleaseKeyed();
+        });
     FDispatch.Settle(steady_clock::now() + patience);
     FReleaseTimer->stop();
     FTimeoutTimer->stop();

@@ -71,9 +71,10 @@ public:
     void ToggleTune();
     // The one PTT operation.
     void TxRig(bool on);
-    // Program end: every output that may be keyed is released and releases
-    // in progress get until patience has passed; the timers stop.
-    void Shutdown(std::chrono::milliseconds patience);
+    // Program end: every output that may be keyed is released, the selected
+    // one too when asked, and releases in progress get until patience has
+    // passed; the timers stop.
+    void Shutdown(std::chrono::milliseconds patience, bool selectedToo = true);
 
     const TKeyingState &State() const { return FState; }
     // Neither Mute nor Tune is on, and no time-out holds the VOX.

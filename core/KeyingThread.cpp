@@ -12,7 +12,7 @@ TKeyingThread::TKeyingThread(TMode mode) : FCore(std::make_unique<TKeyingCore>()
 
 TKeyingThread::~TKeyingThread()
 {
-    Stop(std::chrono::milliseconds(0));
+    Stop(std::chrono::milliseconds(0), false);
     if (!FThread)
         return;
     // The core and its timers come back to this thread, to be destroyed here
@@ -30,15 +30,15 @@ void TKeyingThread::Start()
     Post([own](TKeyingCore &core) { core.Start(own); });
 }
 
-void TKeyingThread::Stop(std::chrono::milliseconds patience)
+void TKeyingThread::Stop(std::chrono::milliseconds patience, bool selectedToo)
 {
     if (FStopped)
         return;
     FStopped = true;
     if (!FThread) {
-        FCore->Shutdown(patience);
+        FCore->Shutdown(patience, selectedToo);
         return;
     }
-    QMetaObject::invokeMethod(FCore.get(), [core = FCore.get(), patience] { core->Shutdown(patience); },
+    QMetaObject::invokeMethod(FCore.get(), [core = FCore.get(), patience, selectedToo] { core->Shutdown(patience, selectedToo); },
                               Qt::BlockingQueuedConnection);
 }

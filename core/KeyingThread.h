@@ -38,9 +38,9 @@ public:
     }
     // Starts the core: PTT off, and on its own thread its own render tick.
     void Start();
-    // Releases every output (waiting up to patience for releases in
-    // progress), then ends the thread. Later posts do nothing.
-    void Stop(std::chrono::milliseconds patience);
+    // Releases every output, the selected one too when asked (waiting up to
+    // patience for releases in progress). Later posts do nothing.
+    void Stop(std::chrono::milliseconds patience, bool selectedToo = true);
 
 private:
     std::unique_ptr<TKeyingCore> FCore;

@@ -24,6 +24,8 @@ public:
     // the outputs that have owed their release for a second, each once per
     // run of failures, in `unconfirmed`.
     void RetryReleases(const TOutput &keep, QStringList &unconfirmed);
+    // Every output that may be keyed released, and nothing else.
+    void ReleaseKeyed() { FKeyed.ReleaseAll(); }
     // Whether an output other than keep still has to be released.
     bool Owed(const TOutput &keep);
     // Program end: releases in progress get until the deadline.

@@ -71,6 +71,9 @@ void TFormPlayer::WatchLostSerialDevice()
 
 bool TFormPlayer::ReopenLostSerialDevice(TComPort *lost)
 {
+    // A watch that has done its work may still look once before it goes.
+    if (!FLostPortWatch)
+        return true;
     // Only while it is still the port PTT goes to, under the name it was lost by.
     const QString devicePath = FLostPortWatch->DevicePath();
     if (lost != PTTComPort || !PTT_Serial->isChecked() || TComDevice::DevicePath(lost->Port()) != devicePath

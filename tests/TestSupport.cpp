@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "app/KOTARUnit.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,4 +58,21 @@ QStringList TraceMessages(const QString &logFile)
     for (const QString &line : lines)
         messages << line.section(' ', blanks);
     return messages;
+}
+
+namespace {
+std::chrono::steady_clock::time_point SteppedNow{std::chrono::hours(1)};
+} // namespace
+
+void UseSteppedClock(TFormPlayer &form)
+{
+    form.Keying->Core().SetClock([] { return SteppedNow; });
+}
+
+void PassTime(std::chrono::milliseconds span) { SteppedNow += span; }
+
+void DelayTick(TFormPlayer &form)
+{
+    PassTime(std::chrono::milliseconds(100));
+    form.TimerDelayTimer();
 }

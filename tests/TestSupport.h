@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <chrono>
 
 // Answers the program's message boxes and records what they said.
 class RecordedDialogs {
@@ -36,3 +37,11 @@ QByteArray ReadBytes(const QString &fileName);
 void WriteBytes(const QString &fileName, const QByteArray &bytes);
 // The message texts of the trace log's lines, without date and time.
 QStringList TraceMessages(const QString &logFile);
+
+// Window tests step the keying engine on the window's thread; with the stepped
+// clock its time moves only when the test moves it.
+class TFormPlayer;
+void UseSteppedClock(TFormPlayer &form);
+void PassTime(std::chrono::milliseconds span);
+// The delay tick 100 ms after the last one.
+void DelayTick(TFormPlayer &form);

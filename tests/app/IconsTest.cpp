@@ -84,16 +84,17 @@ TEST_F(FormIcons, TheIconsAreSetOnlyWhenTheStateChanges)
 {
     IconChanges changes;
     form.installEventFilter(&changes);
+    UseSteppedClock(form);
     for (int step = 0; step < 5; ++step)
         form.ChangeStateIcon(form.IconON);
     const int onChanges = changes.count;
     EXPECT_GE(onChanges, 1);
     for (int step = 0; step < 5; ++step) {
         form.ChangeStateIcon(form.IconON);
-        form.KeyBySquelch();
+        form.Keying->Core().KeyByBlock();
     }
     EXPECT_EQ(changes.count, onChanges) << "ON again: nothing set";
-    form.TimerDelayTimer(); // the hang (delay 0) runs out
+    DelayTick(form); // the hang (delay 0) runs out
     EXPECT_GT(changes.count, onChanges);
     EXPECT_EQ(Picture(form.windowIcon()), Picture(form.IconIDLE));
     EXPECT_EQ(Picture(QApplication::windowIcon()), Picture(form.IconIDLE));

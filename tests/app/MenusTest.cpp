@@ -399,8 +399,8 @@ TEST_F(Menus, TrayIconFollowsEveryStateIconChangeAndKeepsItsTip)
     expectShown(form->IconMUTE, "blink lit");
     form->HandleSystemCommand(333);
     expectShown(form->IconIDLE, "unmuted");
-    form->TimerDelayTimer();
-    expectShown(form->IconON, "hanging");
+    form->Keying->Core().KeyByBlock();
+    expectShown(form->IconON, "keyed");
     form->ChangeStateIcon(form->IconTOUT);
     expectShown(form->IconTOUT, "any icon given");
 }

@@ -240,8 +240,8 @@ TEST(Relay, MuteEndsTheHangAndTheRelayedSoundWhileTheSoundGoesOn)
     started.form->LEDMuteButtonClick();
     // Released now, nothing is relayed: the hang must not wait for sound that
     // goes on arriving, showing the transmitter keyed while muted.
-    Pump([&] { return !started.form->TimerDelay->Enabled() || player.state() == QProcess::NotRunning; }, 10000);
-    EXPECT_FALSE(started.form->TimerDelay->Enabled());
+    Pump([&] { return !started.form->KeyingState.Hanging || player.state() == QProcess::NotRunning; }, 10000);
+    EXPECT_FALSE(started.form->KeyingState.Hanging);
     EXPECT_EQ(player.state(), QProcess::Running) << "the hang went on as long as the sound";
     EXPECT_NE(started.form->windowIcon().cacheKey(), started.form->IconON.cacheKey());
     // The 250 ms of sound still on its way when PTT fell are not played: half

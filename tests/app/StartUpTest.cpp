@@ -114,7 +114,7 @@ TEST(StartUp, EndStateOfTheWindow)
     EXPECT_EQ(Application::Title(), "KOTARPlus");
     EXPECT_TRUE(s.form->TimerRender->IsActive());
     EXPECT_EQ(s.form->TimerRender->Interval(), 33);
-    EXPECT_FALSE(s.form->TimerDelay->Enabled());
+    EXPECT_FALSE(s.form->KeyingState.Hanging);
     EXPECT_TRUE(s.form->TimerBlink->Enabled());
     EXPECT_TRUE(s.form->Rig1RadioButton->isChecked());
     EXPECT_EQ(s.Trace().last(), "CreateForm: Device(-1) configured");

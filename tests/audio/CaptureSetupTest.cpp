@@ -203,7 +203,7 @@ TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
         FForm->TimerRender->SetEnabled(false);
         int keyings = 0;
         bool keyed = false;
-        FForm->OnTxRig = [&](bool on) {
+        FForm->Keying->Core().OnTxRig = [&](bool on) {
             keyings += on;
             keyed = on;
         };
@@ -211,7 +211,7 @@ TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
         ASSERT_TRUE(WaitFor([&] { return Frame(FForm->CaptureChannel)[23] > 0.1f; })) << "the tone never arrived";
         if (attack == "BLOCK") {
             EXPECT_TRUE(WaitFor([&] { return keyings > 0; }));
-            EXPECT_TRUE(FForm->TimerDelay->Enabled()) << "a keying starts the hang";
+            EXPECT_TRUE(FForm->KeyingState.Hanging) << "a keying starts the hang";
             EXPECT_TRUE(WaitFor([&] { return keyings > 1; })) << "every loud block may key, not only the first";
             // Blocks still queued when the window closes key nothing: the
             // event loop is held while the tone's blocks queue a keying.
@@ -231,7 +231,7 @@ TEST_F(CaptureSetup, BlockAttackKeysBetweenTicksTickAttackOnlyOnTicks)
     }
 }
 
-// Mute, Tune and the time-out each disarm the VOX for the capture's blocks as
+// Mute and Tune each disarm the VOX for the capture's blocks as
 // they do for the render tick.
 TEST_F(CaptureSetup, BlockAttackKeysOnlyWhileTheVoxIsArmed)
 {
@@ -240,7 +240,6 @@ TEST_F(CaptureSetup, BlockAttackKeysOnlyWhileTheVoxIsArmed)
     const std::vector<std::pair<const char *, std::function<void(TFormPlayer &)>>> disarms{
         {"Mute", [](TFormPlayer &form) { form.LEDMuteButtonClick(); }},
         {"Tune", [](TFormPlayer &form) { form.TuneButtonClick(); }},
-        {"time-out", [](TFormPlayer &form) { form.TimedOut = true; }},
     };
     for (const auto &[what, disarm] : disarms) {
         SCOPED_TRACE(what);
@@ -248,7 +247,7 @@ TEST_F(CaptureSetup, BlockAttackKeysOnlyWhileTheVoxIsArmed)
         FForm->TimerRender->SetEnabled(false);
         disarm(*FForm);
         int keyings = 0;
-        FForm->OnTxRig = [&](bool on) { keyings += on; };
+        FForm->Keying->Core().OnTxRig = [&](bool on) { keyings += on; };
         auto player = StartPlaying(tone);
         ASSERT_TRUE(WaitFor([&] { return Frame(FForm->CaptureChannel)[23] > 0.1f; })) << "the tone never arrived";
         EXPECT_FALSE(WaitFor([&] { return keyings > 0; }, std::chrono::milliseconds(300)));

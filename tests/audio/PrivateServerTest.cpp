@@ -26,7 +26,7 @@ struct TVoxRun {
                    "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n" + settings);
         Form = std::make_unique<TFormPlayer>(QStringList());
         Form->Terminate = [] {};
-        Form->OnTxRig = [this](bool on) { Ptt.push_back(on); };
+        Form->Keying->Core().OnTxRig = [this](bool on) { Ptt.push_back(on); };
     }
     bool Keyed() const { return !Ptt.empty() && Ptt.back(); }
     QString Trace() const { return TraceMessages(Dir.file("KOTARPlus.Log")).join('\n'); }
@@ -164,7 +164,7 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     TFormPlayer form{QStringList()};
     form.Terminate = [] {};
     std::vector<bool> ptt;
-    form.OnTxRig = [&](bool on) { ptt.push_back(on); };
+    form.Keying->Core().OnTxRig = [&](bool on) { ptt.push_back(on); };
     const auto trace = [&] { return TraceMessages(dir.file("KOTARPlus.Log")).join('\n'); };
     // Found by its name, not by the number, and shown in the box.
     EXPECT_GT(form.CurrentDevice, 0);

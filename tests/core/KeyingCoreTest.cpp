@@ -152,6 +152,7 @@ TEST_F(Core, TimeOutReleasesOnTheClockAndWaitsForAQuietTick)
     EXPECT_TRUE(core.State().TimedOut);
     EXPECT_EQ(core.State().Icon, TStateIcon::TimeOut);
     Level(9);
+    core.KeyByBlock();
     EXPECT_FALSE(core.State().PttOn) << "no keying until a quiet tick";
     Level(0);
     Level(9);

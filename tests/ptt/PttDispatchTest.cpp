@@ -213,7 +213,8 @@ TEST_F(Dispatch, PersistentOutputErrorIsReportedOncePerRunAndTheHangStillRelease
     const QString failure = "KOTARPlus|EscapeCommFunction function failed (Error: 25)\n" + plain.Slave()
                             + ": Inappropriate ioctl for device; this device has no modem control lines.";
     EXPECT_EQ(dialogs.errors, QStringList({failure}));
-    EXPECT_TRUE(form->TimerDelay->Enabled()) << "a failed keying tick still arms the hang that releases";
+    EXPECT_FALSE(form->KeyingState.Hanging) << "nothing could be keyed: nothing hangs";
+    EXPECT_FALSE(form->VOXLed->On());
 
     form->PTT_None->setChecked(true);
     EXPECT_EQ(dialogs.errors, QStringList({failure, failure})) << "a failed release is a new run of failures";
@@ -236,6 +237,7 @@ TEST_F(Dispatch, OmniRigModeWithoutAClientIsReported)
     form->PTT_OmniRig->blockSignals(true);
     form->PTT_OmniRig->setChecked(true);
     form->PTT_OmniRig->blockSignals(false);
+    form->Rig2RadioButton->click(); // the output is chosen anew
     level = 9;
     RenderTick();
     RenderTick();

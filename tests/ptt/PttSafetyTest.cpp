@@ -55,6 +55,7 @@ protected:
         dialogs.emplace();
         form = std::make_unique<TFormPlayer>(QStringList());
         form->Terminate = [] {};
+        UseSteppedClock(*form);
         line.Changes();
     }
     static void Refuse(const char *lines) { qputenv("LINESIM_REFUSE", lines); }
@@ -98,7 +99,7 @@ struct TPath {
 };
 
 const TPath Paths[] = {
-    {"delay tick", false, [](TFormPlayer &f) { f.TimerDelayTimer(); }},
+    {"delay tick", false, [](TFormPlayer &f) { DelayTick(f); }},
     {"Mute", false, [](TFormPlayer &f) { f.LEDMuteButtonClick(); }},
     {"mode change", false, [](TFormPlayer &f) { f.PTT_None->setChecked(true); }},
     {"rig change", false, [](TFormPlayer &f) { f.Rig2RadioButton->click(); }},
@@ -122,7 +123,7 @@ TEST_F(PttSafety, EveryPathThatShowsIdleLeavesEveryLineLowDespiteARefusingLine)
             Start("SERIAL");
             Refuse(fault.whileKeying);
             RenderTick(9);
-            EXPECT_TRUE(form->TimerDelay->Enabled()) << "the hang is armed";
+            EXPECT_TRUE(form->KeyingState.Hanging) << "the hang is armed";
             EXPECT_EQ(line.Lines() & TIOCM_DTR, TIOCM_DTR);
             RenderTick(0);
             Refuse(fault.whileReleasing);
@@ -133,10 +134,10 @@ TEST_F(PttSafety, EveryPathThatShowsIdleLeavesEveryLineLowDespiteARefusingLine)
             }
             Refuse("");
             if (!path.ends) {
-                ASSERT_TRUE(form->TimerRelease->Enabled()) << "the refused release is owed";
+                ASSERT_TRUE(form->KeyingState.ReleaseOwed) << "the refused release is owed";
                 Run([&] { form->TimerReleaseTimer(); });
                 EXPECT_EQ(line.Lines(), 0) << "a refused release is retried";
-                EXPECT_FALSE(form->TimerRelease->Enabled()) << "until it got through";
+                EXPECT_FALSE(form->KeyingState.ReleaseOwed) << "until it got through";
             }
             form.reset();
             EXPECT_EQ(line.Lines(), 0) << "program end releases what is still owed";
@@ -174,7 +175,7 @@ TEST_F(PttSafety, EveryPathThatShowsIdleLeavesTheRigInRxDespiteAMisbehavingDaemo
                 peer.Behave();
                 // The retry timer's ticks, as it delivers them while armed.
                 EXPECT_TRUE(Eventually([&] {
-                    if (form->TimerRelease->Enabled())
+                    if (form->KeyingState.ReleaseOwed)
                         Run([&] { form->TimerReleaseTimer(); });
                     return !peer.Keyed();
                 }));
@@ -212,7 +213,7 @@ TEST_F(PttSafety, AnUnpluggedDeviceShowsIdleAtOnce)
                                             + ": Input/output error."}));
     EXPECT_FALSE(form->VOXLed->On());
     EXPECT_TRUE(ShowsIcon(form->IconIDLE));
-    EXPECT_FALSE(form->TimerDelay->Enabled());
+    EXPECT_FALSE(form->KeyingState.Hanging);
     EXPECT_TRUE(form->PTT_Serial->isChecked()) << "the configured mode stays, for the next start too";
     EXPECT_FALSE(form->PTTComPort->Connected());
 
@@ -249,14 +250,16 @@ TEST_F(PttSafety, TransmitTimeOutReleasesAndLocksTheVoxOutUntilSilence)
 {
     Start("SERIAL", "TIMEOUT=3\n");
     RenderTick(9);
-    ASSERT_TRUE(form->TimerTimeout->Enabled());
-    EXPECT_EQ(form->TimerTimeout->Interval(), 3000);
     // The tone goes on longer than the limit; its timer fires.
+    PassTime(std::chrono::milliseconds(2900));
     RenderTick(9);
+    Run([&] { form->TimerTimeoutTimer(); });
+    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS) << "not before the limit";
+    PassTime(std::chrono::milliseconds(100));
     Run([&] { form->TimerTimeoutTimer(); });
     EXPECT_EQ(line.Lines(), 0);
     EXPECT_TRUE(ShowsIcon(form->IconTOUT));
-    EXPECT_FALSE(form->TimerDelay->Enabled());
+    EXPECT_FALSE(form->KeyingState.Hanging);
     EXPECT_TRUE(TraceMessages(dir.file("KOTARPlus.Log")).contains("Transmit time-out (3 s)"));
     RenderTick(9);
     EXPECT_EQ(line.Lines(), 0) << "locked out while the tone lasts";
@@ -267,10 +270,12 @@ TEST_F(PttSafety, TransmitTimeOutReleasesAndLocksTheVoxOutUntilSilence)
 
     // Tune is limited too, and ends with it.
     RenderTick(0);
-    Run([&] { form->TimerDelayTimer(); });
-    EXPECT_FALSE(form->TimerTimeout->Enabled()) << "a time-out left running would cut the next transmission short";
+    Run([&] { DelayTick(*form); });
     Run([&] { form->TuneButtonClick(); });
-    ASSERT_TRUE(form->TimerTimeout->Enabled());
+    PassTime(std::chrono::milliseconds(2900));
+    Run([&] { form->TimerTimeoutTimer(); });
+    EXPECT_TRUE(form->TuneButton->LEDOn()) << "a time-out left running would cut the next transmission short";
+    PassTime(std::chrono::milliseconds(100));
     Run([&] { form->TimerTimeoutTimer(); });
     EXPECT_FALSE(form->TuneButton->LEDOn());
     EXPECT_EQ(line.Lines(), 0);
@@ -287,7 +292,7 @@ TEST_F(PttSafety, ALateKeyingCommandIsFoundByReadingTheRigBackAndReleased)
     RenderTick(9);
     ASSERT_TRUE(Eventually([&] { return peer.Keyed(); }));
     RenderTick(0);
-    Run([&] { form->TimerDelayTimer(); });
+    Run([&] { DelayTick(*form); });
     ASSERT_TRUE(Eventually([&] { return !peer.Keyed(); }));
     ASSERT_TRUE(Eventually([&] { return peer.Keyed(); })) << "the held command is carried out";
     QElapsedTimer late;
@@ -315,7 +320,7 @@ TEST_F(PttSafety, AReleaseTheRigDoesNotCarryOutStaysOwedAndShowsKeyed)
     ASSERT_TRUE(Eventually([&] { return peer.Keyed(); }));
     RenderTick(0);
     const int releases = peer.Received("T 0");
-    Run([&] { form->TimerDelayTimer(); });
+    Run([&] { DelayTick(*form); });
     ASSERT_TRUE(Eventually([&] {
         RenderTick(0);
         return peer.Received("T 0") >= releases + 2;
@@ -337,7 +342,7 @@ TEST_F(PttSafety, AReleaseTheRigDoesNotCarryOutStaysOwedAndShowsKeyed)
     peer.Behave();
     EXPECT_TRUE(Eventually([&] {
         RenderTick(0);
-        return !peer.Keyed() && !form->TimerRelease->Enabled();
+        return !peer.Keyed() && !form->KeyingState.ReleaseOwed;
     }));
     EXPECT_TRUE(ShowsIcon(form->IconOFF)) << "the blinking shows again";
     EXPECT_FALSE(form->VOXLed->On());
