@@ -34,7 +34,8 @@ private:
     TRemoteVox &FVox;
 };
 
-const QString Taken = QString("Remote control: another instance holds %1; this one runs without it").arg(RemoteBus::Service);
+const QString Taken =
+    QString("Remote control: another instance holds %1; this one runs without it").arg(RemoteBus::Service);
 } // namespace
 
 TRemoteControl::TRemoteControl(TRemoteVox &vox, const QDBusConnection &bus, const TSay &say, QObject *parent)

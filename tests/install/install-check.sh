@@ -35,9 +35,8 @@ expected | LC_ALL=C sort >"$work/expected"
 diff -u "$work/expected" "$work/installed" || fail "installed files differ from the list"
 [ -x "$root/bin/kotarplus" ] || fail "the program is not executable"
 
-# systemd wants the program's absolute path, the one of this installation.
-unit_exec() { grep -qx "ExecStart=$1/kotarplusd --config-folder" "$2" || fail "unit's ExecStart: $(grep ExecStart "$2")"; }
-unit_exec /usr/local/bin "$root/lib/systemd/user/kotarplusd.service"
+# systemd wants the program's absolute path, the one of this installation (below: the package's).
+grep -qx "ExecStart=/usr/local/bin/kotarplusd --config-folder" "$root/lib/systemd/user/kotarplusd.service" || fail "ExecStart"
 
 desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop-file-validate"
 grep -qx "Exec=kotarplus --config-folder" "$root/share/applications/$id.desktop" || fail "Exec line"
@@ -66,6 +65,6 @@ grep -q "^ Section: hamradio$" "$work/info" || fail "package section"
 grep -q "^ Depends: .*libqt6widgets6" "$work/info" || fail "no dependency on Qt Widgets: $(grep Depends "$work/info")"
 dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | LC_ALL=C sort >"$work/packaged"
 diff -u "$work/expected" "$work/packaged" || fail "packaged files differ from the list"
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/kotarplusd.service >"$work/unit"
-unit_exec /usr/bin "$work/unit"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/kotarplusd.service \
+  | grep -qx "ExecStart=/usr/bin/kotarplusd --config-folder" || fail "the package's ExecStart"
 echo "installed and packaged: $(wc -l <"$work/expected") files, $(basename "$deb")"
