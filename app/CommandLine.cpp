@@ -2,6 +2,7 @@
 
 const char UsageText[] =
     "Usage: kotarplus [--config-folder] [-F FILE] [Qt options]\n"
+    "       kotarplus --status | --mute on|off|toggle | --tune on|off|toggle\n"
     "       kotarplus --help | --version\n"
     "\n"
     "Sound-card VOX controller: keys a transceiver's PTT while the recording level\n"
@@ -11,6 +12,9 @@ const char UsageText[] =
     "                   a relative name is taken from the working directory)\n"
     "  --config-folder  work in $XDG_CONFIG_HOME/kotarplus (by default\n"
     "                   ~/.config/kotarplus), created when missing\n"
+    "  --status         print the running instance's state, level and PTT target\n"
+    "  --mute VALUE     switch the running instance's Mute on, off or over (toggle)\n"
+    "  --tune VALUE     the same for Tune\n"
     "  -h, --help       print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -23,6 +27,25 @@ const char UsageText[] =
     "the program. More in kotarplus(1).\n";
 
 const char VersionText[] = "KOTARPlus " KOTAR_VERSION "\n";
+
+namespace {
+// "--mute on" or "--mute=on": the option and the argument after it.
+void TakeSwitch(TCommandLine &line, const QString &argument, const QString &next)
+{
+    const QString option = argument.section('=', 0, 0);
+    const QString value = argument.contains('=') ? argument.section('=', 1) : next;
+    // In the order of TRemoteCommand::TSwitch.
+    const qsizetype index = QStringList{"on", "off", "toggle"}.indexOf(value);
+    if (index < 0) {
+        line.Action = TCommandLine::caUsageError;
+        line.Error = option + " takes on, off or toggle" + (value.isEmpty() ? "" : ", not " + value);
+        return;
+    }
+    line.Action = TCommandLine::caRemote;
+    line.Remote = {option == "--mute" ? TRemoteCommand::rcMute : TRemoteCommand::rcTune,
+                   TRemoteCommand::TSwitch(index)};
+}
+} // namespace
 
 TCommandLine ParseCommandLine(const QStringList &arguments)
 {
@@ -41,9 +64,15 @@ TCommandLine ParseCommandLine(const QStringList &arguments)
             return line;
         } else if (argument == "--config-folder") {
             line.ConfigFolder = true;
+        } else if (argument == "--status") {
+            line.Action = TCommandLine::caRemote;
+            return line;
+        } else if (QStringList{"--mute", "--tune"}.contains(argument.section('=', 0, 0))) {
+            TakeSwitch(line, argument, arguments.value(i + 1));
+            return line;
         } else if (argument.startsWith("--") && argument.size() > 2) {
-            line.Action = TCommandLine::caUnknownOption;
-            line.Unknown = argument;
+            line.Action = TCommandLine::caUsageError;
+            line.Error = "unknown option " + argument;
             return line;
         } else {
             line.Arguments += argument;

@@ -7,6 +7,8 @@
 #include "support/Exception.h"
 #include "support/StandardError.h"
 
+#include "station/RemoteClient.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,7 +16,8 @@ int main(int argc, char *argv[])
 {
     IgnoreBrokenPipes();
     // Answered before the application exists: no display is needed and no
-    // file is made for --help, --version or a mistyped option.
+    // file is made for --help, --version, a mistyped option or a question to
+    // the running instance.
     QStringList given;
     for (int i = 1; i < argc; ++i)
         given += QString::fromLocal8Bit(argv[i]);
@@ -26,9 +29,14 @@ int main(int argc, char *argv[])
     case TCommandLine::caVersion:
         std::fputs(VersionText, stdout);
         return 0;
-    case TCommandLine::caUnknownOption:
-        std::fprintf(stderr, "kotarplus: unknown option %s\n%s", line.Unknown.toLocal8Bit().constData(), UsageText);
+    case TCommandLine::caUsageError:
+        std::fprintf(stderr, "kotarplus: %s\n%s", line.Error.toLocal8Bit().constData(), UsageText);
         return 2;
+    case TCommandLine::caRemote: {
+        // Fast enough for a desktop hotkey: a core application, no sound, no settings file.
+        QCoreApplication client(argc, argv);
+        return RunRemoteCommand(line.Remote, WriteStandardError);
+    }
     case TCommandLine::caRun:
         break;
     }

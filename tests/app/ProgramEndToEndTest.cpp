@@ -119,6 +119,7 @@ TEST(Program, HelpVersionAndUnknownOptionsAnswerAtOnceWithoutADisplayOrAFile)
         {{"-f", "station.ini", "--version"}, 0, "KOTARPlus 1.0.22\n", ""},
         {{"--colour"}, 2, "", "kotarplus: unknown option --colour\nUsage: kotarplus"},
         {{"-FILE", "--bogus"}, 2, "", "kotarplus: unknown option --bogus\nUsage: kotarplus"},
+        {{"--mute", "maybe"}, 2, "", "kotarplus: --mute takes on, off or toggle, not maybe\nUsage: kotarplus"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());

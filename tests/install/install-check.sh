@@ -14,6 +14,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 expected() {
   cat <<LIST
 bin/kotarplus
+lib/systemd/user/kotarplusd.service
 share/applications/$id.desktop
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
@@ -34,6 +35,9 @@ expected | LC_ALL=C sort >"$work/expected"
 diff -u "$work/expected" "$work/installed" || fail "installed files differ from the list"
 [ -x "$root/bin/kotarplus" ] || fail "the program is not executable"
 
+# systemd wants the program's absolute path, the one of this installation (below: the package's).
+grep -qx "ExecStart=/usr/local/bin/kotarplusd --config-folder" "$root/lib/systemd/user/kotarplusd.service" || fail "ExecStart"
+
 desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop-file-validate"
 grep -qx "Exec=kotarplus --config-folder" "$root/share/applications/$id.desktop" || fail "Exec line"
 grep -q "^Categories=.*HamRadio;" "$root/share/applications/$id.desktop" || fail "HamRadio category"
@@ -46,7 +50,7 @@ done
 
 MANWIDTH=80 man -l "$root/share/man/man1/kotarplus.1.gz" >"$work/man.txt" 2>"$work/man.err" || fail "man -l"
 [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man -l warned"; }
-for word in --help --version --config-folder "-F file" KOTARPlus.INI KOTARPlus.Log SIGHUP "EXIT STATUS" \
+for word in --help --version --config-folder --status io.github.kotarplus.kotarplus.Vox "-F file" KOTARPlus.INI KOTARPlus.Log SIGHUP "EXIT STATUS" \
   PTT COMPORT BAUDRATE TRACE DEVICE GAIN DELAY TIMEOUT ATTACK DEVICENAME PTTLINES OMNIRIG RIG1 RIG2; do
   grep -q -- "$word" "$work/man.txt" || fail "the man page does not mention $word"
 done
@@ -61,4 +65,6 @@ grep -q "^ Section: hamradio$" "$work/info" || fail "package section"
 grep -q "^ Depends: .*libqt6widgets6" "$work/info" || fail "no dependency on Qt Widgets: $(grep Depends "$work/info")"
 dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | LC_ALL=C sort >"$work/packaged"
 diff -u "$work/expected" "$work/packaged" || fail "packaged files differ from the list"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/kotarplusd.service \
+  | grep -qx "ExecStart=/usr/bin/kotarplusd --config-folder" || fail "the package's ExecStart"
 echo "installed and packaged: $(wc -l <"$work/expected") files, $(basename "$deb")"

@@ -1,0 +1,42 @@
+#pragma once
+#include <QDBusConnection>
+#include <QObject>
+#include <QTimer>
+#include <QVariantMap>
+#include <functional>
+
+class TRemoteVox;
+
+// Publishes a running VOX on the session bus: the name io.github.kotarplus.kotarplus
+// with the object /io/github/kotarplus/kotarplus, interface
+// io.github.kotarplus.kotarplus.Vox: read-only properties State (s), Level (d,
+// dBFS), Mute (b), Tune (b) and PttTarget (s), announced with
+// org.freedesktop.DBus.Properties.PropertiesChanged (Level at most 10 times a
+// second), and the methods SetMute(b) and SetTune(b).
+//
+// Remote control is an extra: when it cannot be had (no session bus, the name
+// held by another instance) the program runs on without it, told once through
+// say. Lives on the thread of vox, which outlives it.
+class TRemoteControl : public QObject {
+    Q_OBJECT
+public:
+    using TSay = std::function<void(const QString &line)>;
+
+    // bus: QDBusConnection::sessionBus() in the programs; a connection of its
+    // own for each instance in tests.
+    TRemoteControl(TRemoteVox &vox, const QDBusConnection &bus, const TSay &say, QObject *parent = nullptr);
+    ~TRemoteControl() override;
+
+private:
+    void Publish(const TSay &say);
+    void Announce();
+    QVariantMap Settled() const;
+
+    TRemoteVox &FVox;
+    QDBusConnection FBus;
+    bool FOwnsName = false;
+    // What clients were last told.
+    QVariantMap FAnnounced;
+    double FAnnouncedLevel = 0;
+    QTimer FLevelHold;  // running while a new Level must wait
+};

@@ -1,0 +1,91 @@
+// The running VOX on a private session bus: fake VOXes published in this
+// process, the built program as the client.
+#include "station/RemoteControl.h"
+#include "station/RemoteVox.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+const QString Name = "io.github.kotarplus.kotarplus";
+
+struct TFakeVox : TRemoteVox {
+    bool muted = false, tune = false;
+    QString State() const override { return "keyed"; }
+    double LevelDbfs() const override { return -42.26; }
+    bool Muted() const override { return muted; }
+    bool Tune() const override { return tune; }
+    QString PttTarget() const override { return "rigctld 127.0.0.1:4532"; }
+    void SetMuted(bool on) override { muted = on; }
+    void SetTune(bool on) override { tune = on; }
+};
+
+// A session bus of the test's own, stopped by its process id (with the test even if it crashes).
+struct TPrivateBus {
+    QTemporaryDir dir;
+    QProcess daemon;
+    QString address;
+    TPrivateBus()
+    {
+        daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        daemon.start("dbus-daemon",
+                     {"--session", "--nofork", "--print-address", "--address=unix:path=" + dir.filePath("bus")});
+        daemon.waitForReadyRead(10000);
+        address = daemon.readLine().trimmed();
+    }
+    ~TPrivateBus() { daemon.terminate(), daemon.waitForFinished(); }
+    QDBusConnection Connect(const QString &name) { return QDBusConnection::connectToBus(address, name); }
+    // The program as a client, on this bus or the tests' own: exit status and output. This thread answers meanwhile.
+    std::pair<int, QString> Client(const QStringList &arguments, bool onThisBus = true)
+    {
+        QProcess client;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (onThisBus)
+            environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        client.setProcessEnvironment(environment);
+        client.setWorkingDirectory(dir.path());
+        QSignalSpy finished(&client, &QProcess::finished);
+        client.start(qEnvironmentVariable("KOTAR_PROGRAM"), arguments);
+        EXPECT_TRUE(finished.wait(30000));
+        return {client.exitCode(), client.readAllStandardOutput() + client.readAllStandardError()};
+    }
+};
+
+// Two instances on the private bus, one on the tests' session bus, which is not there.
+TEST(RemoteControl, TheClientReachesTheOneInstanceThatHoldsTheName)
+{
+    TPrivateBus bus;
+    TFakeVox vox, other;
+    QStringList said;
+    const auto say = [&](const QString &line) { said << line; };
+    auto first = std::make_unique<TRemoteControl>(vox, bus.Connect("first"), say);
+    TRemoteControl second(other, bus.Connect("second"), say);
+    TRemoteControl offBus(other, QDBusConnection::sessionBus(), say);
+    const QString noBus = "no session bus (Failed to connect to socket "
+                          + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS").mid(10) + ": No such file or directory)";
+    EXPECT_EQ(said, QStringList({"Remote control: another instance holds " + Name + "; this one runs without it",
+                                 "Remote control off: " + noBus}));
+    EXPECT_EQ(bus.Client({"--status"}),
+              std::pair(0, QString("state: keyed\nlevel: -42.3 dBFS\nptt: rigctld 127.0.0.1:4532\n")));
+    const struct { QStringList arguments; bool muted, tune; } steps[] = {{{"--mute", "on"}, true, false},
+        {{"--mute=toggle"}, false, false}, {{"--tune", "toggle"}, false, true}, {{"--tune", "off"}, false, false}};
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.arguments.join(' ').toStdString());
+        EXPECT_EQ(bus.Client(step.arguments), std::pair(0, QString()));
+        EXPECT_EQ(std::pair(vox.muted, vox.tune), std::pair(step.muted, step.tune));
+    }
+    EXPECT_EQ(QDir(bus.dir.path()).entryList(QDir::Files), QStringList()) << "the client reads and makes no file";
+    first.reset();  // releases the name
+    EXPECT_EQ(bus.Client({"--tune", "on"}),
+              std::pair(1, "kotarplus: no instance is running: nobody holds " + Name + " on the session bus\n"));
+    EXPECT_EQ(bus.Client({"--status"}, false),
+              std::pair(1, "kotarplus: cannot reach a running instance: " + noBus + "\n"));
+}
+} // namespace
