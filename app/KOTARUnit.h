@@ -1,4 +1,5 @@
 #pragma once
+#include "app/Settings.h"
 #include "audio/bass.h"
 #include "core/KeyingThread.h"
 #include "ptt/KeyedOutputs.h"
@@ -95,6 +96,7 @@ public:
     // empty: no relay. LEAD: how many ms PTT leads the relayed sound.
     QString RelayOutput;
     int RelayLead = 60;
+    QString RelayLeadText = "60";
     TLog TraceLog;
     TComPort *PTTComPort = nullptr;
     uint32_t CaptureChannel = 0;
@@ -141,8 +143,8 @@ public:
     // unless it is absolute.
     QString ConfigFileFromCommandLine() const;
     void ReadConfiguration();
-    void ReadAttack();
-    void ReadTimeout();
+    // The settings as the window has them now, for the file.
+    TSettings CurrentSettings() const;
     // A setting the program cannot use as written: trace line and standard error.
     void ReportSetting(const QString &why);
     void WriteParameterBlock();

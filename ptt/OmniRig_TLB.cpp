@@ -1,6 +1,5 @@
 #include "ptt/OmniRig_TLB.h"
 
-#include "ptt/RigSettingsDialog.h"
 #include "support/IniFile.h"
 
 #include <QRegularExpression>
@@ -98,15 +97,6 @@ IOmniRigX::IOmniRigX(QString configFileName, const QString &rig1Address, const Q
       FRig1(std::make_unique<IRigX>(rig1Address)),
       FRig2(std::make_unique<IRigX>(rig2Address))
 {
-}
-
-void IOmniRigX::SetDialogVisible(bool visible)
-{
-    if (!visible || !ShowRigSettingsDialog(FConfigFileName))
-        return;
-    const TIniFile ini(FConfigFileName);
-    FRig1 = std::make_unique<IRigX>(ini.ReadString(OmniRig::Section, OmniRig::Rig1Key, OmniRig::Rig1Default));
-    FRig2 = std::make_unique<IRigX>(ini.ReadString(OmniRig::Section, OmniRig::Rig2Key, OmniRig::Rig2Default));
 }
 
 TOmniRigX::TOmniRigX(QObject *owner, QString configFileName)

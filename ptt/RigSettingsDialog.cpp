@@ -59,3 +59,13 @@ bool ShowRigSettingsDialog(const QString &configFileName, QWidget *parent)
     TRigSettingsDialog dialog(configFileName, parent);
     return dialog.exec() == QDialog::Accepted;
 }
+
+// Defined beside the dialog, so that the client's own unit needs no widgets.
+void IOmniRigX::SetDialogVisible(bool visible)
+{
+    if (!visible || !ShowRigSettingsDialog(FConfigFileName))
+        return;
+    const TIniFile ini(FConfigFileName);
+    FRig1 = std::make_unique<IRigX>(ini.ReadString(OmniRig::Section, OmniRig::Rig1Key, OmniRig::Rig1Default));
+    FRig2 = std::make_unique<IRigX>(ini.ReadString(OmniRig::Section, OmniRig::Rig2Key, OmniRig::Rig2Default));
+}

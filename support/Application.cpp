@@ -1,5 +1,6 @@
 #include "support/Application.h"
 
+#include "support/Dialogs.h"
 #include "support/ErrorReport.h"
 
 namespace Application {
@@ -15,7 +16,10 @@ QString Title() { return TitleText(); }
 void SetTitle(const QString &title) { TitleText() = title; }
 } // namespace Application
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    ErrorReport::SetPresenter([](const QString &text) { Dialogs::ShowError(Application::Title(), text); });
+}
 
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {

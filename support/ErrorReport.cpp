@@ -1,8 +1,7 @@
 #include "support/ErrorReport.h"
 
-#include "support/Application.h"
-#include "support/Dialogs.h"
 #include "support/Exception.h"
+#include "support/StandardError.h"
 
 #include <QCoreApplication>
 
@@ -16,6 +15,20 @@ QString ReportText(const QString &message)
 }
 
 namespace {
+std::function<void(const QString &)> &Presenter()
+{
+    static std::function<void(const QString &)> presenter;
+    return presenter;
+}
+
+void Present(const QString &text)
+{
+    if (Presenter())
+        Presenter()(text);
+    else
+        WriteStandardError(text);
+}
+
 QString MessageOf(const std::exception &error)
 {
     const auto *own = dynamic_cast<const Exception *>(&error);
@@ -27,7 +40,7 @@ void Show(const std::exception &error)
 {
     if (dynamic_cast<const EAbort *>(&error))
         return;
-    Dialogs::ShowError(Application::Title(), ReportText(MessageOf(error)));
+    Present(ReportText(MessageOf(error)));
 }
 
 void ShowLater(const std::exception &error)
@@ -36,8 +49,10 @@ void ShowLater(const std::exception &error)
         return;
     const QString text = ReportText(MessageOf(error));
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [text] { Dialogs::ShowError(Application::Title(), text); },
+        QCoreApplication::instance(), [text] { Present(text); },
         Qt::QueuedConnection);
 }
+
+void SetPresenter(std::function<void(const QString &text)> presenter) { Presenter() = std::move(presenter); }
 
 } // namespace ErrorReport

@@ -2,9 +2,16 @@
 #include <QString>
 #include <exception>
 
-// The application-wide report of errors that leave an event handler: a critical
-// box with the application title as caption; the program goes on.
+#include <functional>
+
+// The application-wide report of errors that leave an event handler: shown by
+// the program's presenter (the window's program: a critical box with the
+// application title as caption; without one, the standard error); the program
+// goes on.
 namespace ErrorReport {
+
+// Who shows the reports; an empty one restores the standard error.
+void SetPresenter(std::function<void(const QString &text)> presenter);
 
 // The message as the report shows it: a full stop is appended unless the last
 // character already sorts at or below ".".

@@ -183,23 +183,32 @@ TEST(Configuration, WriteKeepsEveryByteItDoesNotOwn)
     }
 }
 
-TEST(Configuration, RelayKeysAreReadClampedAndWrittenOnlyWhenSet)
+// LEAD is read like TIMEOUT: what cannot be used as written is reported once
+// and kept in the file as the user wrote it.
+TEST(Configuration, RelayKeysAreReadClampedReportedAndKeptAsWritten)
 {
     struct {
         const char *keys;
         QString relay;
         int lead;
         const char *written; // the relay keys as written back
+        QString report;
     } const cases[] = {
-        {"", "", 60, ""},
-        {"RELAY=radio_out\n", "radio_out", 60, "RELAY=radio_out\n"},
-        {"RELAY=radio_out\nLEAD=5000\n", "radio_out", 1000, "RELAY=radio_out\nLEAD=1000\n"},
-        {"LEAD=-3\n", "", 0, "LEAD=0\n"},
+        {"", "", 60, "", ""},
+        {"RELAY=radio_out\n", "radio_out", 60, "RELAY=radio_out\n", ""},
+        {"RELAY=radio_out\nLEAD=5000\n", "radio_out", 1000, "RELAY=radio_out\nLEAD=5000\n",
+         "LEAD value (5000) is outside 0 to 1000 ms: 1000 ms in use"},
+        {"LEAD=-3\n", "", 0, "LEAD=-3\n", "LEAD value (-3) is outside 0 to 1000 ms: 0 ms in use"},
+        {"LEAD=60.5\n", "", 60, "LEAD=60.5\n", "Unknown LEAD value (60.5): 60 ms in use"},
+        {"LEAD=\n", "", 60, "LEAD=\n", "Unknown LEAD value (): 60 ms in use"},
     };
     for (const auto &c : cases) {
         StartedForm s(Settings(c.keys));
         EXPECT_EQ(s.form->RelayOutput, c.relay) << c.keys;
         EXPECT_EQ(s.form->RelayLead, c.lead) << c.keys;
+        EXPECT_EQ(s.Trace().filter("LEAD").count(), c.report.isEmpty() ? 0 : 1) << c.keys;
+        if (!c.report.isEmpty())
+            EXPECT_TRUE(s.Trace().contains(c.report)) << c.keys;
         s.form->WriteINI();
         QString relayKeys;
         for (const QString &line : ReadText(s.Ini()).split('\n'))
