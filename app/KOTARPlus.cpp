@@ -1,15 +1,10 @@
 #include "app/CommandLine.h"
-#include "app/ConfigFolder.h"
 #include "app/KOTARUnit.h"
-#include "app/ShutdownSignals.h"
+#include "app/ProgramEntry.h"
 
 #include "support/Application.h"
-#include "support/Exception.h"
-#include "support/StandardError.h"
+#include "support/ShutdownSignals.h"
 
-#include "station/RemoteClient.h"
-
-#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
@@ -21,39 +16,23 @@ int main(int argc, char *argv[])
     QStringList given;
     for (int i = 1; i < argc; ++i)
         given += QString::fromLocal8Bit(argv[i]);
-    const TCommandLine line = ParseCommandLine(given);
-    switch (line.Action) {
-    case TCommandLine::caHelp:
-        std::fputs(UsageText, stdout);
-        return 0;
-    case TCommandLine::caVersion:
-        std::fputs(VersionText, stdout);
-        return 0;
-    case TCommandLine::caUsageError:
-        std::fprintf(stderr, "kotarplus: %s\n%s", line.Error.toLocal8Bit().constData(), UsageText);
-        return 2;
-    case TCommandLine::caRemote: {
-        // Fast enough for a desktop hotkey: a core application, no sound, no settings file.
-        QCoreApplication client(argc, argv);
-        return RunRemoteCommand(line.Remote, WriteStandardError);
-    }
-    case TCommandLine::caRun:
-        break;
-    }
-    if (line.ConfigFolder) {
-        try {
-            EnterConfigFolder();
-        } catch (const Exception &error) {
-            WriteStandardError(error.Message());
-            return 1;
-        }
-    }
+    if (const std::optional<int> status = AnswerCommandLine(ParseCommandLine(given), argc, argv))
+        return *status;
 
     TApplication app(argc, argv);
     // Lets the desktop match the windows with the menu entry and its icon.
     QGuiApplication::setDesktopFileName("io.github.kotarplus.kotarplus");
     Application::SetTitle("KOTAR Controller with SoundCard");
-    InstallShutdownSignals();
+    InstallShutdownSignals([] {
+        // The window, also while its start-up still runs (a message box of
+        // start-up runs the event loop); none before it is created.
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *form = dynamic_cast<TFormPlayer *>(widget)) {
+                form->ShutdownBySignal();
+                return;
+            }
+        std::_Exit(0);
+    });
     // Qt has taken its own options (-platform, -display, -style ...) out of
     // the arguments; the window reads what is left.
     auto *form = new TFormPlayer(ParseCommandLine(QCoreApplication::arguments().mid(1)).Arguments);

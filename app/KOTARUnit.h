@@ -32,7 +32,7 @@ class TOmniRigX;
 class TAboutDlg;
 class EComPort;
 class TSerialPttOutput;
-struct TBlockAttack;
+class TBlockAttack;
 class TRelay;
 class TCm108PttOutput;
 class TDeviceWatch;
@@ -281,8 +281,6 @@ private:
     // The GPIO output of the current port when its name is a CM108 one and it
     // opened; none otherwise.
     std::shared_ptr<TCm108PttOutput> FCm108Output;
-    // Opens FCm108Output for the port name; raises EComPort.
-    void OpenCm108Output(const QString &portName);
     void ReportPortFailure(const EComPort &failure);
     // A new port object for ComPortName in place of the current one.
     void ReopenPttPort();

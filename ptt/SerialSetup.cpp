@@ -4,25 +4,20 @@
 #include "ptt/Cm108Devices.h"
 #include "ptt/Cm108PttOutput.h"
 #include "ptt/DeviceWatch.h"
-#include "ptt/PttAdvice.h"
+#include "ptt/PttPortSetup.h"
 #include "support/Dialogs.h"
 
 #include <QRadioButton>
-#include <cerrno>
 
 TComPort *TFormPlayer::SetupSerialPort(const QString &portName, bool open)
 {
-    auto *port = new TComPort(this);
-    port->SetBaudRate(br4800);
-    port->SetPort(portName);
-    port->FlowControl().SetControlDTR(dtrDisable);
-    port->FlowControl().SetControlRTS(rtsDisable);
-    port->SetPttLines(PttLines);
+    auto *port = CreatePttPort(this, portName, PttLines);
     FCm108Output.reset();
     if (open) {
         try {
             if (IsCm108PortName(portName))
-                OpenCm108Output(portName);
+                FCm108Output = OpenCm108Output(portName, PttLines, SysfsRoot,
+                                               CapturedSoundCard ? CapturedSoundCard() : QString());
             else
                 port->OpenPort();
         } catch (const EComPort &failure) {
@@ -33,27 +28,11 @@ TComPort *TFormPlayer::SetupSerialPort(const QString &portName, bool open)
     return port;
 }
 
-void TFormPlayer::OpenCm108Output(const QString &portName)
-{
-    QString device = TComDevice::DevicePath(portName);
-    if (portName.compare("CM108", Qt::CaseInsensitive) == 0) {
-        const QString hidraw = ResolveCm108(SysfsRoot, CapturedSoundCard ? CapturedSoundCard() : QString());
-        if (hidraw.isEmpty())
-            throw EComPort(EComPort(1, ENODEV), portName + ": no CM108 sound card found; is it plugged in?");
-        device = "/dev/" + hidraw;
-    }
-    auto output = std::make_shared<TCm108PttOutput>(portName, device, PttLines.GpioPin());
-    output->Open();
-    FCm108Output = output;
-}
-
 void TFormPlayer::ReportPortFailure(const EComPort &failure)
 {
     // The fixed message and trace line first; what the system says about the
     // port and what to do go on a line of their own.
-    QString advice = failure.Advice();
-    if (advice.isEmpty() && failure.SystemError() > 0)
-        advice = PttFailureAdvice(failure.SystemError(), ComPortName, TComDevice::DevicePath(ComPortName));
+    const QString advice = PortFailureAdvice(failure, ComPortName);
     Dialogs::ShowMessage("Defined COM Port not available" + (advice.isEmpty() ? QString() : "\n" + advice));
     TraceLog.Write(1, "COM Port (" + ComPortName + ") creation failed");
     if (!advice.isEmpty())

@@ -1,5 +1,10 @@
 #include "support/StandardError.h"
 
+#include <cerrno>
 #include <cstdio>
 
-void WriteStandardError(const QString &text) { std::fprintf(stderr, "kotarplus: %s\n", qPrintable(text)); }
+// Prefixed with the program's own name: kotarplus or kotarplusd.
+void WriteStandardError(const QString &text)
+{
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, qPrintable(text));
+}

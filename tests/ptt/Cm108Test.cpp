@@ -11,7 +11,7 @@
 #include "TestSupport.h"
 
 #include "app/KOTARUnit.h"
-#include "app/ShutdownSignals.h"
+#include "support/ShutdownSignals.h"
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/PortList.h"

@@ -1,8 +1,6 @@
-#include "app/ShutdownSignals.h"
+#include "support/ShutdownSignals.h"
 
-#include "app/KOTARUnit.h"
-
-#include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cstdlib>
 #include <csignal>
@@ -19,31 +17,18 @@ void OnSignal(int signal)
     [[maybe_unused]] const ssize_t written = write(SignalPipe[1], &byte, 1);
 }
 
-
-// The main window, also while its start-up still runs (a message box of
-// start-up runs the event loop); none before it is created.
-TFormPlayer *MainWindow()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *form = dynamic_cast<TFormPlayer *>(widget))
-            return form;
-    return nullptr;
-}
 } // namespace
 
-void InstallShutdownSignals()
+void InstallShutdownSignals(std::function<void()> shutdown)
 {
     if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     auto *notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [shutdown = std::move(shutdown)] {
         char byte;
         while (read(SignalPipe[0], &byte, 1) == 1) {
         }
-        if (TFormPlayer *form = MainWindow())
-            form->ShutdownBySignal();
-        else
-            std::_Exit(0);
+        shutdown();
     });
     struct sigaction action = {};
     action.sa_handler = OnSignal;

@@ -1,0 +1,43 @@
+#include "station/CoreVox.h"
+
+#include "core/KeyingThread.h"
+
+TCoreVox::TCoreVox(TKeyingThread &keying, std::function<QString()> target, QObject *parent)
+    : TRemoteVox(parent), FKeying(keying), FTarget(std::move(target))
+{
+    connect(&keying.Core(), &TKeyingCore::Changed, this, [this](const TKeyingState &state) {
+        FState = state;
+        emit Changed();
+    });
+}
+
+QString TCoreVox::StateName(const TKeyingState &state)
+{
+    if (state.Tune)
+        return "tune";
+    if (state.Muted)
+        return "muted";
+    if (state.TimedOut)
+        return "timeout";
+    if (state.PttOn && state.HangCounter > 0)
+        return "hanging";
+    return state.PttOn ? "keyed" : "idle";
+}
+
+// Decided on the core's thread, against its own state: a toggle queued behind
+// another never undoes it.
+void TCoreVox::SetMuted(bool on)
+{
+    FKeying.Post([on](TKeyingCore &core) {
+        if (core.State().Muted != on)
+            core.ToggleMute();
+    });
+}
+
+void TCoreVox::SetTune(bool on)
+{
+    FKeying.Post([on](TKeyingCore &core) {
+        if (core.State().Tune != on)
+            core.ToggleTune();
+    });
+}

@@ -1,0 +1,259 @@
+#include "station/Station.h"
+
+#include "audio/BlockAttack.h"
+#include "audio/CaptureLevel.h"
+#include "audio/Relay.h"
+#include "audio/TxSink.h"
+#include "core/KeyingThread.h"
+#include "ptt/CPort.h"
+#include "ptt/Cm108Devices.h"
+#include "ptt/Cm108PttOutput.h"
+#include "ptt/DeviceWatch.h"
+#include "ptt/OmniRig_TLB.h"
+#include "ptt/PttPortSetup.h"
+#include "ptt/SerialPttOutput.h"
+#include "station/CoreVox.h"
+#include "station/RemoteControl.h"
+#include "support/ErrorReport.h"
+#include "support/IniFile.h"
+#include "support/StandardError.h"
+
+#include <QDBusConnection>
+#include <QDir>
+
+namespace {
+constexpr int BinStep = 3;
+constexpr std::chrono::milliseconds ReleasePatience{2000};
+
+// Captured data reach the keying core only through the FFT request.
+bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
+} // namespace
+
+TStation::TStation(const QStringList &arguments, QObject *parent) : QObject(parent)
+{
+    ErrorReport::SetPresenter([this](const QString &text) { Report(text); });
+    QString workDir = QDir::currentPath();
+    if (!workDir.endsWith('/'))
+        workDir += '/';
+    FTraceLog.FileName = workDir + "KOTARPlus" + ".Log";
+    FTraceLog.Level = 1;
+    FTraceLog.Enable(true);
+    FConfigFileName = ConfigFileFromArguments(arguments, workDir);
+    const TIniFile file(FConfigFileName);
+    FSettings = ReadSettings(file);
+    FTraceLog.Enable(FSettings.TraceOn);
+    if (file.State() == TIniFile::fsTooLarge)
+        FSettings.Reports << "Configuration file too large (" + FConfigFileName + "): not read, defaults in use";
+    for (const QString &why : FSettings.Reports) {
+        Trace(why);
+        WriteStandardError(why);
+    }
+    for (const QString &line : ParameterBlock(FSettings, FConfigFileName))
+        Trace(line);
+
+    FKeying = std::make_unique<TKeyingThread>(TKeyingThread::kmOwnThread);
+    TKeyingCore &core = FKeying->Core();
+    connect(&core, &TKeyingCore::Report, this, [this](const QString &text) { Report(text); });
+    connect(&core, &TKeyingCore::Trace, this, [this](const QString &line) { Trace(line); });
+    connect(&core, &TKeyingCore::OutputLost, this, [this] { OutputLost(); });
+    FKeying->Post([settings = FSettings](TKeyingCore &core) {
+        core.SetSquelch(settings.Gain);
+        core.SetDelay(settings.Delay);
+        core.SetTimeout(settings.TxTimeout);
+    });
+    SetupPtt();
+    FVox = std::make_unique<TCoreVox>(*FKeying, [this] { return PttTargetText(FOutput); });
+    FRemote = std::make_unique<TRemoteControl>(*FVox, QDBusConnection::sessionBus(), [this](const QString &line) {
+        Trace(line);
+        WriteStandardError(line);
+    });
+
+    const QString error = SoundServerError();
+    if (!error.isEmpty()) {
+        const QString what = "sound server (" + error + "): nothing is recorded";
+        Trace("No " + what);
+        WriteStandardError("no " + what);
+        AwaitSoundServer();
+    }
+    SetRecordDeviceNotify([this](const TRecordDeviceEvent &event) { DeviceEvent(event); });
+    SetupCapture();
+    FKeying->Start();
+}
+
+TStation::~TStation()
+{
+    Shutdown();
+    SetRecordDeviceNotify({});
+    ErrorReport::SetPresenter({});
+}
+
+void TStation::SetupPtt()
+{
+    FPort = CreatePttPort(this, FSettings.ComPort, FSettings.PttLines);
+    if (FSettings.Ptt == "SERIAL") {
+        try {
+            if (IsCm108PortName(FSettings.ComPort)) {
+                FOutput = OpenCm108Output(FSettings.ComPort, FSettings.PttLines, "/sys",
+                                          RecordDeviceCard(FSettings.DeviceName));
+            } else {
+                FPort->OpenPort();
+                FOutput = std::make_shared<TSerialPttOutput>(FPort);
+            }
+        } catch (const EComPort &failure) {
+            const QString advice = PortFailureAdvice(failure, FSettings.ComPort);
+            Trace("COM Port (" + FSettings.ComPort + ") creation failed");
+            Report("Defined COM Port not available" + (advice.isEmpty() ? QString() : "\n" + advice));
+        }
+        Trace("COM Port (" + FPort->Port() + ") created");
+    } else if (FSettings.Ptt == "CAT") {
+        FRig = new TOmniRigX(this, FConfigFileName);
+        try {
+            FRig->Connect();
+            FOutput = FRig->Rig1()->Output();
+        } catch (const Exception &failure) {
+            delete FRig;
+            FRig = nullptr;
+            Trace("OmniRig error while being created");
+            Report("Error while loading OmniRig driver\n" + failure.Message());
+        }
+    }
+    FKeying->Post([output = FOutput](TKeyingCore &core) { core.SelectOutput(output); });
+}
+
+void TStation::OutputLost()
+{
+    // The serial device PTT went to has gone: closed, and opened again when
+    // its name comes back.
+    if (!FPort || !FPort->DeviceGone())
+        return;
+    Trace("COM Port (" + FPort->Port() + ") lost");
+    ErrorReport::Guarded([this] { FPort->ClosePort(); });
+    if (FPortWatch)
+        FPortWatch->deleteLater();
+    FPortWatch = new TDeviceWatch(
+        TComDevice::DevicePath(FPort->Port()),
+        [this] {
+            if (!FPortWatch || FPort->Connected())
+                return true;
+            try {
+                FPort->OpenPort();
+            } catch (const EComPort &) {
+                return false;
+            }
+            FPortWatch->deleteLater();
+            FPortWatch = nullptr;
+            Trace("COM Port (" + FPort->Port() + ") reopened");
+            return true;
+        },
+        this);
+}
+
+void TStation::StartRelay()
+{
+    const std::shared_ptr<TPulseServer> server =
+        FSettings.RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
+    if (!server) {
+        FRelay.reset();
+        FKeying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
+        return;
+    }
+    {
+        TPulseServer::TLock lock(*server);
+        const std::string failure = TxSink::Ensure(*server);
+        if (!failure.empty())
+            Trace(QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(failure) + ")");
+    }
+    if (!FRelay || FRelay->Server() != server) {
+        // The relay tells from the server's thread; the station's thread writes it.
+        const auto post = [this](const std::string &text, bool report) {
+            QMetaObject::invokeMethod(
+                this, [this, line = QString::fromStdString(text), report] { report ? Report(line) : Trace(line); },
+                Qt::QueuedConnection);
+        };
+        FRelay = std::make_shared<TRelay>(
+            server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },
+                                    [post](const std::string &text) { post(text, false); }});
+    }
+    Trace("Relay to (" + FSettings.RelayOutput + ") LEAD(" + QString::number(FSettings.RelayLead) + " ms)");
+    FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, FSettings.DeviceName.toStdString());
+    FKeying->Post([relay = FRelay](TKeyingCore &core) {
+        core.SetRelay([relay](bool open) { relay->SetGate(open); }, [relay] { return relay->LoudPlayedOut(); });
+    });
+}
+
+void TStation::SetupCapture()
+{
+    if (FCaptureSetUp) {
+        BASS_ChannelStop(FCapture);
+        BASS_Stop();
+        BASS_RecordFree();
+    }
+    FCaptureSetUp = true;
+    BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+    // A named source is waited for if it is not there yet.
+    if (!FSettings.DeviceName.isEmpty())
+        RecordInitSource(FSettings.DeviceName);
+    else
+        BASS_RecordInit(FSettings.Device);
+    StartRelay();
+    RECORDPROC procedure = RecordCallback;
+    void *user = nullptr;
+    // A relay keys at the first loud block, whatever ATTACK says.
+    if (FSettings.AttackByBlock || FRelay) {
+        if (!FAttack)
+            FAttack = std::make_shared<TBlockAttack>(FKeying->Core(), BinStep, FSettings.Gain);
+        FAttack->SetRelay(FRelay);
+        procedure = TBlockAttack::Proc;
+        user = FAttack.get();
+    }
+    FCapture = BASS_RecordStart(44100, 2, 0, procedure, user);
+    const QString device = FSettings.DeviceName.isEmpty() ? QString::number(FSettings.Device) : FSettings.DeviceName;
+    Trace("BASSSetup: Device(" + device + ") " + (FCapture ? "initialized" : "not opened: nothing is captured"));
+    FKeying->Post([source = CaptureLevelSource(FCapture, BinStep)](TKeyingCore &core) { core.SetLevelSource(source); });
+}
+
+void TStation::DeviceEvent(const TRecordDeviceEvent &event)
+{
+    switch (event.Kind) {
+    case TRecordDeviceEvent::Changed: break;
+    case TRecordDeviceEvent::Lost:
+        Trace("SoundDevice(" + event.Source + ") gone (" + event.Reason + "): capture stopped");
+        break;
+    case TRecordDeviceEvent::Resumed: Trace("SoundDevice(" + event.Source + ") back: capture resumed"); break;
+    case TRecordDeviceEvent::ServerLost:
+        Trace("Sound server connection lost (" + event.Reason + "): reconnecting every second");
+        break;
+    case TRecordDeviceEvent::ServerBack:
+        Trace("Sound server connection back"
+              + (event.Source.isEmpty() ? QString() : ": capture opened again on SoundDevice(" + event.Source + ")"));
+        // Nothing was captured (a start without a server), or a relay that
+        // plays on the connection it was made on: the capture starts afresh.
+        if (!FCapture || FRelay)
+            SetupCapture();
+        break;
+    }
+}
+
+void TStation::Report(const QString &text)
+{
+    if (FReported.contains(text))
+        return;
+    FReported.insert(text);
+    for (const QString &line : text.split('\n'))
+        Trace(line);
+    WriteStandardError(text);
+}
+
+void TStation::Shutdown()
+{
+    if (FShutDown)
+        return;
+    FShutDown = true;
+    FKeying->Stop(ReleasePatience);
+    BASS_Free();
+    FCapture = 0;
+    ErrorReport::Guarded([this] {
+        TIniFile file(FConfigFileName);
+        WriteSettings(file, FSettings, BaudRateToInt(FPort ? FPort->BaudRate() : br4800));
+    });
+}

@@ -1,0 +1,36 @@
+#include "app/CommandLine.h"
+#include "app/ProgramEntry.h"
+#include "station/Station.h"
+#include "support/ShutdownSignals.h"
+
+#include <QCoreApplication>
+#include <cstdlib>
+
+// The station without a window: the same VOX as kotarplus, for machines with
+// no display, run by hand or as a user service.
+int main(int argc, char *argv[])
+{
+    IgnoreBrokenPipes();
+    QStringList given;
+    for (int i = 1; i < argc; ++i)
+        given += QString::fromLocal8Bit(argv[i]);
+    const TCommandLine line = ParseCommandLine(given);
+    if (const std::optional<int> status = AnswerCommandLine(line, argc, argv))
+        return *status;
+
+    QCoreApplication app(argc, argv);
+    TStation *station = nullptr;
+    InstallShutdownSignals([&station] {
+        // During start-up nothing is keyed yet: the kernel drops the lines of
+        // a port when the process ends.
+        if (!station)
+            std::_Exit(0);
+        station->Shutdown();
+        QCoreApplication::exit(0);
+    });
+    TStation running(line.Arguments);
+    station = &running;
+    const int status = app.exec();
+    station = nullptr;
+    return status;
+}
