@@ -1,5 +1,8 @@
 #include "app/KOTARUnit.h"
 
+#include "station/CoreVox.h"
+#include "station/RemoteControl.h"
+
 #include "app/StateIcons.h"
 #include "audio/bass.h"
 #include "audio/spectrum_vis.h"
@@ -82,6 +85,8 @@ TFormPlayer::~TFormPlayer()
     // Gone without being closed: what may be keyed is released.
     Keying->Stop(ReleasePatience, false);
     BASS_Free();
+    FRemote.reset();
+    FVox.reset();
     Keying.reset();
 }
 

@@ -36,6 +36,8 @@ class TBlockAttack;
 class TRelay;
 class TCm108PttOutput;
 class TDeviceWatch;
+class TCoreVox;
+class TRemoteControl;
 
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
@@ -270,6 +272,12 @@ private:
     // The measured level of the capture, for the keying core.
     void UpdateLevelSource(HRECORD handle);
     void CreateKeying();
+    // The running VOX on the session bus.
+    void PublishRemoteControl();
+    std::unique_ptr<TCoreVox> FVox;
+    std::unique_ptr<TRemoteControl> FRemote;
+    // The output PTT goes to, as handed to the core last.
+    std::shared_ptr<TPttOutput> FPttTarget;
     // The serial device PTT went to has gone: it is closed and watched.
     void SerialDeviceLost();
     // Opens the lost port again when its name comes back.

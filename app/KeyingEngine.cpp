@@ -1,6 +1,10 @@
 #include "app/KOTARUnit.h"
 
 #include "audio/bass.h"
+#include "ptt/PttPortSetup.h"
+#include "station/CoreVox.h"
+#include "station/RemoteControl.h"
+#include "support/StandardError.h"
 #include "support/Colors.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
@@ -9,6 +13,7 @@
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
+#include <QDBusConnection>
 #include <QLabel>
 #include <algorithm>
 
@@ -27,6 +32,15 @@ void TFormPlayer::CreateKeying()
             [this](int position) { Keying->Post([position](TKeyingCore &core) { core.SetSquelch(position); }); });
     connect(TrackDelay, &QSlider::valueChanged, this,
             [this](int delay) { Keying->Post([delay](TKeyingCore &core) { core.SetDelay(delay); }); });
+}
+
+void TFormPlayer::PublishRemoteControl()
+{
+    FVox = std::make_unique<TCoreVox>(*Keying, [this] { return PttTargetText(FPttTarget); });
+    FRemote = std::make_unique<TRemoteControl>(*FVox, QDBusConnection::sessionBus(), [this](const QString &line) {
+        TraceLog.Write(1, line);
+        WriteStandardError(line);
+    });
 }
 
 void TFormPlayer::TimerRenderTimer()

@@ -55,6 +55,7 @@ void TFormPlayer::FormCreate()
     // the configured mode.
     PTTComPort = SetupSerialPort(ComPortName, PTT_Serial->isChecked());
     CreateOmniRigClient();
+    PublishRemoteControl();
     ModifySystemMenu();
     BuildTrayMenu();
     Application::SetTitle("KOTARPlus");

@@ -5,6 +5,7 @@
 #include "ptt/Cm108PttOutput.h"
 #include "ptt/OmniRig_TLB.h"
 #include "ptt/SerialPttOutput.h"
+#include "station/CoreVox.h"
 #include "support/ErrorReport.h"
 
 #include <QGroupBox>
@@ -32,7 +33,10 @@ std::shared_ptr<TPttOutput> TFormPlayer::SelectedOutput()
 
 void TFormPlayer::UpdatePttOutput()
 {
-    Keying->Post([output = SelectedOutput()](TKeyingCore &core) { core.SelectOutput(output); });
+    FPttTarget = SelectedOutput();
+    Keying->Post([output = FPttTarget](TKeyingCore &core) { core.SelectOutput(output); });
+    if (FVox)
+        FVox->TargetChanged();
 }
 
 void TFormPlayer::TxRig(bool on)

@@ -22,6 +22,9 @@ public:
     void SetMuted(bool on) override;
     void SetTune(bool on) override;
 
+    // Where PTT goes has changed.
+    void TargetChanged() { emit Changed(); }
+
     static QString StateName(const TKeyingState &state);
 
 private:

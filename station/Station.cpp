@@ -78,6 +78,7 @@ TStation::TStation(const QStringList &arguments, QObject *parent) : QObject(pare
     SetRecordDeviceNotify([this](const TRecordDeviceEvent &event) { DeviceEvent(event); });
     SetupCapture();
     FKeying->Start();
+    Trace("Station running: PTT to " + PttTargetText(FOutput));
 }
 
 TStation::~TStation()

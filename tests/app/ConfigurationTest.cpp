@@ -207,8 +207,9 @@ TEST(Configuration, RelayKeysAreReadClampedReportedAndKeptAsWritten)
         EXPECT_EQ(s.form->RelayOutput, c.relay) << c.keys;
         EXPECT_EQ(s.form->RelayLead, c.lead) << c.keys;
         EXPECT_EQ(s.Trace().filter("LEAD").count(), c.report.isEmpty() ? 0 : 1) << c.keys;
-        if (!c.report.isEmpty())
+        if (!c.report.isEmpty()) {
             EXPECT_TRUE(s.Trace().contains(c.report)) << c.keys;
+        }
         s.form->WriteINI();
         QString relayKeys;
         for (const QString &line : ReadText(s.Ini()).split('\n'))

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QThread>
 #include <csignal>
 #include <ctime>
@@ -95,20 +96,22 @@ void TProgramRun::Start()
     environment.insert("LINESIM_LOG", File("lines.log"));
     // The preloaded library comes before the sanitizer runtime.
     environment.insert("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0");
-    // No session bus: libdbus would start one that outlives the test.
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + File("no-bus"));
+    // No session bus but the test's own: libdbus would start one that outlives the test.
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", Bus.isEmpty() ? "unix:path=" + File("no-bus") : Bus);
+    environment.remove("DISPLAY");
     FProgram.setProcessEnvironment(environment);
     FProgram.setWorkingDirectory(FDir.path());
     FProgram.setProcessChannelMode(QProcess::ForwardedChannels);
-    FProgram.start(qEnvironmentVariable("KOTAR_PROGRAM"), {});
+    FProgram.start(Program, {});
     if (!FProgram.waitForStarted())
         throw std::runtime_error("the program did not start");
     // Start-up ends with the capture started and PTT sent off; the port has
     // been opened (and its lines lowered) before.
     const bool started = WaitFor(
         [this] {
-            return !Running()
-                   || TraceMessages(File("KOTARPlus.Log")).contains("CreateForm: Device(-1) configured");
+            const QStringList trace = TraceMessages(File("KOTARPlus.Log"));
+            return !Running() || trace.contains("CreateForm: Device(-1) configured")
+                   || !trace.filter(QRegularExpression("^Station running")).isEmpty();
         },
         60000);
     if (!started || !Running())

@@ -61,6 +61,10 @@ public:
     QString File(const QString &name) const { return FDir.filePath(name); }
     const QTemporaryDir &Dir() const { return FDir; }
     std::vector<TLineChange> Lines() const;
+
+    // The program run, and the session bus it sees (empty: none).
+    QString Program = qEnvironmentVariable("KOTAR_PROGRAM");
+    QString Bus;
     bool Running() const { return FProgram.state() == QProcess::Running; }
 
 private:

@@ -14,6 +14,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 expected() {
   cat <<LIST
 bin/kotarplus
+bin/kotarplusd
 lib/systemd/user/kotarplusd.service
 share/applications/$id.desktop
 share/icons/hicolor/128x128/apps/$id.png
@@ -33,7 +34,7 @@ root="$work/dest/usr/local"
 (cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$work/installed"
 expected | LC_ALL=C sort >"$work/expected"
 diff -u "$work/expected" "$work/installed" || fail "installed files differ from the list"
-[ -x "$root/bin/kotarplus" ] || fail "the program is not executable"
+[ -x "$root/bin/kotarplus" ] && [ -x "$root/bin/kotarplusd" ] || fail "the programs are not executable"
 
 # systemd wants the program's absolute path, the one of this installation (below: the package's).
 grep -qx "ExecStart=/usr/local/bin/kotarplusd --config-folder" "$root/lib/systemd/user/kotarplusd.service" || fail "ExecStart"

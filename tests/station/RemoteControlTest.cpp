@@ -3,13 +3,10 @@
 #include "station/RemoteControl.h"
 #include "station/RemoteVox.h"
 
+#include "PrivateBus.h"
+
 #include <QDir>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 
 void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
@@ -25,37 +22,6 @@ struct TFakeVox : TRemoteVox {
     QString PttTarget() const override { return "rigctld 127.0.0.1:4532"; }
     void SetMuted(bool on) override { muted = on; }
     void SetTune(bool on) override { tune = on; }
-};
-
-// A session bus of the test's own, stopped by its process id (with the test even if it crashes).
-struct TPrivateBus {
-    QTemporaryDir dir;
-    QProcess daemon;
-    QString address;
-    TPrivateBus()
-    {
-        daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        daemon.start("dbus-daemon",
-                     {"--session", "--nofork", "--print-address", "--address=unix:path=" + dir.filePath("bus")});
-        daemon.waitForReadyRead(10000);
-        address = daemon.readLine().trimmed();
-    }
-    ~TPrivateBus() { daemon.terminate(), daemon.waitForFinished(); }
-    QDBusConnection Connect(const QString &name) { return QDBusConnection::connectToBus(address, name); }
-    // The program as a client, on this bus or the tests' own: exit status and output. This thread answers meanwhile.
-    std::pair<int, QString> Client(const QStringList &arguments, bool onThisBus = true)
-    {
-        QProcess client;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (onThisBus)
-            environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
-        client.setProcessEnvironment(environment);
-        client.setWorkingDirectory(dir.path());
-        QSignalSpy finished(&client, &QProcess::finished);
-        client.start(qEnvironmentVariable("KOTAR_PROGRAM"), arguments);
-        EXPECT_TRUE(finished.wait(30000));
-        return {client.exitCode(), client.readAllStandardOutput() + client.readAllStandardError()};
-    }
 };
 
 // Two instances on the private bus, one on the tests' session bus, which is not there.
