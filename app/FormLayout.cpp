@@ -73,6 +73,7 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
     CapturedSoundCard = [this] { return CaptureSoundCard(); };
     CreateControls();
     CreateKeying();
+    CreateStatusLine();
     ConnectHandlers();
     // Like any handler, start-up reports what it raises; the window stays.
     ErrorReport::Guarded([this] { FormCreate(); });

@@ -39,6 +39,9 @@ class TDeviceWatch;
 class TCoreVox;
 class TRemoteControl;
 
+// The status line's text for the core's state and where PTT goes.
+QString StatusText(const TKeyingState &state, const QString &target);
+
 // The main window. It owns all application state; its operations are defined in
 // the file of their subsystem (start-up and configuration in app/, capture set-up
 // in audio/, PTT output in ptt/).
@@ -67,6 +70,8 @@ public:
     TLed *VOXLed = nullptr;
     TLEDButton *LEDMuteButton = nullptr;
     TLEDButton *TuneButton = nullptr;
+    // The strip at the bottom: PTT target, what the VOX does, the level.
+    QLabel *StatusLine = nullptr;
     // Draws the spectrum; the keying core keeps its own time.
     TTimer *TimerRender = nullptr;
     TTimer *TimerBlink = nullptr;
@@ -272,6 +277,7 @@ private:
     // The measured level of the capture, for the keying core.
     void UpdateLevelSource(HRECORD handle);
     void CreateKeying();
+    void CreateStatusLine();
     // The running VOX on the session bus.
     void PublishRemoteControl();
     std::unique_ptr<TCoreVox> FVox;

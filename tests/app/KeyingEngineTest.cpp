@@ -76,6 +76,7 @@ TEST_F(Engine, LampsBarsAndIconsFollowKeyingAndHang)
     DelayTick(*f);
     Tick(0);
     EXPECT_EQ(f->TrackDelay->SelEnd(), 200) << "the hang counter";
+    EXPECT_EQ(StatusText(f->KeyingState, "none"), "PTT none | hanging | -60 dBFS");
     active = false;
     Tick(50);
     EXPECT_EQ(f->SquelchTrack->SelEnd(), 0) << "nothing measured while the capture is not active";
