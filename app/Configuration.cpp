@@ -14,6 +14,7 @@ QString TFormPlayer::ConfigFileFromCommandLine() const { return ConfigFileFromAr
 void TFormPlayer::ReadConfiguration()
 {
     const TSettings settings = ReadSettings(*ConfigFile);
+    FPttRead = settings.Ptt;
     // Checking the configured mode records the choice; its handler does not run.
     FApplyingConfiguration = true;
     if (settings.Ptt == "SERIAL")
@@ -64,6 +65,8 @@ TSettings TFormPlayer::CurrentSettings() const
         settings.Ptt = "CAT";
     if (PTT_None->isChecked())
         settings.Ptt = "NONE";
+    if (!FModeKept.isEmpty())
+        settings.Ptt = FModeKept;
     settings.ComPort = PTTComPort ? PTTComPort->Port() : ComPortName;
     settings.BaudRate = ConfigBaudRate;
     settings.TraceOn = TraceOn;

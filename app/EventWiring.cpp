@@ -24,8 +24,11 @@ void TFormPlayer::ConnectHandlers()
     // by the program, but not while start-up applies the configured mode.
     const auto onSelect = [this](QRadioButton *button, void (TFormPlayer::*handler)()) {
         connect(button, &QRadioButton::toggled, this, [this, handler](bool checked) {
-            if (checked && !FApplyingConfiguration)
-                ErrorReport::Guarded([&] { (this->*handler)(); });
+            if (!checked || FApplyingConfiguration)
+                return;
+            // The user's choice, or the program's: no mode kept any more.
+            DropKeptMode();
+            ErrorReport::Guarded([&] { (this->*handler)(); });
         });
     };
     onSelect(PTT_Serial, &TFormPlayer::PTT_SerialClick);

@@ -277,6 +277,18 @@ private:
     // The measured level of the capture, for the keying core.
     void UpdateLevelSource(HRECORD handle);
     void CreateKeying();
+    // A device missing at start-up: the configured mode is kept for the file
+    // and taken up again once the device is there.
+    void KeepModeWhileAbsent();
+    bool TakeKeptPort();
+    void TakeKeptRig();
+    void RestoreKeptMode(QRadioButton *mode);
+    void DropKeptMode();
+    // Notices a serial port that hangs up while idle.
+    void WatchForHangUp();
+    // PTT as the file gave it, and the mode kept while its device is missing.
+    QString FPttRead, FModeKept;
+    QObject *FKeptWatch = nullptr; // owned by the window
     void CreateStatusLine();
     // The running VOX on the session bus.
     void PublishRemoteControl();

@@ -55,6 +55,8 @@ void TFormPlayer::FormCreate()
     // the configured mode.
     PTTComPort = SetupSerialPort(ComPortName, PTT_Serial->isChecked());
     CreateOmniRigClient();
+    KeepModeWhileAbsent();
+    WatchForHangUp();
     PublishRemoteControl();
     ModifySystemMenu();
     BuildTrayMenu();

@@ -134,8 +134,9 @@ TEST(Configuration, FirstRunWritesTheWholeFileInKeyOrder)
     StartedForm s;
     s.form->WriteINI();
     EXPECT_EQ(ReadText(s.Ini()), "[SETTINGS]\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\n"
-                                 "TRACE=YES\nGAIN=10\nDELAY=0\nPTT=NONE\n")
-        << "without COM1 the first start ends in mode none";
+                                 "TRACE=YES\nGAIN=10\nDELAY=0\nPTT=SERIAL\n")
+        << "without COM1 the first start shows mode none, and the file keeps the mode for the port";
+    EXPECT_TRUE(s.form->PTT_None->isChecked());
 }
 
 TEST(Configuration, WriteUpdatesAnExistingFileInPlace)
@@ -163,15 +164,15 @@ TEST(Configuration, WriteKeepsEveryByteItDoesNotOwn)
          "; K\xfc" "che\n[SETTINGS]\nPTT=NONE\nGAIN=4\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nDELAY=0\n"
          "[OTHER]\nname=J\xf6rg\n"},
         {"byte-order mark", "\xef\xbb\xbf[SETTINGS]\nGAIN=4\n",
-         "\xef\xbb\xbf[SETTINGS]\nGAIN=4\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nDELAY=0\nPTT=NONE\n"},
+         "\xef\xbb\xbf[SETTINGS]\nGAIN=4\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nDELAY=0\nPTT=SERIAL\n"},
         {"CR alone", "[SETTINGS]\rPTT=NONE\rGAIN=4\r",
          "[SETTINGS]\rPTT=NONE\rGAIN=4\rCOMPORT=COM1\rBAUDRATE=4800\rDEVICE=-1\rTRACE=YES\rDELAY=0\r"},
         {"CR LF, no line end at the end", "[SETTINGS]\r\nGAIN=4\r\nDELAY=300",
-         "[SETTINGS]\r\nGAIN=4\r\nDELAY=300\r\nCOMPORT=COM1\r\nBAUDRATE=4800\r\nDEVICE=-1\r\nTRACE=YES\r\nPTT=NONE"},
+         "[SETTINGS]\r\nGAIN=4\r\nDELAY=300\r\nCOMPORT=COM1\r\nBAUDRATE=4800\r\nDEVICE=-1\r\nTRACE=YES\r\nPTT=SERIAL"},
         {"numbers beyond 32 bits", "[SETTINGS]\nGAIN=-99999999999\nDELAY=99999999999\n",
-         "[SETTINGS]\nGAIN=0\nDELAY=5000\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nPTT=NONE\n"},
+         "[SETTINGS]\nGAIN=0\nDELAY=5000\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nPTT=SERIAL\n"},
         {"numbers beyond 64 bits", "[SETTINGS]\nGAIN=-99999999999999999999\nDELAY=99999999999999999999\n",
-         "[SETTINGS]\nGAIN=0\nDELAY=5000\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nPTT=NONE\n"},
+         "[SETTINGS]\nGAIN=0\nDELAY=5000\nCOMPORT=COM1\nBAUDRATE=4800\nDEVICE=-1\nTRACE=YES\nPTT=SERIAL\n"},
     };
     for (const auto &c : cases) {
         QTemporaryDir elsewhere;

@@ -374,3 +374,39 @@ TEST(KeyedOutputs, AReleaseRefusedByOneOutputStillReachesTheOthers)
         EXPECT_TRUE(outputs.Owed()) << "the refused release stays owed";
     }
 }
+
+// A device missing at start-up costs no setting: the file keeps the mode and
+// the device is taken once it is there; one that hangs up while idle is
+// noticed without a keying.
+TEST_F(PttSafety, AMissingDeviceKeepsItsModeAndIsTakenWhenItComes)
+{
+    const auto pumpUntil = [](const std::function<bool()> &done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    };
+    line.Unplug();
+    Start("SERIAL");
+    EXPECT_TRUE(form->PTT_None->isChecked());
+    form->WriteINI();
+    EXPECT_TRUE(ReadText(dir.file("KOTARPlus.INI")).contains("PTT=SERIAL\n"));
+    line.Replug();
+    ASSERT_TRUE(pumpUntil([&] { return form->PTT_Serial->isChecked(); })) << "not taken when it came";
+    RenderTick(9);
+    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS);
+    RenderTick(0);
+    Run([&] { DelayTick(*form); });
+    line.Unplug();
+    EXPECT_TRUE(pumpUntil([&] { return !form->PTTComPort->Connected(); })) << "a hang-up while idle went unseen";
+    line.Replug();
+    EXPECT_TRUE(pumpUntil([&] { return form->PTTComPort->Connected(); }));
+
+    rig1.Stop();
+    rig2.Stop();
+    Start("CAT");
+    EXPECT_TRUE(form->PTT_None->isChecked());
+    rig1.Restart();
+    EXPECT_TRUE(pumpUntil([&] { return form->PTT_OmniRig->isChecked(); })) << "the daemon answered, and was not taken";
+}
