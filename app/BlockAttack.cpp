@@ -7,15 +7,21 @@
 #include "support/LEDButton.h"
 #include "support/TrackBar.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <atomic>
+#include <memory>
 
 // ATTACK=BLOCK: the capture thread measures every block as the render tick
 // would (the same level of the latest 1024 samples) and a block at or above the
 // squelch has the user-interface thread run the keying steps at once, instead
 // of waiting up to one 33 ms tick. The tick itself, the spectrum and the shown
 // level are unchanged.
-struct TBlockAttack {
-    TFormPlayer *Form;
+struct TBlockAttack : std::enable_shared_from_this<TBlockAttack> {
+    TBlockAttack(TFormPlayer *form, int binStep, int squelch) : Form(form), BinStep(binStep), Squelch(squelch) {}
+
+    // Looked at on the window's thread only.
+    QPointer<TFormPlayer> Form;
     int BinStep;
     // The squelch position, kept for the capture thread.
     std::atomic<int> Squelch;
@@ -23,7 +29,7 @@ struct TBlockAttack {
     std::atomic<bool> Pending{false};
     // With RELAY: fed every block, told of every loud one. Set only while no
     // capture runs.
-    TRelay *Relay = nullptr;
+    std::shared_ptr<TRelay> Relay;
 
     static bool Proc(HRECORD handle, const void *buffer, uint32_t length, void *user)
     {
@@ -38,13 +44,13 @@ struct TBlockAttack {
         if (loud && !attack->Pending.exchange(true))
             // Queued to the window: a call still waiting when it goes is dropped.
             QMetaObject::invokeMethod(
-                attack->Form,
-                [attack] {
+                QCoreApplication::instance(),
+                [attack = attack->shared_from_this()] {
                     attack->Pending = false;
                     TFormPlayer *form = attack->Form;
                     // A block queued before the capture ended (the window
                     // closing) must not key what the close has released.
-                    if (BASS_ChannelIsActive(form->CaptureChannel) != BASS_ACTIVE_PLAYING || !form->VoxArmed()
+                    if (!form || BASS_ChannelIsActive(form->CaptureChannel) != BASS_ACTIVE_PLAYING || !form->VoxArmed()
                         || form->CaptureStalled())
                         return;
                     // Reported as a failing render tick's error is: after
@@ -65,9 +71,9 @@ namespace {
 bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
 } // namespace
 
-RECORDPROC TFormPlayer::RecordProcedure(void **user)
+RECORDPROC TFormPlayer::RecordProcedure(std::shared_ptr<void> *user)
 {
-    *user = nullptr;
+    user->reset();
     // A relay keys at the first loud block, whatever ATTACK says: the head of
     // the sound is then still in the delay when PTT rises.
     if (!AttackByBlock && !FRelay)
@@ -78,7 +84,7 @@ RECORDPROC TFormPlayer::RecordProcedure(void **user)
             attack->Squelch = position;
         });
     }
-    FBlockAttack->Relay = FRelay.get();
-    *user = FBlockAttack.get();
+    FBlockAttack->Relay = FRelay;
+    *user = FBlockAttack;
     return TBlockAttack::Proc;
 }
