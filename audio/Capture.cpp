@@ -77,12 +77,21 @@ TCapture::TCapture(std::shared_ptr<TPulseServer> server, std::shared_ptr<TChanne
     FSpec = {PA_SAMPLE_FLOAT32NE, freq, uint8_t(chans)};
     TPulseServer::TLock lock(*FServer);
     FServer->Attach(this);
-    if (FServer->Ready()) {
+    if (!FServer->Ready())
+        SetState(TState::NoServer);
+    else if (FWaitForSource && !SourcePresent())
+        SetState(TState::Lost);
+    else
         Connect();
-    } else {
-        FState = TState::NoServer;
-        FChannel->Phase = TChannel::TPhase::Waiting;
-    }
+}
+
+bool TCapture::SourcePresent() const
+{
+    const auto devices = FServer->Devices();
+    return FRequested.empty() ? !devices->DefaultSource.empty()
+                              : std::ranges::any_of(devices->Sources, [this](const TPulseServer::TDevice &source) {
+                                    return source.Name == FRequested;
+                                });
 }
 
 TCapture::~TCapture()
@@ -130,14 +139,7 @@ void TCapture::ServerFailed(const std::string &, bool)
 
 void TCapture::DevicesRead(bool changed)
 {
-    if (FState != TState::Lost || (FAwaitChange && !changed))
-        return;
-    const auto devices = FServer->Devices();
-    const bool present = FRequested.empty() ? !devices->DefaultSource.empty()
-                                            : std::ranges::any_of(devices->Sources, [this](const auto &source) {
-                                                  return source.Name == FRequested;
-                                              });
-    if (!present)
+    if (FState != TState::Lost || (FAwaitChange && !changed) || !SourcePresent())
         return;
     FState = TState::Resuming;
     Connect();

@@ -132,6 +132,8 @@ private:
     void ServerFailed(const std::string &reason, bool wasReady) override;
     void DevicesRead(bool changed) override;
     void SetState(TState state);
+    // The cache lists the source (or a default one).
+    bool SourcePresent() const;
     void Connect();
     void Failed(const std::string &reason);
     // Lets go of FStream: no callback reaches this object any more.

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -87,6 +88,8 @@ struct TLibrary {
     bool AbsenceTold = false;
     // A capture could not start for want of a connection.
     bool MissedServer = false;
+    // Trace lines that came while no handler was there.
+    std::vector<TRecordDeviceEvent> PendingNotes;
 };
 
 // Never destroyed: a posted event may arrive after static destruction began.
@@ -131,6 +134,10 @@ void Deliver(const TRecordDeviceEvent &event, unsigned generation)
     case TRecordDeviceEvent::ServerBack:
         library.AbsenceTold = false;
         library.MissedServer = false;
+        break;
+    case TRecordDeviceEvent::Note:
+        if (!library.Notify)
+            library.PendingNotes.push_back(event);
         break;
     default: break;
     }
@@ -387,8 +394,10 @@ bool BASS_Free()
     }
     library.Watch.reset();
     ++Generation;
+    library.Notify = nullptr;
     library.AbsenceTold = false;
     library.MissedServer = false;
+    library.PendingNotes.clear();
     return true;
 }
 
@@ -403,8 +412,12 @@ void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> 
 {
     TLibrary &library = Library();
     library.Notify = std::move(notify);
-    // An absence that came before the handler is told to it now.
-    if (library.Notify && !library.AbsenceTold && SoundServerState() == ssAbsent) {
+    if (!library.Notify)
+        return;
+    // What came before the handler is told to it now.
+    for (const TRecordDeviceEvent &note : std::exchange(library.PendingNotes, {}))
+        library.Notify(note);
+    if (!library.AbsenceTold && SoundServerState() == ssAbsent) {
         library.AbsenceTold = true;
         library.Notify({TRecordDeviceEvent::ServerAbsent, {}, SoundServerError()});
     }

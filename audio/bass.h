@@ -100,8 +100,9 @@ struct TRecordDeviceEvent {
     QString Source;
     QString Reason;
 };
-// The handler runs on the set-up thread; an empty one removes it. A
-// ServerAbsent that came while there was none is passed to the next one.
+// The handler runs on the set-up thread; an empty one removes it, as BASS_Free
+// does. Notes that came while there was none, and a standing absence of the
+// server, are passed to the next one at once.
 void SetRecordDeviceNotify(std::function<void(const TRecordDeviceEvent &event)> notify);
 // From the cache: the sound card behind the source of that server name (the
 // server's default source for the empty name): its sysfs path or ALSA card

@@ -1,9 +1,14 @@
 #include "TestSupport.h"
 
+#include "audio/bass.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QThread>
 
 RecordedDialogs::RecordedDialogs(bool answer) : confirmAnswer(answer)
 {
@@ -57,4 +62,16 @@ QStringList TraceMessages(const QString &logFile)
     for (const QString &line : lines)
         messages << line.section(' ', blanks);
     return messages;
+}
+
+bool AwaitSoundServerAnswer()
+{
+    const QDeadlineTimer deadline(10000);
+    while (SoundServerState() == ssConnecting) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    return true;
 }

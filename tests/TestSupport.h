@@ -36,3 +36,6 @@ QByteArray ReadBytes(const QString &fileName);
 void WriteBytes(const QString &fileName, const QByteArray &bytes);
 // The message texts of the trace log's lines, without date and time.
 QStringList TraceMessages(const QString &logFile);
+// Handles events until the sound server has first answered, or the attempt
+// failed: a window started then sets up as on a running desktop.
+bool AwaitSoundServerAnswer();

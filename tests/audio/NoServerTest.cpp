@@ -3,6 +3,13 @@
 #include "app/KOTARUnit.h"
 
 #include <QComboBox>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using namespace AudioTest;
@@ -25,6 +32,7 @@ TEST(NoSoundServer, StartUpGoesOnWithoutCapture)
     TemporaryWorkDir dir;
     RecordedDialogs dialogs;
     WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\n");
+    ASSERT_TRUE(AwaitSoundServerAnswer());
     {
         TFormPlayer form{QStringList()};
         form.Terminate = [] {};
@@ -47,6 +55,62 @@ TEST(NoSoundServer, StartUpGoesOnWithoutCapture)
         form.close();
     }
     BASS_Free();
+}
+
+// A server that takes the connection and never answers (a socket nobody
+// reads): the window starts, and each thing it does with the library returns,
+// while the library waits on its own thread. The bound only guards against a
+// hang; bench/ has the figures.
+TEST(DeafSoundServer, TheWindowStartsAndNoCallWaits)
+{
+    BASS_Free();
+    QTemporaryDir sockets;
+    const QByteArray path = sockets.filePath("native").toLocal8Bit();
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    const QByteArray absent = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:" + path);
+    int taken = -1;
+    const auto restore = qScopeGuard([&] {
+        BASS_Free();
+        qputenv("PULSE_SERVER", absent);
+        close(taken);
+        close(listener);
+    });
+    const auto quick = [](const std::function<void()> &calls) {
+        const auto start = std::chrono::steady_clock::now();
+        calls();
+        return std::chrono::steady_clock::now() - start < std::chrono::seconds(1);
+    };
+
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    WriteText(dir.file("KOTARPlus.INI"),
+              "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nDEVICE=0\nRELAY=kotarplus_tx\n");
+    std::unique_ptr<TFormPlayer> form;
+    EXPECT_TRUE(quick([&] { form = std::make_unique<TFormPlayer>(QStringList()); }));
+    form->Terminate = [] {};
+    ASSERT_TRUE(WaitFor([&] { return (taken = accept(listener, nullptr, nullptr)) >= 0; })) << "no connection";
+    EXPECT_TRUE(quick([&] {
+        form->TimerRenderTimer();
+        form->ComboSoundCardEdited();
+        form->CaptureSoundCard();
+        BASS_DEVICEINFO info;
+        BASS_GetDeviceInfo(0, &info);
+        RecordState(form->CaptureChannel);
+    }));
+    EXPECT_EQ(SoundServerState(), ssConnecting) << "the server answered meanwhile";
+    EXPECT_TRUE(ShowsCaptureState(*form));
+    EXPECT_TRUE(quick([&] {
+        form->close();
+        form.reset();
+        BASS_Free();
+    }));
 }
 
 } // namespace
