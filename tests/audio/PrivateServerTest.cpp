@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
@@ -375,6 +376,8 @@ TEST(ServerRestart, AServerAwayForSeveralAttemptsIsUsedWhenItReturns)
     TCallbackCounter counter;
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, TCallbackCounter::Proc, &counter);
     ASSERT_TRUE(WaitFor([&] { return counter.Bytes > 0; }));
+    const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::NoDotAndDotDot | QDir::Dirs).size(); };
+    const qsizetype before = threads();
     ASSERT_EQ(kill(ServerPid(), SIGKILL), 0);
     ASSERT_TRUE(WaitFor([&] { return RecordState(handle) == rsNoServer; }));
 
@@ -401,10 +404,11 @@ TEST(ServerRestart, AServerAwayForSeveralAttemptsIsUsedWhenItReturns)
     close(listener);
 
     ASSERT_TRUE(StartServer());
-    const uint64_t before = counter.Bytes;
-    EXPECT_TRUE(WaitFor([&] { return counter.Bytes > before; }, std::chrono::seconds(10)))
+    const uint64_t bytes = counter.Bytes;
+    EXPECT_TRUE(WaitFor([&] { return counter.Bytes > bytes; }, std::chrono::seconds(10)))
         << "the capture records on the server that came back";
     EXPECT_EQ(RecordState(handle), rsRunning);
+    EXPECT_TRUE(WaitFor([&] { return threads() <= before; })) << threads() << " threads, were " << before;
     BASS_Free();
 }
 
