@@ -79,7 +79,7 @@ bool BASS_Stop();
 bool BASS_RecordFree();
 // The last call: ends any capture, releases the device and stops the library's
 // thread (joined), so that nothing of it runs into process exit. Safe to call
-// more than once; a later call starts afresh.
+// more than once; a library call after it starts the library afresh.
 bool BASS_Free();
 
 // Beyond the library's calls: what the server tells of its recording devices,
