@@ -10,9 +10,9 @@ namespace {
 bool RecordCallback(HRECORD, const void *, uint32_t, void *) { return true; }
 } // namespace
 
-RECORDPROC TFormPlayer::RecordProcedure(void **user)
+RECORDPROC TFormPlayer::RecordProcedure(std::shared_ptr<void> *user)
 {
-    *user = nullptr;
+    user->reset();
     // A relay keys at the first loud block, whatever ATTACK says: the head of
     // the sound is then still in the delay when PTT rises.
     if (!AttackByBlock && !FRelay)
@@ -23,7 +23,7 @@ RECORDPROC TFormPlayer::RecordProcedure(void **user)
                 [attack = FBlockAttack](int position) { attack->SetSquelch(position); });
     }
     FBlockAttack->SetRelay(FRelay);
-    *user = FBlockAttack.get();
+    *user = FBlockAttack;
     return TBlockAttack::Proc;
 }
 

@@ -5,7 +5,7 @@
 #include "support/Application.h"
 #include "support/ShutdownSignals.h"
 
-#include <cstdlib>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -33,13 +33,16 @@ int main(int argc, char *argv[])
             }
         std::_Exit(0);
     });
+    // The sound server is connected in the background meanwhile, so that the
+    // window's set-up usually finds its devices listed.
+    SoundServerState();
     // Qt has taken its own options (-platform, -display, -style ...) out of
     // the arguments; the window reads what is left.
-    auto *form = new TFormPlayer(ParseCommandLine(QCoreApplication::arguments().mid(1)).Arguments);
+    auto form = std::make_unique<TFormPlayer>(ParseCommandLine(QCoreApplication::arguments().mid(1)).Arguments);
     form->show();
     const int status = app.exec();
-    // The window's close handler has done the shutdown work. Qt's own teardown
-    // after a capture has run can crash, so the process ends here.
-    std::fflush(nullptr);
-    std::_Exit(status);
+    // The window's close handler has done the shutdown work; the window goes
+    // (and the audio library's thread with it) before the application does.
+    form.reset();
+    return status;
 }

@@ -216,8 +216,9 @@ public:
     // returns their server names.
     QStringList ListRecordDevices(bool trace);
     void FillSoundCardBox(const QStringList &names, const QStringList &sources);
-    // The record callback of the set-up and its user value.
-    RECORDPROC RecordProcedure(void **user);
+    // The record callback of the set-up and its user value, which the
+    // capture holds while it may call back.
+    RECORDPROC RecordProcedure(std::shared_ptr<void> *user);
     // No block has come from the capture for RecordStallLimit: it counts as
     // silence. The trace names the device when it stops and starts delivering.
     bool CaptureStalled();

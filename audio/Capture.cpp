@@ -57,72 +57,102 @@ thread_local TCapture *CallbackCapture = nullptr;
 // Fragments of about 5 ms: the newest sample is never more than that old when
 // the user-interface thread or the block path looks.
 constexpr pa_usec_t FragmentTime = 5 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t StallLimit = pa_usec_t(std::chrono::microseconds(RecordStallLimit).count());
+// A wait without blocks is looked at again this much later, after the loop
+// has dispatched what its sockets hold.
+constexpr pa_usec_t StallConfirm = 20 * PA_USEC_PER_MSEC;
 } // namespace
 
-TCapture::TCapture(std::shared_ptr<TPulseServer> server, const std::string &source, uint32_t freq, uint32_t chans,
-                   RECORDPROC proc, void *user, HRECORD handle, TEvents events, bool waitForSource)
-    : FServer(std::move(server)), FRequested(source), FSource(source), FProc(proc), FUser(user), FHandle(handle),
-      FEvents(std::move(events)), FWaitForSource(waitForSource)
+bool TCapture::FormatValid(uint32_t freq, uint32_t chans)
 {
-    MarkData();
-    FSpec.format = PA_SAMPLE_FLOAT32NE;
-    FSpec.rate = freq;
-    FSpec.channels = uint8_t(chans);
-    if (!pa_sample_spec_valid(&FSpec))
-        return;
-    TPulseServer::TLock lock(*FServer);
-    // A start given up earlier must be gone first: one stream at a time.
-    if (!FServer->Wait([this] { return !FServer->AbandonedPending(); }))
-        return;
-    FServer->OnSourceAdded = [this] { SourceAdded(); };
-    Connect();
-    FServer->Wait([this] { return FState != TState::Starting; });
-    FOpened = FState == TState::Running || (FWaitForSource && FState == TState::Lost);
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, freq, uint8_t(chans)};
+    return chans <= UINT8_MAX && pa_sample_spec_valid(&spec);
 }
 
-bool TCapture::Waiting() const
+TCapture::TCapture(std::shared_ptr<TPulseServer> server, std::shared_ptr<TChannel> channel, uint32_t freq,
+                   uint32_t chans, RECORDPROC proc, std::shared_ptr<void> user, TEvents events, bool waitForSource)
+    : FServer(std::move(server)), FChannel(std::move(channel)), FRequested(FChannel->Source()), FProc(proc),
+      FUser(std::move(user)), FEvents(std::move(events)), FWaitForSource(waitForSource)
 {
+    FSpec = {PA_SAMPLE_FLOAT32NE, freq, uint8_t(chans)};
     TPulseServer::TLock lock(*FServer);
-    return FState == TState::Lost || FState == TState::Resuming;
+    FServer->Attach(this);
+    if (!FServer->Ready())
+        SetState(TState::NoServer);
+    else if (FWaitForSource && !SourcePresent())
+        SetState(TState::Lost);
+    else
+        Connect();
 }
 
-std::string TCapture::Source() const
+bool TCapture::SourcePresent() const
 {
-    TPulseServer::TLock lock(*FServer);
-    return FSource;
+    const auto devices = FServer->Devices();
+    return FRequested.empty() ? !devices->DefaultSource.empty()
+                              : std::ranges::any_of(devices->Sources, [this](const TPulseServer::TDevice &source) {
+                                    return source.Name == FRequested;
+                                });
 }
 
 TCapture::~TCapture()
 {
     TPulseServer::TLock lock(*FServer);
-    FServer->OnSourceAdded = nullptr;
-    if (!FStream)
-        return;
-    if (pa_stream_get_state(FStream) == PA_STREAM_CREATING)
+    FServer->Detach(this);
+    if (FStream && pa_stream_get_state(FStream) == PA_STREAM_CREATING) {
+        FServer->Api()->time_free(FStallTimer);
+        FStallTimer = nullptr;
         FServer->Abandon(FStream);
-    else
+        FStream = nullptr;
+    }
+    if (FStream)
         DropStream();
 }
 
-void TCapture::DropStream()
+TCapture *TCapture::InCallback() { return CallbackCapture; }
+
+void TCapture::SetState(TState state)
 {
-    pa_stream_set_state_callback(FStream, nullptr, nullptr);
-    pa_stream_set_read_callback(FStream, nullptr, nullptr);
-    if (pa_stream_get_state(FStream) == PA_STREAM_READY)
-        pa_stream_disconnect(FStream);
-    pa_stream_unref(FStream);
-    FStream = nullptr;
+    FState = state;
+    switch (state) {
+    case TState::Starting: FChannel->Phase = TChannel::TPhase::Starting; break;
+    case TState::Running: FChannel->Phase = TChannel::TPhase::Running; break;
+    case TState::Ended: FChannel->Phase = TChannel::TPhase::Ended; break;
+    default: FChannel->Phase = TChannel::TPhase::Waiting; break;
+    }
 }
 
-TCapture *TCapture::InCallback() { return CallbackCapture; }
+void TCapture::ServerReady()
+{
+    if (FState != TState::NoServer)
+        return;
+    FState = TState::Reopening;
+    Connect();
+}
+
+void TCapture::ServerFailed(const std::string &, bool)
+{
+    if (FStream)
+        DropStream();
+    if (FState != TState::Ended)
+        SetState(TState::NoServer);
+}
+
+void TCapture::DevicesRead(bool changed)
+{
+    if (FState != TState::Lost || (FAwaitChange && !changed) || !SourcePresent())
+        return;
+    FState = TState::Resuming;
+    Connect();
+}
 
 void TCapture::Connect()
 {
     if (FStream)
         DropStream();
-    FStream = pa_stream_new(FServer->Context(), "KOTARPlus VOX", &FSpec, nullptr);
+    pa_context *context = FServer->Context();
+    FStream = pa_stream_new(context, "KOTARPlus VOX", &FSpec, nullptr);
     if (!FStream) {
-        FState = FState == TState::Starting && !FWaitForSource ? TState::Ended : TState::Lost;
+        Failed(pa_strerror(pa_context_errno(context)));
         return;
     }
     pa_stream_set_state_callback(FStream, StreamState, this);
@@ -136,46 +166,92 @@ void TCapture::Connect()
     // A chosen source is kept: when it goes, the stream ends instead of being
     // moved to another device that the user did not choose.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (FRequested.empty() ? 0 : PA_STREAM_DONT_MOVE));
-    if (pa_stream_connect_record(FStream, FRequested.empty() ? nullptr : FRequested.c_str(), &attributes, flags) < 0)
-        FState = FState == TState::Starting && !FWaitForSource ? TState::Ended : TState::Lost;
+    if (pa_stream_connect_record(FStream, FRequested.empty() ? nullptr : FRequested.c_str(), &attributes, flags) < 0) {
+        Failed(pa_strerror(pa_context_errno(context)));
+        return;
+    }
+    // No block yet counts from the request: a stream the server never
+    // answers stalls.
+    FLastData = pa_rtclock_now();
+    FCheckedBlocks = FBlocks;
+    FSuspect = false;
+    FStallTimer = pa_context_rttime_new(
+        context, FLastData + StallLimit,
+        [](pa_mainloop_api *, pa_time_event *, const timeval *, void *user) { static_cast<TCapture *>(user)->CheckStall(); },
+        this);
 }
 
-void TCapture::SourceAdded()
+void TCapture::Failed(const std::string &reason)
 {
-    if (FState != TState::Lost)
-        return;
-    FState = TState::Resuming;
-    Connect();
+    const TState was = FState;
+    if (FStream)
+        DropStream();
+    // A resumption that fails is tried again when the list changes, not at
+    // every reading of an unchanged one.
+    FAwaitChange = was == TState::Resuming || was == TState::Reopening;
+    SetState(TState::Lost);
+    if (was == TState::Running || (was == TState::Starting && !FWaitForSource))
+        FEvents.Lost(FChannel->Source(), reason);
+}
+
+void TCapture::DropStream()
+{
+    if (FStallTimer) {
+        FServer->Api()->time_free(FStallTimer);
+        FStallTimer = nullptr;
+    }
+    FChannel->Stalled = false;
+    pa_stream_set_state_callback(FStream, nullptr, nullptr);
+    pa_stream_set_read_callback(FStream, nullptr, nullptr);
+    if (pa_stream_get_state(FStream) == PA_STREAM_READY)
+        pa_stream_disconnect(FStream);
+    pa_stream_unref(FStream);
+    FStream = nullptr;
+}
+
+void TCapture::CheckStall()
+{
+    pa_context *context = pa_stream_get_context(FStream);
+    const pa_usec_t now = pa_rtclock_now();
+    const size_t waiting = FState == TState::Running ? pa_stream_readable_size(FStream) : 0;
+    if (FBlocks == FCheckedBlocks && waiting > 0 && waiting != size_t(-1))
+        StreamRead(FStream, waiting, this);
+    if (FBlocks != FCheckedBlocks) {
+        FCheckedBlocks = FBlocks;
+        FSuspect = false;
+        pa_context_rttime_restart(context, FStallTimer, std::max(FLastData + StallLimit, now + StallConfirm));
+    } else if (!FSuspect) {
+        FSuspect = true;
+        pa_context_rttime_restart(context, FStallTimer, now + StallConfirm);
+    } else {
+        FChannel->Stalled = true;
+        pa_context_rttime_restart(context, FStallTimer, now + StallLimit);
+    }
 }
 
 void TCapture::StreamState(pa_stream *stream, void *user)
 {
     auto *capture = static_cast<TCapture *>(user);
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY) {
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY: {
         if (const char *name = pa_stream_get_device_name(stream))
-            capture->FSource = name;
+            capture->FChannel->SetSource(name);
         const bool resumed = capture->FState == TState::Resuming;
-        capture->FState = TState::Running;
-        capture->MarkData();
-        capture->FActive = true;
-        if (resumed && capture->FEvents.Resumed)
-            capture->FEvents.Resumed(capture->FSource);
-    } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-        capture->FActive = false;
-        switch (capture->FState) {
-        case TState::Starting: capture->FState = capture->FWaitForSource ? TState::Lost : TState::Ended; break;
-        case TState::Resuming: capture->FState = TState::Lost; break;
-        case TState::Running:
-            capture->FState = TState::Lost;
-            if (capture->FEvents.Lost)
-                capture->FEvents.Lost(capture->FSource,
-                                      pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
-            break;
-        default: break;
-        }
+        capture->FAwaitChange = false;
+        capture->SetState(TState::Running);
+        if (resumed)
+            capture->FEvents.Resumed(capture->FChannel->Source());
+        break;
     }
-    pa_threaded_mainloop_signal(capture->FServer->Loop(), 0);
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        if (capture->FState == TState::Ended)
+            capture->DropStream();
+        else
+            capture->Failed(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+        break;
+    default: break;
+    }
 }
 
 void TCapture::StreamRead(pa_stream *stream, size_t, void *user)
@@ -199,7 +275,9 @@ void TCapture::StreamRead(pa_stream *stream, size_t, void *user)
 // channels; then the record callback sees the block as delivered.
 void TCapture::Deliver(const float *samples, size_t bytes)
 {
-    MarkData();
+    ++FBlocks;
+    FLastData = pa_rtclock_now();
+    FChannel->Stalled.store(false, std::memory_order_relaxed);
     const size_t channels = FSpec.channels;
     const size_t frames = bytes / (sizeof(float) * channels);
     std::array<float, 512> mono;
@@ -212,16 +290,14 @@ void TCapture::Deliver(const float *samples, size_t bytes)
                 sum += frame[c];
             mono[f] = sum / float(channels);
         }
-        FRing.Push(mono.data(), chunk);
+        FChannel->Ring.Push(mono.data(), chunk);
         done += chunk;
     }
     if (!FProc)
         return;
     CallbackCapture = this;
-    const bool goOn = FProc(FHandle, samples, uint32_t(bytes), FUser);
+    const bool goOn = FProc(FChannel->Handle, samples, uint32_t(bytes), FUser.get());
     CallbackCapture = nullptr;
-    if (!goOn) {
-        FState = TState::Ended;
-        FActive = false;
-    }
+    if (!goOn)
+        SetState(TState::Ended);
 }

@@ -11,10 +11,11 @@
 #include <kissfft/kiss_fftr.h>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
-// Mono samples passed from the capture thread (the one writer) to the
-// user-interface thread (the one reader) without locks.
+// Mono samples passed from the capture thread (the one writer) to readers on
+// any thread without locks.
 class TSampleRing {
 public:
     static constexpr size_t Size = 16384; // about 370 ms at 44100 Hz
@@ -53,11 +54,48 @@ private:
     std::array<kiss_fft_cpx, Points / 2 + 1> FSpectrum;
 };
 
+// What any thread may read of one capture: its handle, its newest samples and
+// what it does. The capture (on the loop thread) writes it; it holds nothing of
+// the server, so whoever lets go of it last may do so on any thread.
+class TChannel {
+public:
+    // Starting: the stream is being made (active, no samples yet). Waiting:
+    // its source or the server is away; recording resumes when it is back.
+    // Ended: the record callback ended it.
+    enum class TPhase { Starting, Running, Waiting, Ended };
+
+    explicit TChannel(HRECORD handle, std::string source) : Handle(handle), FSource(std::move(source)) {}
+
+    const HRECORD Handle;
+    TSampleRing Ring;
+    std::atomic<TPhase> Phase{TPhase::Starting};
+    // The capture thread's judgement: no block for RecordStallLimit.
+    std::atomic<bool> Stalled{false};
+
+    // The server's name of the source recorded (or waited for).
+    std::string Source() const
+    {
+        std::lock_guard lock(FSourceLock);
+        return FSource;
+    }
+    void SetSource(std::string source)
+    {
+        std::lock_guard lock(FSourceLock);
+        FSource = std::move(source);
+    }
+
+private:
+    mutable std::mutex FSourceLock;
+    std::string FSource;
+};
+
 // One recording: a record stream of the sound server with fragments of about
-// 5 ms, read on the server connection's loop thread (the capture thread) as the
-// server delivers them. A stream whose source goes away is lost; when a source
-// of that name appears again, recording resumes on it.
-class TCapture {
+// 5 ms, read on the server's loop thread (the capture thread) as the server
+// delivers them. Nothing here waits for the server: the stream is asked for and
+// its answers come on the loop thread. A stream whose source goes away is lost;
+// when a source of that name appears again, recording resumes on it, and when
+// the server's connection is made again, recording starts on the new one.
+class TCapture : private TPulseServer::TClient {
 public:
     // Called on the capture thread with the source's server name.
     struct TEvents {
@@ -65,71 +103,65 @@ public:
         std::function<void(const std::string &source)> Resumed;
     };
 
-    // Starts recording from `source` (empty: the server's default source) and
-    // waits for the server's answer; Opened() tells whether it came and was yes.
-    // With waitForSource, a source that cannot be opened now is waited for as
-    // one that went away: the capture opens and records once it appears.
-    TCapture(std::shared_ptr<TPulseServer> server, const std::string &source, uint32_t freq, uint32_t chans,
-             RECORDPROC proc, void *user, HRECORD handle, TEvents events, bool waitForSource = false);
-    // Ends the stream; a stream whose creation the server has not yet answered
-    // is cancelled, so it never records.
+    static bool FormatValid(uint32_t freq, uint32_t chans);
+    // Starts recording from the channel's source (empty: the server's default
+    // source) and returns at once. A start that fails, or a source that is
+    // not there yet with waitForSource, is waited for as a source that went
+    // away; only a start that fails unasked for is told as Lost. The record
+    // callback gets `user` for as long as it can be called.
+    TCapture(std::shared_ptr<TPulseServer> server, std::shared_ptr<TChannel> channel, uint32_t freq,
+             uint32_t chans, RECORDPROC proc, std::shared_ptr<void> user, TEvents events, bool waitForSource);
+    // Ends the stream; one whose creation the server has not yet answered is
+    // cancelled, so it never records.
     ~TCapture();
     TCapture(const TCapture &) = delete;
     TCapture &operator=(const TCapture &) = delete;
 
-    bool Opened() const { return FOpened; }
-    // True while the stream records; false while its source is gone, after
-    // the server has gone, or once the record callback has ended it.
-    bool Active() const { return FActive.load(std::memory_order_relaxed); }
-    const TSampleRing &Ring() const { return FRing; }
-    HRECORD Handle() const { return FHandle; }
-    const std::shared_ptr<TPulseServer> &Server() const { return FServer; }
-    // When the last block arrived; the start of recording (or of its
-    // resumption) while none has since.
-    std::chrono::steady_clock::time_point DataSince() const
-    {
-        return std::chrono::steady_clock::time_point(
-            std::chrono::steady_clock::duration(FDataSince.load(std::memory_order_relaxed)));
-    }
-    // True while the source is away and waited for.
-    bool Waiting() const;
-    // The server's name of the source recorded (or waited for).
-    std::string Source() const;
+    const TChannel &Channel() const { return *FChannel; }
     // The record stream (none while lost); for its timing figures, on the
     // capture thread.
     pa_stream *Stream() const { return FStream; }
 
-    // The capture whose record callback runs on this thread, if any, and the
-    // analyser that thread may use.
+    // The capture whose record callback runs on this thread, if any.
     static TCapture *InCallback();
-    TSpectrumAnalyser &CallbackAnalyser() { return FCallbackAnalyser; }
 
 private:
-    enum class TState { Starting, Running, Lost, Resuming, Ended };
-    // The loop's lock held.
+    enum class TState { Starting, Running, Lost, Resuming, Reopening, NoServer, Ended };
+    // All on the loop thread (or with its lock held).
+    void ServerReady() override;
+    void ServerFailed(const std::string &reason, bool wasReady) override;
+    void DevicesRead(bool changed) override;
+    void SetState(TState state);
+    // The cache lists the source (or a default one).
+    bool SourcePresent() const;
     void Connect();
+    void Failed(const std::string &reason);
     // Lets go of FStream: no callback reaches this object any more.
     void DropStream();
-    void SourceAdded();
     void Deliver(const float *samples, size_t bytes);
+    void CheckStall();
     static void StreamState(pa_stream *stream, void *user);
     static void StreamRead(pa_stream *stream, size_t bytes, void *user);
 
     std::shared_ptr<TPulseServer> FServer;
+    std::shared_ptr<TChannel> FChannel;
     std::string FRequested;
-    std::string FSource;
     pa_sample_spec FSpec{};
     RECORDPROC FProc;
-    void *FUser;
-    HRECORD FHandle;
+    std::shared_ptr<void> FUser;
     TEvents FEvents;
+    bool FWaitForSource;
     pa_stream *FStream = nullptr;
     TState FState = TState::Starting;
-    bool FOpened = false;
-    bool FWaitForSource;
-    std::atomic<bool> FActive{false};
-    std::atomic<std::chrono::steady_clock::rep> FDataSince{0};
-    void MarkData() { FDataSince = std::chrono::steady_clock::now().time_since_epoch().count(); }
-    TSampleRing FRing;
-    TSpectrumAnalyser FCallbackAnalyser;
+    // After an attempt to resume failed, only a changed device list tries again.
+    bool FAwaitChange = false;
+
+    // The stall check: a timer on the loop thread compares the blocks counted
+    // since it last looked; a wait with none is confirmed once more after the
+    // loop has read what its socket holds, so that a thread that was merely
+    // held up, and wakes to find data waiting, never calls it a stall.
+    pa_time_event *FStallTimer = nullptr;
+    uint64_t FBlocks = 0, FCheckedBlocks = 0;
+    pa_usec_t FLastData = 0;
+    bool FSuspect = false;
 };

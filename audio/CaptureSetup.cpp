@@ -2,7 +2,6 @@
 
 #include "audio/bass.h"
 #include "support/HexStr.h"
-#include "support/StandardError.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -40,28 +39,19 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
         BASS_RecordFree();
     }
     CaptureSetUp = true;
-    if (first) {
-        // Without a server nothing is recorded or keyed: the user must learn why.
-        const QString error = SoundServerError();
-        if (!error.isEmpty()) {
-            const QString what = "sound server (" + error + "): nothing is recorded";
-            TraceLog.Write(1, "No " + what);
-            WriteStandardError("no " + what);
-            AwaitSoundServer();
-        }
+    if (first)
         SetRecordDeviceNotify([form = QPointer<TFormPlayer>(this)](const TRecordDeviceEvent &event) {
             if (!form)
                 return;
             form->RecordDeviceChange(event);
-            // Nothing was captured (a start without a server): the configured
-            // device opens now, as it would have at start-up. A relay plays on
-            // the connection it was made on: the capture feeding it starts
-            // afresh with it on the new one.
-            if (event.Kind == TRecordDeviceEvent::ServerBack
+            // Nothing was captured (a start before the server answered, or
+            // without one): the configured device opens now, as it would have
+            // at start-up. A relay plays on the connection it was made on: the
+            // capture feeding it starts afresh with it on the new one.
+            if ((event.Kind == TRecordDeviceEvent::ServerBack || event.Kind == TRecordDeviceEvent::ServerReady)
                 && (!form->CaptureChannel || !form->RelayOutput.isEmpty()))
                 form->CaptureChannel = form->SetupBASS(form->CurrentDevice, true);
         });
-    }
 
     EnsureTxSink();
     TraceLog.Write(1, "Listing System sound recording devices");
@@ -89,9 +79,9 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
     else
         BASS_RecordInit(device);
     StartRelay(waiting ? DeviceName : device >= 0 && device < sources.size() ? sources[device] : QString());
-    void *user = nullptr;
+    std::shared_ptr<void> user;
     const RECORDPROC procedure = RecordProcedure(&user);
-    const HRECORD handle = BASS_RecordStart(44100, 2, 0, procedure, user);
+    const HRECORD handle = BASS_RecordStart(44100, 2, 0, procedure, std::move(user));
 
     // Only the user's choice names another source.
     if (device == -1)
@@ -110,7 +100,9 @@ uint32_t TFormPlayer::SetupBASS(int device, bool configured)
         ShowCaptureState("Waiting for " + DeviceName);
     else if (handle != 0)
         ShowCaptureState(QString());
-    else if (!SoundServerError().isEmpty())
+    else if (SoundServerState() == ssConnecting)
+        ShowCaptureState("Connecting to the sound server");
+    else if (SoundServerState() == ssAbsent)
         ShowCaptureState("No sound server");
     else
         ShowCaptureState("No sound device " + (name.isEmpty() ? DeviceName : name));

@@ -1,5 +1,6 @@
 #include "app/KOTARUnit.h"
 
+#include "support/StandardError.h"
 #include "support/TrackBar.h"
 
 #include <QComboBox>
@@ -51,6 +52,17 @@ void TFormPlayer::RecordDeviceChange(const TRecordDeviceEvent &event)
         TraceLog.Write(1, "Sound server connection lost (" + event.Reason + "): reconnecting every second");
         ShowCaptureState("No sound server: reconnecting");
         break;
+    case TRecordDeviceEvent::ServerAbsent: {
+        // Without a server nothing is recorded or keyed: the user must learn why.
+        const QString what = "sound server (" + event.Reason + "): nothing is recorded";
+        TraceLog.Write(1, "No " + what);
+        WriteStandardError("no " + what);
+        ShowCaptureState("No sound server");
+        break;
+    }
+    case TRecordDeviceEvent::Note: TraceLog.Write(1, event.Reason); break;
+    // The set-up that follows traces what it finds.
+    case TRecordDeviceEvent::ServerReady: break;
     case TRecordDeviceEvent::ServerBack:
         TraceLog.Write(1, "Sound server connection back"
                               + (event.Source.isEmpty() ? QString()

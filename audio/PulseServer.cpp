@@ -1,205 +1,319 @@
 #include "audio/PulseServer.h"
 
-std::shared_ptr<TPulseServer> TPulseServer::Connect(std::string &error)
+#include "audio/RealTime.h"
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+timeval After(std::chrono::milliseconds delay)
+{
+    timeval when{};
+    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(delay.count()) * PA_USEC_PER_MSEC);
+    return when;
+}
+
+std::string CardOf(const pa_proplist *properties)
+{
+    for (const char *key : {"sysfs.path", "alsa.card"})
+        if (const char *value = properties ? pa_proplist_gets(properties, key) : nullptr)
+            return value;
+    return {};
+}
+
+template <class Info> TPulseServer::TDevice DeviceOf(const Info &info)
+{
+    return {info.name, info.description ? info.description : info.name, CardOf(info.proplist)};
+}
+
+} // namespace
+
+std::shared_ptr<TPulseServer> TPulseServer::Start(TClient *client, std::function<void(const std::string &)> note)
 {
     std::shared_ptr<TPulseServer> server(new TPulseServer);
     server->FLoop = pa_threaded_mainloop_new();
-    if (!server->FLoop) {
-        error = "no main loop";
+    if (!server->FLoop)
         return nullptr;
-    }
     pa_threaded_mainloop_set_name(server->FLoop, "kotar-capture");
-    pa_proplist *properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "KOTARPlus");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "kotarplus");
-    server->FContext =
-        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(server->FLoop), "KOTARPlus", properties);
-    pa_proplist_free(properties);
-    if (!server->FContext) {
-        error = "no context";
+    server->FNote = std::move(note);
+    server->FClients.push_back(client);
+    // The loop thread's first tasks, queued while no other thread can look.
+    pa_mainloop_api *api = server->Api();
+    pa_mainloop_api_once(api, [](pa_mainloop_api *, void *user) { static_cast<TPulseServer *>(user)->AskForRealTime(); },
+                         server.get());
+    pa_mainloop_api_once(api, [](pa_mainloop_api *, void *user) { static_cast<TPulseServer *>(user)->Connect(); },
+                         server.get());
+    if (pa_threaded_mainloop_start(server->FLoop) < 0)
         return nullptr;
-    }
-    pa_context_set_state_callback(server->FContext, ContextState, server.get());
-    pa_context_set_subscribe_callback(server->FContext, SourceEvent, server.get());
-    if (pa_threaded_mainloop_start(server->FLoop) < 0) {
-        error = "no main loop thread";
-        return nullptr;
-    }
-    bool ready = false;
-    {
-        TLock lock(*server);
-        pa_context *context = server->FContext;
-        // A client that finds no server must say so, not start one of its own.
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-            server->Wait([context] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))
-                                            || pa_context_get_state(context) == PA_CONTEXT_READY; });
-            ready = pa_context_get_state(context) == PA_CONTEXT_READY;
-        }
-        if (ready)
-            pa_operation_unref(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr));
-        else
-            error = pa_context_errno(context) ? pa_strerror(pa_context_errno(context)) : "no answer";
-    }
-    return ready ? server : nullptr;
+    server->FRunning = true;
+    return server;
 }
 
 TPulseServer::~TPulseServer()
 {
-    if (FLoop)
-        pa_threaded_mainloop_stop(FLoop);
+    Stop();
+    if (!FLoop)
+        return;
+    for (pa_time_event *timer : {FAnswerTimer, FRetryTimer})
+        if (timer)
+            Api()->time_free(timer);
     if (FContext) {
         pa_context_set_state_callback(FContext, nullptr, nullptr);
         pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
         // Ends any stream still left, abandoned ones included.
-        pa_context_disconnect(FContext);
+        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext)))
+            pa_context_disconnect(FContext);
         pa_context_unref(FContext);
     }
-    if (FLoop)
-        pa_threaded_mainloop_free(FLoop);
+    pa_threaded_mainloop_free(FLoop);
 }
 
-bool TPulseServer::Ready()
+void TPulseServer::Stop()
 {
-    TLock lock(*this);
-    return pa_context_get_state(FContext) == PA_CONTEXT_READY;
+    if (FRunning) {
+        pa_threaded_mainloop_stop(FLoop);
+        FRunning = false;
+    }
+    if (FRealTimeKit.joinable())
+        FRealTimeKit.join();
+    FReady = false;
 }
 
-namespace {
-struct TDeviceQuery {
-    pa_threaded_mainloop *Loop;
-    TPulseServer::TKind Kind;
-    std::vector<TPulseServer::TSource> Devices;
-    std::string Default;
-    int Pending = 2;
-
-    void Done()
-    {
-        --Pending;
-        pa_threaded_mainloop_signal(Loop, 0);
-    }
-    static std::string CardOf(const pa_proplist *properties)
-    {
-        for (const char *key : {"sysfs.path", "alsa.card"})
-            if (const char *value = properties ? pa_proplist_gets(properties, key) : nullptr)
-                return value;
-        return {};
-    }
-    template <class Info> static void Add(pa_context *, const Info *info, int eol, void *user)
-    {
-        auto *query = static_cast<TDeviceQuery *>(user);
-        if (eol)
-            query->Done();
-        else if (info)
-            query->Devices.push_back(
-                {info->name, info->description ? info->description : info->name, CardOf(info->proplist)});
-    }
-};
-} // namespace
-
-std::optional<std::vector<TPulseServer::TSource>> TPulseServer::Devices(TKind kind, std::string *defaultName)
+std::string TPulseServer::Error() const
 {
-    TDeviceQuery query{FLoop, kind, {}, {}};
-    TLock lock(*this);
-    if (pa_context_get_state(FContext) != PA_CONTEXT_READY)
-        return std::nullopt;
-    pa_operation *list = kind == TKind::Sources
-                             ? pa_context_get_source_info_list(FContext, TDeviceQuery::Add<pa_source_info>, &query)
-                             : pa_context_get_sink_info_list(FContext, TDeviceQuery::Add<pa_sink_info>, &query);
-    pa_operation *server = pa_context_get_server_info(
+    std::lock_guard lock(FCacheLock);
+    return FError;
+}
+
+std::shared_ptr<const TPulseServer::TDevices> TPulseServer::Devices() const
+{
+    std::lock_guard lock(FCacheLock);
+    return FDevices;
+}
+
+void TPulseServer::Attach(TClient *client) { FClients.push_back(client); }
+
+void TPulseServer::Detach(TClient *client) { std::erase(FClients, client); }
+
+void TPulseServer::AskForRealTime()
+{
+    std::string why;
+    if (const std::string line = RealTime::Raise(why); !line.empty()) {
+        FNote(line);
+        return;
+    }
+    FRealTimeKit = std::thread([note = FNote, tid = gettid(), why] { note(RealTime::ViaRealtimeKit(tid, why)); });
+}
+
+void TPulseServer::Connect()
+{
+    if (FContext) {
+        pa_context_set_state_callback(FContext, nullptr, nullptr);
+        pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
+        pa_context_unref(FContext);
+        FContext = nullptr;
+    }
+    FPhase = TPhase::Connecting;
+    FPending = 0;
+    FReadAgain = false;
+    pa_proplist *properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "KOTARPlus");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "kotarplus");
+    FContext = pa_context_new_with_proplist(Api(), "KOTARPlus", properties);
+    pa_proplist_free(properties);
+    if (!FContext) {
+        Fail("no context");
+        return;
+    }
+    pa_context_set_state_callback(FContext, ContextState, this);
+    pa_context_set_subscribe_callback(FContext, ServerEvent, this);
+    const timeval deadline = After(AnswerLimit);
+    FAnswerTimer = Api()->time_new(
+        Api(), &deadline,
+        [](pa_mainloop_api *api, pa_time_event *timer, const timeval *, void *user) {
+            auto *server = static_cast<TPulseServer *>(user);
+            api->time_free(timer);
+            server->FAnswerTimer = nullptr;
+            server->Fail("no answer");
+        },
+        this);
+    // A client that finds no server must say so, not start one of its own.
+    if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        Fail(pa_strerror(pa_context_errno(FContext)));
+}
+
+void TPulseServer::Fail(const std::string &reason)
+{
+    if (FPhase == TPhase::Failed)
+        return;
+    const bool wasReady = FPhase == TPhase::Ready;
+    FPhase = TPhase::Failed;
+    FReady = false;
+    FPending = 0;
+    {
+        std::lock_guard lock(FCacheLock);
+        FError = reason;
+    }
+    if (FAnswerTimer) {
+        Api()->time_free(FAnswerTimer);
+        FAnswerTimer = nullptr;
+    }
+    // The clients let go of their streams while the context can still end them.
+    for (TClient *client : std::vector(FClients))
+        client->ServerFailed(reason, wasReady);
+    if (FContext) {
+        pa_context_set_state_callback(FContext, nullptr, nullptr);
+        pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
+        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext)))
+            pa_context_disconnect(FContext);
+    }
+    Publish({});
+    const timeval retry = After(RetryPeriod);
+    FRetryTimer = Api()->time_new(
+        Api(), &retry,
+        [](pa_mainloop_api *api, pa_time_event *timer, const timeval *, void *user) {
+            auto *server = static_cast<TPulseServer *>(user);
+            api->time_free(timer);
+            server->FRetryTimer = nullptr;
+            server->Connect();
+        },
+        this);
+}
+
+void TPulseServer::ContextState(pa_context *context, void *user)
+{
+    auto *server = static_cast<TPulseServer *>(user);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY: {
+        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK
+                                                 | PA_SUBSCRIPTION_MASK_SERVER);
+        if (pa_operation *subscribe = pa_context_subscribe(context, mask, nullptr, nullptr))
+            pa_operation_unref(subscribe);
+        server->Refresh();
+        break;
+    }
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED: server->Fail(pa_strerror(pa_context_errno(context))); break;
+    default: break;
+    }
+}
+
+void TPulseServer::ServerEvent(pa_context *, pa_subscription_event_type_t type, uint32_t, void *user)
+{
+    switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
+    case PA_SUBSCRIPTION_EVENT_SOURCE:
+    case PA_SUBSCRIPTION_EVENT_SINK:
+    case PA_SUBSCRIPTION_EVENT_SERVER: static_cast<TPulseServer *>(user)->Refresh(); break;
+    default: break;
+    }
+}
+
+// Reads the sources, the sinks and the default names; a change reported while
+// they are being read has them read again once these answers are in.
+void TPulseServer::Refresh()
+{
+    if (FPending > 0) {
+        FReadAgain = true;
+        return;
+    }
+    FReading = {};
+    FReadAgain = false;
+    FPending = 3;
+    pa_operation *sources = pa_context_get_source_info_list(
+        FContext,
+        [](pa_context *, const pa_source_info *info, int eol, void *user) {
+            auto *server = static_cast<TPulseServer *>(user);
+            if (eol)
+                server->ListAnswered();
+            else if (info)
+                server->FReading.Sources.push_back(DeviceOf(*info));
+        },
+        this);
+    pa_operation *sinks = pa_context_get_sink_info_list(
+        FContext,
+        [](pa_context *, const pa_sink_info *info, int eol, void *user) {
+            auto *server = static_cast<TPulseServer *>(user);
+            if (eol)
+                server->ListAnswered();
+            else if (info)
+                server->FReading.Sinks.push_back(DeviceOf(*info));
+        },
+        this);
+    pa_operation *defaults = pa_context_get_server_info(
         FContext,
         [](pa_context *, const pa_server_info *info, void *user) {
-            auto *query = static_cast<TDeviceQuery *>(user);
-            const char *name = !info ? nullptr
-                               : query->Kind == TPulseServer::TKind::Sources ? info->default_source_name
-                                                                             : info->default_sink_name;
-            if (name)
-                query->Default = name;
-            query->Done();
+            auto *server = static_cast<TPulseServer *>(user);
+            if (info && info->default_source_name)
+                server->FReading.DefaultSource = info->default_source_name;
+            if (info && info->default_sink_name)
+                server->FReading.DefaultSink = info->default_sink_name;
+            server->ListAnswered();
         },
-        &query);
-    const bool answered = list && server && Wait([&query] { return query.Pending == 0; });
-    // The query lives on this stack: no late answer may reach it.
-    for (pa_operation *operation : {list, server})
-        if (operation) {
-            pa_operation_cancel(operation);
+        this);
+    // Without all three the context is failing, which its state tells.
+    if (!sources || !sinks || !defaults)
+        FPending = 0;
+    for (pa_operation *operation : {sources, sinks, defaults})
+        if (operation)
             pa_operation_unref(operation);
-        }
-    if (!answered)
-        return std::nullopt;
-    if (defaultName)
-        *defaultName = query.Default;
-    return std::move(query.Devices);
 }
 
-bool TPulseServer::Wait(const std::function<bool()> &done, std::chrono::milliseconds limit)
+void TPulseServer::ListAnswered()
 {
-    if (done())
-        return true;
-    struct TExpiry {
-        pa_threaded_mainloop *Loop;
-        bool Expired = false;
-    } expiry{FLoop};
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(FLoop);
-    timeval deadline{};
-    pa_timeval_add(pa_gettimeofday(&deadline), pa_usec_t(limit.count()) * PA_USEC_PER_MSEC);
-    pa_time_event *timer = api->time_new(
-        api, &deadline,
-        [](pa_mainloop_api *, pa_time_event *, const timeval *, void *user) {
-            auto *expiry = static_cast<TExpiry *>(user);
-            expiry->Expired = true;
-            pa_threaded_mainloop_signal(expiry->Loop, 0);
-        },
-        &expiry);
-    while (!done() && !expiry.Expired)
-        pa_threaded_mainloop_wait(FLoop);
-    api->time_free(timer);
-    return done();
+    if (FPending <= 0 || --FPending > 0)
+        return;
+    if (FPhase == TPhase::Connecting) {
+        FPhase = TPhase::Ready;
+        if (FAnswerTimer) {
+            Api()->time_free(FAnswerTimer);
+            FAnswerTimer = nullptr;
+        }
+        {
+            std::lock_guard lock(FCacheLock);
+            FDevices = std::make_shared<const TDevices>(std::move(FReading));
+            FError.clear();
+        }
+        FReady = true;
+        for (TClient *client : std::vector(FClients))
+            client->ServerReady();
+        for (TClient *client : std::vector(FClients))
+            client->DevicesRead(true);
+    } else {
+        Publish(std::move(FReading));
+    }
+    if (FReadAgain)
+        Refresh();
+}
+
+void TPulseServer::Publish(TDevices devices)
+{
+    bool changed;
+    {
+        std::lock_guard lock(FCacheLock);
+        changed = !(*FDevices == devices);
+        if (changed)
+            FDevices = std::make_shared<const TDevices>(std::move(devices));
+    }
+    for (TClient *client : std::vector(FClients))
+        client->DevicesRead(changed);
 }
 
 void TPulseServer::Abandon(pa_stream *stream)
 {
     pa_stream_set_read_callback(stream, nullptr, nullptr);
     pa_stream_set_state_callback(stream, AbandonedState, this);
-    ++FAbandoned;
     AbandonedState(stream, this);
 }
 
-void TPulseServer::ContextState(pa_context *context, void *user)
+void TPulseServer::AbandonedState(pa_stream *stream, void *)
 {
-    auto *server = static_cast<TPulseServer *>(user);
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) && server->OnLost) {
-        const auto lost = std::move(server->OnLost);
-        server->OnLost = nullptr;
-        lost(pa_strerror(pa_context_errno(context)));
-    }
-    pa_threaded_mainloop_signal(server->FLoop, 0);
-}
-
-void TPulseServer::SourceEvent(pa_context *, pa_subscription_event_type_t type, uint32_t, void *user)
-{
-    auto *server = static_cast<TPulseServer *>(user);
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SOURCE)
-        return;
-    const auto kind = pa_subscription_event_type_t(type & PA_SUBSCRIPTION_EVENT_TYPE_MASK);
-    if (server->OnSourceEvent)
-        server->OnSourceEvent(kind);
-    if (kind == PA_SUBSCRIPTION_EVENT_NEW && server->OnSourceAdded)
-        server->OnSourceAdded();
-}
-
-void TPulseServer::AbandonedState(pa_stream *stream, void *user)
-{
-    auto *server = static_cast<TPulseServer *>(user);
     switch (pa_stream_get_state(stream)) {
-    case PA_STREAM_READY:
-        pa_stream_disconnect(stream);
-        break;
+    case PA_STREAM_READY: pa_stream_disconnect(stream); break;
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_unref(stream);
-        --server->FAbandoned;
-        pa_threaded_mainloop_signal(server->FLoop, 0);
         break;
     default: break;
     }

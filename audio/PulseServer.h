@@ -1,60 +1,90 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <pulse/pulseaudio.h>
 #include <string>
+#include <thread>
 #include <vector>
 
-// One connection to the sound server (PulseAudio, or PipeWire's pulse server)
-// through libpulse's asynchronous API. Its threaded main loop is the capture
-// thread: it runs every libpulse callback, holding the loop's lock meanwhile.
-// Every wait for the server has a time limit, so a stalled server never hangs
-// the caller.
+// The library's link to the sound server (PulseAudio, or PipeWire's pulse
+// server) through libpulse's asynchronous API. One threaded main loop runs for
+// the link's life: it is the capture thread, runs every libpulse callback
+// (holding the loop's lock meanwhile) and makes the connection, again once a
+// second after it failed. Nothing here waits for the server: what it tells
+// arrives in callbacks on the loop thread, and the device lists are kept in a
+// cache that the loop thread refreshes whenever the server reports a change.
 class TPulseServer {
 public:
-    // How long any one answer of the server is waited for.
+    // How long a connection attempt may take until the device lists are read.
     static constexpr std::chrono::milliseconds AnswerLimit{3000};
+    // How long after a failure the connection is tried again.
+    static constexpr std::chrono::milliseconds RetryPeriod{1000};
 
-    struct TSource {
+    struct TDevice {
         std::string Name;        // the server's name, stable across restarts
         std::string Description; // what the desktop's sound settings show
         std::string Card;        // the sound card behind it: sysfs path or ALSA card number; may be empty
+        bool operator==(const TDevice &) const = default;
+    };
+    // What the server last said of its devices, in its order; empty while no
+    // connection is made.
+    struct TDevices {
+        std::vector<TDevice> Sources; // monitors included
+        std::vector<TDevice> Sinks;
+        std::string DefaultSource, DefaultSink;
+        bool operator==(const TDevices &) const = default;
     };
 
-    // A connected server, or nullptr with the reason in `error`.
-    static std::shared_ptr<TPulseServer> Connect(std::string &error);
+    // Told on the loop thread, the lock held, in the order attached.
+    class TClient {
+    public:
+        // A connection is made and its device lists are read.
+        virtual void ServerReady() {}
+        // The connection (or an attempt: `wasReady` false) failed; streams on
+        // it are dead. It is tried again after RetryPeriod.
+        virtual void ServerFailed(const std::string &reason, bool wasReady) = 0;
+        // The device lists were read again; `changed` when they differ.
+        virtual void DevicesRead(bool changed) = 0;
+
+    protected:
+        ~TClient() = default;
+    };
+
+    // Starts the loop thread, which connects; returns at once, nullptr when no
+    // loop can be made. `client` is attached before the thread starts. `note`
+    // receives one trace line on the scheduling the loop thread got, from the
+    // loop thread or a helper thread.
+    static std::shared_ptr<TPulseServer> Start(TClient *client, std::function<void(const std::string &)> note);
+    // Stops the loop thread if it runs, then frees the connection and the loop.
     ~TPulseServer();
     TPulseServer(const TPulseServer &) = delete;
     TPulseServer &operator=(const TPulseServer &) = delete;
 
-    // False once the server has gone.
-    bool Ready();
-    enum class TKind { Sources, Sinks };
-    // The sources (monitors included) or the sinks in the server's order, and
-    // the default one's name; nothing when the server gives no answer in time.
-    std::optional<std::vector<TSource>> Devices(TKind kind, std::string *defaultName = nullptr);
+    // Stops the loop thread and joins it (not from that thread): afterwards no
+    // callback runs, and streams and events may be freed from any thread.
+    void Stop();
 
-    // Called on the loop thread for each new, changed or removed source.
-    // Set while holding the lock.
-    std::function<void(pa_subscription_event_type_t type)> OnSourceEvent;
-    // Called on the loop thread when a source appears; set by the capture.
-    std::function<void()> OnSourceAdded;
-    // Called once on the loop thread when the connection fails, with the reason.
-    std::function<void(const std::string &reason)> OnLost;
+    // Any thread.
+    bool Ready() const { return FReady.load(std::memory_order_acquire); }
+    // Why the last attempt failed; empty once a connection is made, and
+    // before the first attempt has ended.
+    std::string Error() const;
+    std::shared_ptr<const TDevices> Devices() const;
 
+    // With the lock held.
+    void Attach(TClient *client);
+    void Detach(TClient *client);
     pa_threaded_mainloop *Loop() const { return FLoop; }
+    pa_mainloop_api *Api() const { return pa_threaded_mainloop_get_api(FLoop); }
+    // The current connection's context; it is replaced when the connection is
+    // made again, and may be one that failed.
     pa_context *Context() const { return FContext; }
-
-    // Waits, the lock held, until `done` holds or `limit` passes; true when done.
-    bool Wait(const std::function<bool()> &done, std::chrono::milliseconds limit = AnswerLimit);
-
     // Streams given up while the server had not yet answered their creation:
-    // each is disconnected as soon as it is created, so it never records. Held
-    // with the lock.
+    // each is disconnected as soon as it is created, so it never records.
     void Abandon(pa_stream *stream);
-    bool AbandonedPending() const { return FAbandoned > 0; }
 
     // The loop's lock for the scope of one object.
     class TLock {
@@ -70,11 +100,35 @@ public:
 
 private:
     TPulseServer() = default;
+    // All on the loop thread.
+    void Connect();
+    void Fail(const std::string &reason);
+    void Refresh();
+    void ListAnswered();
+    void Publish(TDevices devices);
+    void AskForRealTime();
     static void ContextState(pa_context *context, void *user);
-    static void SourceEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *user);
+    static void ServerEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *user);
     static void AbandonedState(pa_stream *stream, void *user);
 
     pa_threaded_mainloop *FLoop = nullptr;
     pa_context *FContext = nullptr;
-    int FAbandoned = 0;
+    std::vector<TClient *> FClients;
+    std::function<void(const std::string &)> FNote;
+    bool FRunning = false;
+    // Fails an attempt that has not been answered in time; then starts the next.
+    pa_time_event *FAnswerTimer = nullptr;
+    pa_time_event *FRetryTimer = nullptr;
+    enum class TPhase { Connecting, Ready, Failed } FPhase = TPhase::Connecting;
+    // The lists being read: three answers, and whether a change came meanwhile.
+    TDevices FReading;
+    int FPending = 0;
+    bool FReadAgain = false;
+    // RealtimeKit is asked on a thread of its own: the system bus may be slow.
+    std::thread FRealTimeKit;
+
+    std::atomic<bool> FReady{false};
+    mutable std::mutex FCacheLock;
+    std::shared_ptr<const TDevices> FDevices = std::make_shared<TDevices>();
+    std::string FError;
 };

@@ -60,32 +60,8 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     TPulseServer::TLock lock(*FServer);
     FOutput = output;
     FLead = int64_t(leadMs) * Rate / 1000;
-    FSource = source;
-    if (FSource.empty()) {
-        // The default source is what is recorded: its name decides the loop check.
-        std::string name;
-        bool answered = false;
-        struct TQuery {
-            std::string *Name;
-            bool *Answered;
-            pa_threaded_mainloop *Loop;
-        } query{&name, &answered, FServer->Loop()};
-        if (pa_operation *operation = pa_context_get_server_info(
-                FServer->Context(),
-                [](pa_context *, const pa_server_info *info, void *user) {
-                    auto *query = static_cast<TQuery *>(user);
-                    if (info && info->default_source_name)
-                        *query->Name = info->default_source_name;
-                    *query->Answered = true;
-                    pa_threaded_mainloop_signal(query->Loop, 0);
-                },
-                &query)) {
-            FServer->Wait([&answered] { return answered; });
-            pa_operation_cancel(operation);
-            pa_operation_unref(operation);
-        }
-        FSource = name;
-    }
+    // The default source is what is recorded: its name decides the loop check.
+    FSource = source.empty() ? FServer->Devices()->DefaultSource : source;
     // What an earlier start left going ends here.
     if (FLookup) {
         pa_operation_cancel(FLookup);
@@ -102,7 +78,6 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     FOriginFigures = 0;
     FState = TState::Looking;
     LookUp();
-    FServer->Wait([this] { return FState != TState::Looking && FState != TState::Connecting; });
 }
 
 void TRelay::LookUp()
@@ -145,7 +120,6 @@ void TRelay::Answered(bool found, const std::string &monitor)
         FState = first ? TState::Connecting : TState::Missing;
         Connect();
     }
-    pa_threaded_mainloop_signal(FServer->Loop(), 0);
 }
 
 void TRelay::ScheduleRetry()
@@ -234,7 +208,6 @@ void TRelay::StreamState(pa_stream *stream, void *user)
         break;
     default: break;
     }
-    pa_threaded_mainloop_signal(relay->FServer->Loop(), 0);
 }
 
 void TRelay::Lost(const std::string &reason)
@@ -301,10 +274,6 @@ void TRelay::TimingUpdated(pa_stream *stream, int success, void *user)
 
 void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
 {
-    // A capture that has moved to a new server connection feeds this relay
-    // until it is set up afresh there: only its own connection's thread may.
-    if (!pa_threaded_mainloop_in_thread(FServer->Loop()))
-        return;
     const size_t frames = bytes / (sizeof(float) * channels);
     for (size_t f = 0; f < frames; ++f) {
         float sum = 0;
@@ -410,8 +379,6 @@ int64_t TRelay::Write(int64_t from, int64_t count, bool open, int64_t back)
 
 void TRelay::Loud()
 {
-    if (!pa_threaded_mainloop_in_thread(FServer->Loop()))
-        return;
     if (FState != TState::Playing)
         return;
     // Its samples were captured before it arrived, so they have played out

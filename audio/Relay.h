@@ -37,8 +37,9 @@ public:
     const std::shared_ptr<TPulseServer> &Server() const { return FServer; }
 
     // Relays into the sink `output` with `leadMs`, the capture recording from
-    // `source` (a server name; empty: the server's default source). Returns
-    // once the server has told whether the output is there.
+    // `source` (a server name; empty: the server's default source). Returns at
+    // once: the server's answers come on the loop thread, a refusal or a
+    // missing output as a Fault.
     void Start(const std::string &output, int leadMs, const std::string &source);
 
     // The record callback, the loop's lock held: one block of interleaved

@@ -5,7 +5,22 @@
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
 
+#include <QCoreApplication>
 #include <QPointer>
+
+namespace {
+// From the server's thread to the window, if it is still there.
+void PostToForm(const QPointer<TFormPlayer> &form, std::function<void(TFormPlayer &)> action)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [form, action = std::move(action)] {
+            if (form)
+                action(*form);
+        },
+        Qt::QueuedConnection);
+}
+} // namespace
 
 void TFormPlayer::EnsureTxSink()
 {
@@ -13,10 +28,12 @@ void TFormPlayer::EnsureTxSink()
     if (!server)
         return;
     TPulseServer::TLock lock(*server);
-    const std::string failure = TxSink::Ensure(*server);
-    if (!failure.empty())
-        TraceLog.Write(1, QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(failure)
-                              + ")");
+    TxSink::Ensure(*server, [form = QPointer<TFormPlayer>(this)](const std::string &why) {
+        PostToForm(form, [line = QString("Relay: sink ") + TxSink::Name + " not loaded ("
+                                 + QString::fromStdString(why) + ")"](TFormPlayer &form) {
+            form.TraceLog.Write(1, line);
+        });
+    });
 }
 
 void TFormPlayer::StartRelay(const QString &source)
@@ -30,16 +47,11 @@ void TFormPlayer::StartRelay(const QString &source)
     if (!FRelay || FRelay->Server() != server) {
         // Reports come from the server's thread; the window shows them.
         const auto post = [form = QPointer<TFormPlayer>(this)](const std::string &text, bool report) {
-            QMetaObject::invokeMethod(
-                form,
-                [form, line = QString::fromStdString(text), report] {
-                    if (!form)
-                        return;
-                    form->TraceLog.Write(1, line);
-                    if (report)
-                        ErrorReport::Show(Exception(line));
-                },
-                Qt::QueuedConnection);
+            PostToForm(form, [line = QString::fromStdString(text), report](TFormPlayer &form) {
+                form.TraceLog.Write(1, line);
+                if (report)
+                    ErrorReport::Show(Exception(line));
+            });
         };
         FRelay = std::make_shared<TRelay>(
             server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },

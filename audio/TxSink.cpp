@@ -3,62 +3,62 @@
 #include <cstdint>
 
 namespace {
-struct TAnswer {
-    pa_threaded_mainloop *Loop;
-    bool Done = false;
+// One request through its two answers; freed by the last, or when the
+// connection ends before an answer came.
+struct TRequest {
+    std::function<void(const std::string &why)> Failed;
     bool Found = false;
-    uint32_t Module = PA_INVALID_INDEX;
 
-    void Finish()
+    // Hands the request to `operation`, which frees it if it is cancelled.
+    static void Await(pa_operation *operation, TRequest *request, pa_context *context)
     {
-        Done = true;
-        pa_threaded_mainloop_signal(Loop, 0);
+        if (!operation) {
+            request->Failed(pa_strerror(pa_context_errno(context)));
+            delete request;
+            return;
+        }
+        pa_operation_set_state_callback(
+            operation,
+            [](pa_operation *operation, void *user) {
+                if (pa_operation_get_state(operation) == PA_OPERATION_CANCELLED)
+                    delete static_cast<TRequest *>(user);
+            },
+            request);
+        pa_operation_unref(operation);
     }
 };
 
-// Waits for the operation's answer; false when none came in time. The answer
-// lives on the caller's stack: no late answer may reach it.
-bool Await(TPulseServer &server, pa_operation *operation, TAnswer &answer)
+void Loaded(pa_context *context, uint32_t index, void *user)
 {
-    if (!operation)
-        return false;
-    const bool answered = server.Wait([&answer] { return answer.Done; });
-    pa_operation_cancel(operation);
-    pa_operation_unref(operation);
-    return answered;
+    auto *request = static_cast<TRequest *>(user);
+    if (index == PA_INVALID_INDEX)
+        request->Failed(pa_strerror(pa_context_errno(context)));
+    delete request;
+}
+
+void Looked(pa_context *context, const pa_sink_info *info, int eol, void *user)
+{
+    auto *request = static_cast<TRequest *>(user);
+    if (!eol && info) {
+        request->Found = true;
+        return;
+    }
+    if (!eol)
+        return;
+    if (request->Found) {
+        delete request;
+        return;
+    }
+    const std::string arguments =
+        std::string("sink_name=") + TxSink::Name + " sink_properties=device.description=\"KOTARPlus\\ TX\"";
+    TRequest::Await(pa_context_load_module(context, "module-null-sink", arguments.c_str(), Loaded, request), request,
+                    context);
 }
 } // namespace
 
-std::string TxSink::Ensure(TPulseServer &server)
+void TxSink::Ensure(TPulseServer &server, std::function<void(const std::string &why)> failed)
 {
-    TAnswer found{server.Loop()};
-    pa_operation *lookup = pa_context_get_sink_info_by_name(
-        server.Context(), Name,
-        [](pa_context *, const pa_sink_info *info, int eol, void *user) {
-            auto *answer = static_cast<TAnswer *>(user);
-            if (!eol && info)
-                answer->Found = true;
-            else
-                answer->Finish();
-        },
-        &found);
-    if (!Await(server, lookup, found))
-        return "no answer from the sound server";
-    if (found.Found)
-        return {};
-    TAnswer loaded{server.Loop()};
-    pa_operation *load = pa_context_load_module(
-        server.Context(), "module-null-sink",
-        (std::string("sink_name=") + Name + " sink_properties=device.description=\"KOTARPlus\\ TX\"").c_str(),
-        [](pa_context *, uint32_t index, void *user) {
-            auto *answer = static_cast<TAnswer *>(user);
-            answer->Module = index;
-            answer->Finish();
-        },
-        &loaded);
-    if (!Await(server, load, loaded))
-        return "no answer from the sound server";
-    if (loaded.Module == PA_INVALID_INDEX)
-        return pa_strerror(pa_context_errno(server.Context()));
-    return {};
+    auto *request = new TRequest{std::move(failed)};
+    TRequest::Await(pa_context_get_sink_info_by_name(server.Context(), Name, Looked, request), request,
+                    server.Context());
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "audio/PulseServer.h"
 
+#include <functional>
 #include <string>
 
 // The virtual output that programs play into for the relay: a null sink
@@ -11,8 +12,10 @@ namespace TxSink {
 
 constexpr const char *Name = "kotarplus_tx";
 
-// With the loop's lock held; waits for the server. The empty text when the
-// sink is there (or was loaded now), otherwise why it could not be loaded.
-std::string Ensure(TPulseServer &server);
+// With the loop's lock held: asks whether the sink is there and loads it when
+// it is not; returns at once. `failed` is called on the loop thread with why
+// it could not be loaded; nothing is called when it is there or was loaded, or
+// when the connection ends first.
+void Ensure(TPulseServer &server, std::function<void(const std::string &why)> failed);
 
 } // namespace TxSink

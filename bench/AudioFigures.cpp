@@ -8,6 +8,7 @@
 #include "audio/bass.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -82,6 +83,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
+    // The library connects in the background: its first answer first.
+    while (SoundServerState() == ssConnecting)
+        QThread::msleep(2);
     if (!BASS_RecordInit(-1)) {
         std::fprintf(stderr, "no recording device: run with a sound server\n");
         return 1;

@@ -64,6 +64,7 @@ void StallFigures(const QString &dir, int runs)
     RecordedDialogs dialogs;
     WriteText(work.file("KOTARPlus.INI"),
               "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\nDELAY=500\nDEVICE=-1\n");
+    AwaitSoundServerAnswer();
     TFormPlayer form{QStringList()};
     form.Terminate = [] {};
     // Written on the keying core's thread.
@@ -111,6 +112,7 @@ void RestartFigures(const QString &script, const QString &dir, int runs)
         ++*static_cast<std::atomic<uint64_t> *>(user);
         return true;
     };
+    AwaitSoundServerAnswer();
     if (!BASS_RecordInit(-1))
         Fail("no server");
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, count, &blocks);

@@ -20,6 +20,7 @@
 
 #include <QDBusConnection>
 #include <QDir>
+#include <QPointer>
 
 namespace {
 constexpr int BinStep = 3;
@@ -68,13 +69,6 @@ TStation::TStation(const QStringList &arguments, QObject *parent) : QObject(pare
         WriteStandardError(line);
     });
 
-    const QString error = SoundServerError();
-    if (!error.isEmpty()) {
-        const QString what = "sound server (" + error + "): nothing is recorded";
-        Trace("No " + what);
-        WriteStandardError("no " + what);
-        AwaitSoundServer();
-    }
     SetRecordDeviceNotify([this](const TRecordDeviceEvent &event) { DeviceEvent(event); });
     SetupCapture();
     FKeying->Start();
@@ -160,9 +154,15 @@ void TStation::StartRelay()
     }
     {
         TPulseServer::TLock lock(*server);
-        const std::string failure = TxSink::Ensure(*server);
-        if (!failure.empty())
-            Trace(QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(failure) + ")");
+        TxSink::Ensure(*server, [station = QPointer<TStation>(this)](const std::string &why) {
+            QMetaObject::invokeMethod(
+                station,
+                [station, line = QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(why) + ")"] {
+                    if (station)
+                        station->Trace(line);
+                },
+                Qt::QueuedConnection);
+        });
     }
     if (!FRelay || FRelay->Server() != server) {
         // The relay tells from the server's thread; the station's thread writes it.
@@ -198,14 +198,14 @@ void TStation::SetupCapture()
         BASS_RecordInit(FSettings.Device);
     StartRelay();
     RECORDPROC procedure = RecordCallback;
-    void *user = nullptr;
+    std::shared_ptr<void> user;
     // A relay keys at the first loud block, whatever ATTACK says.
     if (FSettings.AttackByBlock || FRelay) {
         if (!FAttack)
             FAttack = std::make_shared<TBlockAttack>(FKeying->Core(), BinStep, FSettings.Gain);
         FAttack->SetRelay(FRelay);
         procedure = TBlockAttack::Proc;
-        user = FAttack.get();
+        user = FAttack;
     }
     FCapture = BASS_RecordStart(44100, 2, 0, procedure, user);
     const QString device = FSettings.DeviceName.isEmpty() ? QString::number(FSettings.Device) : FSettings.DeviceName;
@@ -223,6 +223,17 @@ void TStation::DeviceEvent(const TRecordDeviceEvent &event)
     case TRecordDeviceEvent::Resumed: Trace("SoundDevice(" + event.Source + ") back: capture resumed"); break;
     case TRecordDeviceEvent::ServerLost:
         Trace("Sound server connection lost (" + event.Reason + "): reconnecting every second");
+        break;
+    case TRecordDeviceEvent::ServerAbsent: {
+        const QString what = "sound server (" + event.Reason + "): nothing is recorded";
+        Trace("No " + what);
+        WriteStandardError("no " + what);
+        break;
+    }
+    case TRecordDeviceEvent::Note: Trace(event.Reason); break;
+    case TRecordDeviceEvent::ServerReady:
+        // The first connection, made after the capture could not start.
+        SetupCapture();
         break;
     case TRecordDeviceEvent::ServerBack:
         Trace("Sound server connection back"

@@ -1,10 +1,15 @@
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
 
+#include "audio/bass.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QThread>
 
 RecordedDialogs::RecordedDialogs(bool answer) : confirmAnswer(answer)
 {
@@ -75,4 +80,16 @@ void DelayTick(TFormPlayer &form)
 {
     PassTime(std::chrono::milliseconds(100));
     form.TimerDelayTimer();
+}
+
+bool AwaitSoundServerAnswer()
+{
+    const QDeadlineTimer deadline(10000);
+    while (SoundServerState() == ssConnecting) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    return true;
 }

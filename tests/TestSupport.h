@@ -45,3 +45,6 @@ void UseSteppedClock(TFormPlayer &form);
 void PassTime(std::chrono::milliseconds span);
 // The delay tick 100 ms after the last one.
 void DelayTick(TFormPlayer &form);
+// Handles events until the sound server has first answered, or the attempt
+// failed: a window started then sets up as on a running desktop.
+bool AwaitSoundServerAnswer();

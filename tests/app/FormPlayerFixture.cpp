@@ -5,6 +5,7 @@ StartedForm::StartedForm(const QString &ini, const QStringList &arguments, const
 {
     if (!ini.isNull())
         WriteText(dir.file(iniName), ini);
+    AwaitSoundServerAnswer();
     form = std::make_unique<TFormPlayer>(arguments);
     form->Terminate = [this] { ++terminated; };
 }

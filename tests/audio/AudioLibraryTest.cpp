@@ -1,4 +1,5 @@
 #include "AudioTestSupport.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@ namespace {
 
 class AudioLibrary : public ::testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(AwaitSoundServerAnswer()); }
     void TearDown() override { BASS_Free(); }
 
     // Captures from the default source while `file` plays; the largest bin-23
@@ -147,6 +149,7 @@ TEST_F(AudioLibrary, FrameSourceStandsInForTheServer)
     BASS_SetFrameSource({});
     BASS_Free();
     EXPECT_EQ(BASS_ChannelIsActive(handle), BASS_ACTIVE_STOPPED);
+    ASSERT_TRUE(AwaitSoundServerAnswer());
     ASSERT_TRUE(BASS_RecordInit(-1)) << "back to the real devices";
 }
 

@@ -1,4 +1,5 @@
 #include "AudioTestSupport.h"
+#include "TestSupport.h"
 
 #include "app/KOTARUnit.h"
 #include "audio/spectrum_vis.h"
@@ -79,11 +80,21 @@ bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds t
 
 QStringList RecordDeviceNames()
 {
+    AwaitSoundServerAnswer();
     QStringList names;
     BASS_DEVICEINFO info;
     for (uint32_t n = 0; BASS_RecordGetDeviceInfo(n, &info); ++n)
         names << info.name;
     return names;
+}
+
+bool Listed(const QString &source)
+{
+    BASS_DEVICEINFO info;
+    for (uint32_t n = 0; BASS_RecordGetDeviceInfo(n, &info); ++n)
+        if (info.driver == source)
+            return true;
+    return false;
 }
 
 bool TCallbackCounter::Proc(HRECORD, const void *, uint32_t length, void *user)

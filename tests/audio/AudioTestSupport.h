@@ -28,8 +28,12 @@ int ClientRecordStreams();
 bool WaitFor(const std::function<bool()> &condition,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
-// The recording devices' names in the library's numbering.
+// The recording devices' names in the library's numbering, once the server
+// has first answered.
 QStringList RecordDeviceNames();
+
+// The library's cache lists the recording device of that server name.
+bool Listed(const QString &source);
 
 // Counts the bytes the capture thread hands to the record callback.
 struct TCallbackCounter {

@@ -1,6 +1,7 @@
 #include "AudioTestSupport.h"
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
+#include "audio/PulseServer.h"
 #include "support/Timer.h"
 
 #include <QComboBox>
@@ -8,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -25,6 +28,7 @@ protected:
         WriteText(FDir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nDEVICE="
                                                   + device + "\n" + settings);
         FForm.reset();
+        ASSERT_TRUE(AwaitSoundServerAnswer());
         FForm = std::make_unique<TFormPlayer>(QStringList());
         FForm->Terminate = [] {};
     }
@@ -272,12 +276,73 @@ TEST_F(CaptureSetup, APickedDeviceIsFoundAgainByNameAtTheNextStart)
     WriteText(FDir.file("KOTARPlus.INI"), QString(written).replace("DEVICE=" + QString::number(line) + "\n", "DEVICE=0\n"));
 
     FForm.reset();
+    ASSERT_TRUE(AwaitSoundServerAnswer());
     FForm = std::make_unique<TFormPlayer>(QStringList());
     FForm->Terminate = [] {};
     EXPECT_EQ(FForm->CurrentDevice, line);
     EXPECT_EQ(FForm->ComboSoundCard->currentData().toString(), "kotar_line");
     EXPECT_EQ(FForm->CaptureStatus().Device, "kotar_line");
     EXPECT_EQ(BASS_ChannelIsActive(FForm->CaptureChannel), BASS_ACTIVE_PLAYING);
+}
+
+// The keying core reads the capture from a thread of its own while the window
+// switches devices and in the end frees the library.
+TEST_F(CaptureSetup, AnotherThreadReadsTheCaptureWhileTheWindowSetsItUp)
+{
+    Start("-1");
+    const int line = int(RecordDeviceNames().indexOf("KOTAR Test Line In"));
+    std::atomic<HRECORD> channel{FForm->CaptureChannel};
+    std::atomic<bool> done{false};
+    std::atomic<int> frames{0};
+    std::thread core([&] {
+        float frame[513];
+        QString source;
+        while (!done) {
+            const HRECORD handle = channel;
+            if (BASS_ChannelIsActive(handle) == BASS_ACTIVE_PLAYING
+                && BASS_ChannelGetData(handle, frame, BASS_DATA_FFT1024) == 2048)
+                ++frames;
+            RecordState(handle, &source);
+        }
+    });
+    for (int i = 0; i < 6; ++i) {
+        Pick(i % 2 ? 0 : line);
+        channel = FForm->CaptureChannel;
+        const int seen = frames;
+        EXPECT_TRUE(WaitFor([&] { return frames > seen; }));
+    }
+    FForm->close();
+    done = true;
+    core.join();
+}
+
+// A capture thread that is held up (here by its lock, for longer than the
+// stall limit) while the device goes on delivering finds the data waiting:
+// no stall is told, then or after.
+TEST_F(CaptureSetup, ACaptureThreadHeldUpIsNoStall)
+{
+    ASSERT_TRUE(AwaitSoundServerAnswer());
+    ASSERT_TRUE(BASS_RecordInit(-1));
+    TCallbackCounter counter;
+    const HRECORD handle = BASS_RecordStart(44100, 2, 0, TCallbackCounter::Proc, &counter);
+    ASSERT_TRUE(WaitFor([&] { return counter.Bytes > 0 && RecordState(handle) == rsRunning; }));
+    std::atomic<bool> done{false}, stalled{false};
+    std::thread core([&] {
+        while (!done)
+            stalled = stalled || RecordState(handle) == rsStalled;
+    });
+    for (int i = 0; i < 3; ++i) {
+        {
+            TPulseServer::TLock lock(*SoundServerConnection());
+            QThread::msleep(2 * RecordStallLimit.count());
+        }
+        const uint64_t held = counter.Bytes;
+        EXPECT_TRUE(WaitFor([&] { return counter.Bytes > held; }));
+    }
+    done = true;
+    core.join();
+    EXPECT_FALSE(stalled);
+    EXPECT_EQ(RecordState(handle), rsRunning);
 }
 
 TEST_F(CaptureSetup, BothEndsFreeTheLibrary)

@@ -3,6 +3,20 @@
 #include "app/KOTARUnit.h"
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using namespace AudioTest;
@@ -25,6 +39,7 @@ TEST(NoSoundServer, StartUpGoesOnWithoutCapture)
     TemporaryWorkDir dir;
     RecordedDialogs dialogs;
     WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\n");
+    ASSERT_TRUE(AwaitSoundServerAnswer());
     {
         TFormPlayer form{QStringList()};
         form.Terminate = [] {};
@@ -49,4 +64,142 @@ TEST(NoSoundServer, StartUpGoesOnWithoutCapture)
     BASS_Free();
 }
 
+// A server that takes the connection and never answers (a socket nobody
+// reads): the window starts, and each thing it does with the library returns,
+// while the library waits on its own thread. The bound only guards against a
+// hang; bench/ has the figures.
+TEST(DeafSoundServer, TheWindowStartsAndNoCallWaits)
+{
+    BASS_Free();
+    QTemporaryDir sockets;
+    const QByteArray path = sockets.filePath("native").toLocal8Bit();
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    const QByteArray absent = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:" + path);
+    int taken = -1;
+    const auto restore = qScopeGuard([&] {
+        BASS_Free();
+        qputenv("PULSE_SERVER", absent);
+        close(taken);
+        close(listener);
+    });
+    const auto quick = [](const std::function<void()> &calls) {
+        const auto start = std::chrono::steady_clock::now();
+        calls();
+        return std::chrono::steady_clock::now() - start < std::chrono::seconds(1);
+    };
+
+    TemporaryWorkDir dir;
+    RecordedDialogs dialogs;
+    WriteText(dir.file("KOTARPlus.INI"),
+              "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nDEVICE=0\nRELAY=kotarplus_tx\n");
+    std::unique_ptr<TFormPlayer> form;
+    EXPECT_TRUE(quick([&] { form = std::make_unique<TFormPlayer>(QStringList()); }));
+    form->Terminate = [] {};
+    ASSERT_TRUE(WaitFor([&] { return (taken = accept(listener, nullptr, nullptr)) >= 0; })) << "no connection";
+    EXPECT_TRUE(quick([&] {
+        form->TimerRenderTimer();
+        form->ComboSoundCardEdited();
+        form->CaptureSoundCard();
+        BASS_DEVICEINFO info;
+        BASS_GetDeviceInfo(0, &info);
+        RecordState(form->CaptureChannel);
+    }));
+    EXPECT_EQ(SoundServerState(), ssConnecting) << "the server answered meanwhile";
+    EXPECT_TRUE(ShowsCaptureState(*form));
+    EXPECT_TRUE(quick([&] {
+        form->close();
+        form.reset();
+        BASS_Free();
+    }));
+}
+
+// RealtimeKit on a private bus standing in for the system bus.
+class TRealtimeKit : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.RealtimeKit1")
+
+public:
+    QString Refusal; // empty: granted
+    quint64 Thread = 0;
+    quint32 Priority = 0;
+
+public slots:
+    void MakeThreadRealtime(quint64 thread, quint32 priority)
+    {
+        Thread = thread;
+        Priority = priority;
+        if (!Refusal.isEmpty())
+            sendErrorReply("org.freedesktop.DBus.Error.AccessDenied", Refusal);
+    }
+};
+
+// Without the right to real-time scheduling, the capture thread asks
+// RealtimeKit for it; the trace line says what it got either way.
+TEST(CaptureThread, AsksRealtimeKitWhenItMayNotRaiseItself)
+{
+    BASS_Free();
+    QTemporaryDir dir;
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
+                                 "--address=unix:path=" + dir.filePath("bus")});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    // No right of our own: no capability, no real-time limit.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct capabilities[2]{};
+    ASSERT_EQ(syscall(SYS_capget, &header, capabilities), 0);
+    const auto had = capabilities[0].effective;
+    capabilities[0].effective &= ~(1u << CAP_SYS_NICE);
+    ASSERT_EQ(syscall(SYS_capset, &header, capabilities), 0);
+    rlimit limit{};
+    getrlimit(RLIMIT_RTPRIO, &limit);
+    const rlimit rtprio = limit;
+    limit.rlim_cur = 0;
+    setrlimit(RLIMIT_RTPRIO, &limit);
+    const QByteArray systemBus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+    const auto restore = qScopeGuard([&] {
+        BASS_Free();
+        capabilities[0].effective = had;
+        syscall(SYS_capset, &header, capabilities);
+        setrlimit(RLIMIT_RTPRIO, &rtprio);
+        systemBus.isNull() ? qunsetenv("DBUS_SYSTEM_BUS_ADDRESS") : qputenv("DBUS_SYSTEM_BUS_ADDRESS", systemBus);
+        QDBusConnection::disconnectFromBus("realtimekit");
+        daemon.kill();
+        daemon.waitForFinished();
+    });
+    TRealtimeKit kit;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, "realtimekit");
+        ASSERT_TRUE(bus.registerService("org.freedesktop.RealtimeKit1"));
+        ASSERT_TRUE(bus.registerObject("/org/freedesktop/RealtimeKit1", &kit, QDBusConnection::ExportAllSlots));
+    }
+    for (const QString refusal : {"", "not now"}) {
+        kit.Refusal = refusal;
+        QStringList notes;
+        SetRecordDeviceNotify([&](const TRecordDeviceEvent &event) {
+            if (event.Kind == TRecordDeviceEvent::Note)
+                notes << event.Reason;
+        });
+        SoundServerState();
+        ASSERT_TRUE(WaitFor([&] { return !notes.isEmpty(); })) << refusal.toStdString();
+        EXPECT_EQ(notes, QStringList{refusal.isEmpty() ? "Capture thread: real-time priority 5 (RealtimeKit)"
+                                                       : "Capture thread: normal priority (SCHED_RR: Operation not "
+                                                         "permitted; RealtimeKit: not now)"});
+        EXPECT_EQ(kit.Priority, 5u);
+        EXPECT_NE(kit.Thread, quint64(gettid())) << "the capture thread, not the caller";
+        EXPECT_TRUE(QFile::exists("/proc/self/task/" + QString::number(kit.Thread)));
+        BASS_Free();
+    }
+}
+
 } // namespace
+
+#include "NoServerTest.moc"

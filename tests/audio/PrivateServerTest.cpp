@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 #include "support/TrackBar.h"
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace AudioTest;
 
@@ -24,6 +28,7 @@ struct TVoxRun {
     {
         WriteBytes(Dir.file("KOTARPlus.INI"),
                    "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n" + settings);
+        AwaitSoundServerAnswer();
         Form = std::make_unique<TFormPlayer>(QStringList());
         Form->Terminate = [] {};
         Form->Keying->Core().OnTxRig = [this](bool on) { Ptt.push_back(on); };
@@ -161,6 +166,7 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     const QString tone = MakeTone(sounds.path(), -6, 30);
     WriteText(dir.file("KOTARPlus.INI"), "[SETTINGS]\nPTT=NONE\nCOMPORT=/nonexistent/kotar-port\nGAIN=5\n"
                                          "DELAY=0\nDEVICE=0\nDEVICENAME=kotar_hot.monitor\n");
+    ASSERT_TRUE(WaitFor([] { return Listed("kotar_hot.monitor") && Listed("kotar_after.monitor"); }));
     TFormPlayer form{QStringList()};
     form.Terminate = [] {};
     std::vector<bool> ptt;
@@ -209,19 +215,24 @@ TEST(HotPlug, AMonitorKeysGoesAndComesBackUnderItsName)
     Pactl({"unload-module", after});
 }
 
-// A start that the server does not answer in time is given up, and the stream
-// it asked for never records, even when the server answers later.
+// A start that the server does not answer returns at once; stopped before the
+// server answers, the stream it asked for never records, even when the server
+// answers later.
 TEST(StalledServer, AnAbandonedStartNeverRecords)
 {
+    ASSERT_TRUE(AwaitSoundServerAnswer());
     ASSERT_TRUE(BASS_RecordInit(-1));
     const pid_t server = ServerPid();
     ASSERT_GT(server, 0);
     ASSERT_EQ(kill(server, SIGSTOP), 0);
-    EXPECT_EQ(BASS_RecordStart(44100, 2, 0, nullptr, nullptr), 0u);
-    ASSERT_EQ(kill(server, SIGCONT), 0);
+    const HRECORD abandoned = BASS_RecordStart(44100, 2, 0, nullptr, nullptr);
+    EXPECT_NE(abandoned, 0u);
+    EXPECT_TRUE(BASS_ChannelStop(abandoned));
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, nullptr, nullptr);
+    ASSERT_EQ(kill(server, SIGCONT), 0);
     EXPECT_NE(handle, 0u);
-    EXPECT_EQ(ClientRecordStreams(), 1);
+    EXPECT_TRUE(WaitFor([&] { return RecordState(handle) == rsRunning; }));
+    EXPECT_TRUE(WaitFor([] { return ClientRecordStreams() == 1; }));
     BASS_Free();
     EXPECT_TRUE(WaitFor([] { return ClientRecordStreams() == 0; }));
 }
@@ -294,6 +305,7 @@ TEST(ServerStall, NoDataCountsAsSilence)
 
 TEST(SoundServerLoss, TheCaptureBecomesInactiveAndNothingHangs)
 {
+    ASSERT_TRUE(AwaitSoundServerAnswer());
     TCallbackCounter counter;
     ASSERT_TRUE(BASS_RecordInit(-1));
     const HRECORD handle = BASS_RecordStart(44100, 2, 0, TCallbackCounter::Proc, &counter);
@@ -354,6 +366,52 @@ TEST(ServerRestart, TheVoxKeysAgainWithoutARestart)
     BASS_Free();
 }
 
+// The connection is tried once a second for as long as the server is away:
+// here a socket in its place takes three attempts and hangs up on each before
+// the server comes back, and the capture opened before the loss records again.
+TEST(ServerRestart, AServerAwayForSeveralAttemptsIsUsedWhenItReturns)
+{
+    ASSERT_TRUE(AwaitSoundServerAnswer());
+    ASSERT_TRUE(BASS_RecordInit(-1));
+    TCallbackCounter counter;
+    const HRECORD handle = BASS_RecordStart(44100, 2, 0, TCallbackCounter::Proc, &counter);
+    ASSERT_TRUE(WaitFor([&] { return counter.Bytes > 0; }));
+    const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::NoDotAndDotDot | QDir::Dirs).size(); };
+    const qsizetype before = threads();
+    ASSERT_EQ(kill(ServerPid(), SIGKILL), 0);
+    ASSERT_TRUE(WaitFor([&] { return RecordState(handle) == rsNoServer; }));
+
+    const QByteArray path = (qEnvironmentVariable("KOTAR_PULSE_DIR") + "/runtime/native").toLocal8Bit();
+    unlink(path.constData());
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    int attempts = 0;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            if (const int connection = accept(listener, nullptr, nullptr); connection >= 0) {
+                ++attempts;
+                close(connection);
+            }
+            return attempts >= 3;
+        },
+        std::chrono::seconds(10)))
+        << attempts << " attempts";
+    close(listener);
+
+    ASSERT_TRUE(StartServer());
+    const uint64_t bytes = counter.Bytes;
+    EXPECT_TRUE(WaitFor([&] { return counter.Bytes > bytes; }, std::chrono::seconds(10)))
+        << "the capture records on the server that came back";
+    EXPECT_EQ(RecordState(handle), rsRunning);
+    EXPECT_TRUE(WaitFor([&] { return threads() <= before; })) << threads() << " threads, were " << before;
+    BASS_Free();
+}
+
 // A relay plays on the connection it was made on: after a restart it starts
 // afresh on the new server, with the virtual output loaded there again.
 TEST(ServerRestart, TheRelayStartsAfreshOnTheNewServer)
@@ -365,10 +423,7 @@ TEST(ServerRestart, TheRelayStartsAfreshOnTheNewServer)
     ASSERT_TRUE(WaitFor([&] { return run.Trace().contains("Sound server connection lost ("); }));
     ASSERT_TRUE(StartServer());
     EXPECT_TRUE(WaitFor([&] { return relays() == 2; }, std::chrono::seconds(10)));
-    QProcess sinks;
-    sinks.start("pactl", {"list", "short", "sinks"});
-    ASSERT_TRUE(sinks.waitForFinished(10000));
-    EXPECT_TRUE(sinks.readAllStandardOutput().contains("kotarplus_tx")) << "the virtual output is there again";
+    EXPECT_TRUE(WaitFor([] { return Listed("kotarplus_tx.monitor"); })) << "the virtual output is there again";
     run.Form->close();
     run.Form.reset();
     BASS_Free();
