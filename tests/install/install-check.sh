@@ -15,6 +15,7 @@ expected() {
   cat <<LIST
 bin/kotarplus
 share/applications/$id.desktop
+share/doc/kotarplus/copyright
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
 share/icons/hicolor/256x256/apps/$id.png
