@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -42,8 +41,8 @@ struct TVoxRun {
 // (Re)starts the private server in KOTAR_PULSE_DIR with the fixture's script.
 bool StartServer()
 {
-    return QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
-                             {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
+    return TSpawnedProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                                    {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
            == 0;
 }
 } // namespace
@@ -56,8 +55,8 @@ TEST(ServerAbsentAtStart, TheConfiguredSourceKeysOnceTheServerIsThere)
     for (const auto &[settings, source] : {std::pair{"DEVICE=0\nDEVICENAME=kotar_line\n", "kotar_line"},
                                            std::pair{"DEVICE=-1\n", "kotar_mic"}}) {
         SCOPED_TRACE(source);
-        ASSERT_EQ(QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
-                                    {"stop", qEnvironmentVariable("KOTAR_PULSE_DIR")}),
+        ASSERT_EQ(TSpawnedProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                                           {"stop", qEnvironmentVariable("KOTAR_PULSE_DIR")}),
                   0);
         // The loss of the row before's connection is told before this run.
         ASSERT_TRUE(WaitFor([] { return RecordState(0) == rsNoServer; }));
@@ -365,7 +364,7 @@ TEST(ServerRestart, TheRelayStartsAfreshOnTheNewServer)
     ASSERT_TRUE(WaitFor([&] { return run.Trace().contains("Sound server connection lost ("); }));
     ASSERT_TRUE(StartServer());
     EXPECT_TRUE(WaitFor([&] { return relays() == 2; }, std::chrono::seconds(10)));
-    QProcess sinks;
+    TSpawnedProcess sinks;
     sinks.start("pactl", {"list", "short", "sinks"});
     ASSERT_TRUE(sinks.waitForFinished(10000));
     EXPECT_TRUE(sinks.readAllStandardOutput().contains("kotarplus_tx")) << "the virtual output is there again";
