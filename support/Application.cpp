@@ -1,6 +1,7 @@
 #include "support/Application.h"
 
 #include "support/ErrorReport.h"
+#include "support/QueuedCall.h"
 
 namespace Application {
 namespace {
@@ -17,8 +18,20 @@ void SetTitle(const QString &title) { TitleText() = title; }
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
+std::mutex &QueuedCall::HandOver()
+{
+    static std::mutex handOver;
+    return handOver;
+}
+
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {
+#if defined(__SANITIZE_THREAD__)
+    {
+        // Held while a call was queued: see QueuedCall.
+        const std::lock_guard handOver(QueuedCall::HandOver());
+    }
+#endif
     bool handled = false;
     ErrorReport::Guarded([&] { handled = QApplication::notify(receiver, event); });
     return handled;

@@ -3,6 +3,7 @@
 #include "support/Application.h"
 #include "support/Dialogs.h"
 #include "support/Exception.h"
+#include "support/QueuedCall.h"
 
 #include <QCoreApplication>
 
@@ -35,9 +36,7 @@ void ShowLater(const std::exception &error)
     if (dynamic_cast<const EAbort *>(&error) || !QCoreApplication::instance())
         return;
     const QString text = ReportText(MessageOf(error));
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [text] { Dialogs::ShowError(Application::Title(), text); },
-        Qt::QueuedConnection);
+    QueuedCall::Queue(QCoreApplication::instance(), [text] { Dialogs::ShowError(Application::Title(), text); });
 }
 
 } // namespace ErrorReport
