@@ -25,8 +25,10 @@ TSpawnedProcess::~TSpawnedProcess()
 bool TSpawnedProcess::start(const QString &program, const QStringList &arguments)
 {
     int output[2];
-    if (FPid > 0 || pipe2(output, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (FPid > 0 || pipe2(output, O_CLOEXEC) != 0)
         return false;
+    // Only this end: the program's writes block as usual.
+    fcntl(output[0], F_SETFL, O_NONBLOCK);
     std::vector<QByteArray> texts{program.toLocal8Bit()};
     for (const QString &argument : arguments)
         texts.push_back(argument.toLocal8Bit());
