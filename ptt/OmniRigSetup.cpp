@@ -27,8 +27,8 @@ TOmniRigX *TFormPlayer::SetupOmniRig()
         // Nothing refers to the unconnected client; it need not wait for the
         // window to go.
         delete client;
-        // The fixed message and trace line first; each daemon and what it
-        // failed of go on lines of their own.
+        // The fixed message and trace line first; each daemon's failure
+        // (its address and the reason) goes on a line of its own.
         Dialogs::ShowMessage("Error while loading OmniRig driver\n" + failure.Message());
         TraceLog.Write(1, "OmniRig error while being created");
         for (const QString &line : failure.Message().split('\n'))

@@ -138,7 +138,7 @@ public:
 
     // Every kind attaches to the running daemons: rigctld is started by the
     // user, never by a client. Raises EOleSysError when neither answers, with
-    // what each failed of on a line of its own.
+    // each daemon's failure on a line of its own.
     void Connect();
     void Disconnect();
     bool Connected() const { return bool(FIntf); }
