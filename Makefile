@@ -1,14 +1,16 @@
 # Two entry points: `make run` builds and starts the program, `make test` builds and runs every test.
+# `make tsan` builds the threaded tests under ThreadSanitizer and runs them.
 # `make install` (PREFIX, DESTDIR) installs the program; `make deb` builds a Debian package in $(BUILD).
 BUILD      ?= build
 TESTBUILD  ?= build-test
 BENCHBUILD ?= build-bench
+TSANBUILD  ?= build-tsan
 RUNDIR     ?= run
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: run build test bench install deb clean
+.PHONY: run build test tsan bench install deb clean
 
 build:
 	scripts/install-deps.sh build
@@ -28,6 +30,12 @@ test:
 	cmake --build $(TESTBUILD) -j $(JOBS)
 	cd $(TESTBUILD) && ctest --output-on-failure --timeout 600 -j 2
 
+tsan:
+	scripts/install-deps.sh test
+	cmake -S . -B $(TSANBUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOTAR_TSAN=ON -DKOTAR_TESTS=ON
+	cmake --build $(TSANBUILD) -j $(JOBS) --target kotar_tsan_tests
+	cd $(TSANBUILD) && ctest -L tsan --output-on-failure --timeout 600 -j 2
+
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
 
@@ -42,4 +50,4 @@ bench:
 	@echo "benchmarks are in $(BENCHBUILD)/bench"
 
 clean:
-	rm -rf $(BUILD) $(TESTBUILD) $(BENCHBUILD)
+	rm -rf $(BUILD) $(TESTBUILD) $(BENCHBUILD) $(TSANBUILD)

@@ -23,7 +23,7 @@ void TFormPlayer::ModifySystemMenu()
     QAction *tune = add("&Tune", 334);
     add("&COM Settings", 444);
     add("&OmniRig Settings", 555);
-    add("&Options", 777);
+    add("O&ptions", 777); // O belongs to OmniRig Settings
     SystemMenu->addSeparator();
     add("&About...", 666);
     ShowStateInMenu(SystemMenu, {{mute, [this] { return LEDMuteButton->LEDOn(); }},

@@ -2,8 +2,8 @@
 
 #include "ptt/CPort.h"
 #include "support/ErrorReport.h"
+#include "support/QueuedCall.h"
 
-#include <QMetaObject>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
@@ -151,22 +151,19 @@ bool TComThread::Deliver(uint32_t mask)
 
     TCustomComPort *port = &FPort;
     const TComEvents events = MaskToEvents(mask);
-    QMetaObject::invokeMethod(
-        port,
-        [sync = FSync, port, events, number] {
-            {
-                std::lock_guard guard(sync->Lock);
-                if (sync->Stopping)
-                    return;
-            }
-            ErrorReport::Guarded([&] { port->HandleEvents(events); });
-            {
-                std::lock_guard guard(sync->Lock);
-                sync->Handled = number;
-            }
-            sync->Changed.notify_all();
-        },
-        Qt::QueuedConnection);
+    QueuedCall::Queue(port, [sync = FSync, port, events, number] {
+        {
+            std::lock_guard guard(sync->Lock);
+            if (sync->Stopping)
+                return;
+        }
+        ErrorReport::Guarded([&] { port->HandleEvents(events); });
+        {
+            std::lock_guard guard(sync->Lock);
+            sync->Handled = number;
+        }
+        sync->Changed.notify_all();
+    });
 
     lock.lock();
     FSync->Changed.wait(lock, [&] { return FSync->Stopping || FSync->Handled >= number; });

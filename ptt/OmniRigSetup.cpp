@@ -23,12 +23,16 @@ TOmniRigX *TFormPlayer::SetupOmniRig()
     try {
         client = new TOmniRigX(this, ConfigFileName);
         client->Connect();
-    } catch (const Exception &) {
+    } catch (const Exception &failure) {
         // Nothing refers to the unconnected client; it need not wait for the
         // window to go.
         delete client;
-        Dialogs::ShowMessage("Error while loading OmniRig driver");
+        // The fixed message and trace line first; each daemon's failure
+        // (its address and the reason) goes on a line of its own.
+        Dialogs::ShowMessage("Error while loading OmniRig driver\n" + failure.Message());
         TraceLog.Write(1, "OmniRig error while being created");
+        for (const QString &line : failure.Message().split('\n'))
+            TraceLog.Write(1, line);
         PTT_None->setChecked(true); // runs PTT_NoneClick
         return nullptr;
     }

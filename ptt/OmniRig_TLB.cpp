@@ -43,14 +43,15 @@ QString ErrorText(int code)
     return text;
 }
 
-void CheckStatus(const QStringList &reply)
+void CheckStatus(const QStringList &reply, const QString &daemon)
 {
     bool valid = false;
     const int code = reply.isEmpty() ? 0 : reply.last().mid(5).toInt(&valid);
+    const QString source = daemon.isEmpty() ? QString() : '\n' + daemon;
     if (!valid)
-        throw EOleException("Unknown error", INT_MIN);
+        throw EOleException("Unknown error" + source, INT_MIN);
     if (code != 0)
-        throw EOleException(ErrorText(code), code);
+        throw EOleException(ErrorText(code) + source, code);
 }
 
 QString RigCaption(const QString &rigType)
@@ -70,11 +71,7 @@ QString IRigX::RigType()
     } catch (const ERigctldError &) {
         return "NONE";
     }
-    try {
-        OmniRig::CheckStatus(lines);
-    } catch (const EOleException &refusal) {
-        throw EOleException(refusal.Message() + '\n' + FLink->Name(), refusal.ErrorCode());
-    }
+    OmniRig::CheckStatus(lines, FLink->Name());
     static const QRegularExpression field("^(Mfg|Model) name:\\s*(.*)$");
     QString manufacturer, model;
     for (const QString &line : lines) {
@@ -128,7 +125,7 @@ void TOmniRigX::Connect()
         }
     }
     if (failures.size() == 2)
-        throw EOleSysError("Rig-control server not running: " + failures.join("; "));
+        throw EOleSysError(failures.join('\n'));
     FIntf = std::move(intf);
 }
 

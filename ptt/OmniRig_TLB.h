@@ -70,7 +70,8 @@ namespace OmniRig {
 QString ErrorText(int code);
 // Checks the closing "RPRT n" line of a reply: raises EOleException for a
 // status other than 0, with "Unknown error" and INT_MIN for one beyond int.
-void CheckStatus(const QStringList &reply);
+// daemon: who answered, on a line of its own after the text (none if empty).
+void CheckStatus(const QStringList &reply, const QString &daemon = QString());
 // The caption rule of the rig buttons: "NONE" for a type that contains those
 // four letters in any case, otherwise the type as given.
 QString RigCaption(const QString &rigType);
@@ -136,7 +137,8 @@ public:
     QString RemoteMachineName;
 
     // Every kind attaches to the running daemons: rigctld is started by the
-    // user, never by a client. Raises EOleSysError when neither answers.
+    // user, never by a client. Raises EOleSysError when neither answers, with
+    // each daemon's failure on a line of its own.
     void Connect();
     void Disconnect();
     bool Connected() const { return bool(FIntf); }

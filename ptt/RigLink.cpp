@@ -189,7 +189,7 @@ bool TRigLink::ReadsKeyed()
         // there is to go by.
         if (value == "RPRT -4" || value == "RPRT -11")
             return false;
-        OmniRig::CheckStatus({value});
+        OmniRig::CheckStatus({value}, Name());
     }
     bool valid = false;
     const int state = value.toInt(&valid);

@@ -176,7 +176,7 @@ void TRigctldConnection::OpenBy(qint64 deadline)
     freeaddrinfo(found);
     if (FSocket < 0)
         Fail(QString("does not answer (") + std::strerror(lastError) + ')'
-             + (lastError == ECONNREFUSED ? "; is rigctld running there?" : ""));
+             + (lastError == ECONNREFUSED ? "; start rigctld there or correct the address in OmniRig Settings" : ""));
 }
 
 bool TRigctldConnection::Stale() const

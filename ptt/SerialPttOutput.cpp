@@ -32,11 +32,12 @@ void TSerialPttOutput::Switch(bool on)
     };
     const std::vector<TPttPin> pins = FPort->PttLines().SerialPins();
     if (on) {
-        // Counted before the first line moves: one line may be keyed when
-        // the next fails.
-        FMayBeKeyed = true;
-        for (const TPttPin &pin : pins)
+        // A line that could not be set did not move: a release is owed from
+        // the first line that did, also when the next one fails.
+        for (const TPttPin &pin : pins) {
             setLine(pin, true);
+            FMayBeKeyed = true;
+        }
         return;
     }
     // Every line is released even when the first refuses.

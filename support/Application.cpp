@@ -2,6 +2,7 @@
 
 #include "support/Dialogs.h"
 #include "support/ErrorReport.h"
+#include "support/QueuedCall.h"
 
 namespace Application {
 namespace {
@@ -21,8 +22,20 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
     ErrorReport::SetPresenter([](const QString &text) { Dialogs::ShowError(Application::Title(), text); });
 }
 
+std::mutex &QueuedCall::HandOver()
+{
+    static std::mutex handOver;
+    return handOver;
+}
+
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {
+#if defined(__SANITIZE_THREAD__)
+    {
+        // Held while a call was queued: see QueuedCall.
+        const std::lock_guard handOver(QueuedCall::HandOver());
+    }
+#endif
     bool handled = false;
     ErrorReport::Guarded([&] { handled = QApplication::notify(receiver, event); });
     return handled;

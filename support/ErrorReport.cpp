@@ -2,6 +2,7 @@
 
 #include "support/Exception.h"
 #include "support/StandardError.h"
+#include "support/QueuedCall.h"
 
 #include <QCoreApplication>
 
@@ -48,9 +49,7 @@ void ShowLater(const std::exception &error)
     if (dynamic_cast<const EAbort *>(&error) || !QCoreApplication::instance())
         return;
     const QString text = ReportText(MessageOf(error));
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [text] { Present(text); },
-        Qt::QueuedConnection);
+    QueuedCall::Queue(QCoreApplication::instance(), [text] { Present(text); });
 }
 
 void SetPresenter(std::function<void(const QString &text)> presenter) { Presenter() = std::move(presenter); }

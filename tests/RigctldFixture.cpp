@@ -1,6 +1,6 @@
 #include "RigctldFixture.h"
+#include "SpawnedProcess.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
 
 #include <arpa/inet.h>
@@ -155,7 +155,7 @@ QString TRigctldDaemon::PttState() const
     // that never comes. Such a query is made once more; a daemon that does
     // not answer fails both.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        QProcess rigctl;
+        TSpawnedProcess rigctl;
         rigctl.start("rigctl", {"-m", "2", "-r", Address(), "t"});
         if (rigctl.waitForFinished(5000))
             return QString::fromLatin1(rigctl.readAllStandardOutput()).trimmed();

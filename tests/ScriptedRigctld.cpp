@@ -80,7 +80,13 @@ int TScriptedRigctld::Received(const QByteArray &command) const
 bool TScriptedRigctld::WaitForCommands(int count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(FMutex);
-    return FReceivedChanged.wait_for(lock, timeout, [&] { return FCommands >= count; });
+    return FChanged.wait_for(lock, timeout, [&] { return FCommands >= count; });
+}
+
+bool TScriptedRigctld::WaitForKeyed(bool keyed, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, timeout, [&] { return FKeyed == keyed; });
 }
 
 void TScriptedRigctld::Send(TConnection &connection, const QByteArray &data, TClock::duration delay)
@@ -98,7 +104,8 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
 {
     if (!FBehaving && FFault == fLateKeying && command == "T 1" && !FHeld) {
         FHeld = true;
-        connection.closeWhenSent = true;
+        connection.stuck = true; // what follows waits behind it
+        connection.closeAt = TClock::now() + LateKeyingClose;
         return;
     }
     if (command == "T 1")
@@ -109,8 +116,8 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         return;
     // The answer a daemon gives when all goes well; with it, the rig acts.
     const auto release = [&](const QByteArray &status) {
-        if (command == "t" && !FBehaving && FFault == fNoPttRead)
-            return QByteArray("RPRT -11\n");
+        if (command == "t" && !FBehaving && (FFault == fNoPttRead || FFault == fRefuseRead))
+            return QByteArray(FFault == fNoPttRead ? "RPRT -11\n" : "RPRT -9\n");
         if (command == "t")
             return QByteArray(FKeyed ? "1\n" : "0\n");
         if (command == "T 0" && status == "RPRT 0\n") {
@@ -121,7 +128,7 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         }
         return status;
     };
-    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying || FFault == fNoPttRead) {
+    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying || FFault == fNoPttRead || FFault == fRefuseRead) {
         Send(connection, release("RPRT 0\n"));
         return;
     }
@@ -143,7 +150,7 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         break;
     case fCloseMidAnswer:
         Send(connection, "RPR");
-        connection.closeWhenSent = true;
+        connection.closeAt = TClock::now();
         break;
     case fSlow:
         Send(connection, release("RPRT 0\n"), std::chrono::milliseconds(1100));
@@ -166,6 +173,7 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
     case fKeepKeyed:
     case fLateKeying:
     case fNoPttRead:
+    case fRefuseRead:
         break;
     }
 }
@@ -189,6 +197,7 @@ void TScriptedRigctld::Run()
             FKeyed = true;
             FHeldDone = true;
             FHeldRunsAt = TClock::time_point::max();
+            FChanged.notify_all();
         }
         for (auto &[fd, connection] : FConnections) {
             if (FBehaving) {
@@ -238,7 +247,7 @@ void TScriptedRigctld::Run()
                     connection.input.remove(0, end + 1);
                     ++FCommands;
                     ++FCounts[command];
-                    FReceivedChanged.notify_all();
+                    FChanged.notify_all();
                     Answer(connection, command);
                 }
             }
@@ -249,7 +258,7 @@ void TScriptedRigctld::Run()
                     connection.output.remove(0, sent);
                 gone = sent < 0 && errno != EAGAIN;
             }
-            if (gone || (connection.closeWhenSent && connection.output.isEmpty())) {
+            if (gone || (connection.closeAt <= TClock::now() && connection.output.isEmpty())) {
                 close(found->first);
                 FConnections.erase(found);
             }

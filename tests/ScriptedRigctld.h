@@ -31,9 +31,11 @@ public:
         fStatusMin,      // "T 1" answered "RPRT -2147483648"
         fStatusHuge,     // "T 1" answered "RPRT 99999999999"
         fKeepKeyed,      // "T 0" answered "RPRT 0", and the rig stays keyed
-        fLateKeying,     // the first "T 1" unanswered, its connection closed; the
-                         // daemon carries it out after a later "T 0"
+        fLateKeying,     // the first "T 1" unanswered, its connection closed after
+                         // LateKeyingClose; the daemon carries it out after a
+                         // later "T 0"
         fNoPttRead,      // "t" answered "RPRT -11": a rig whose PTT cannot be read
+        fRefuseRead,     // "t" answered "RPRT -9"
     };
 
     TScriptedRigctld();
@@ -42,14 +44,18 @@ public:
     TScriptedRigctld &operator=(const TScriptedRigctld &) = delete;
 
     QString Address() const { return "127.0.0.1:" + QString::number(FPort); }
-    // fLateKeying: how long after the later "T 0" the held "T 1" is carried out.
+    // fLateKeying: how long after the later "T 0" the held "T 1" is carried
+    // out, and how long its connection stays open unanswered.
     std::chrono::milliseconds LateKeyingDelay{200};
+    std::chrono::milliseconds LateKeyingClose{0};
     void Misbehave(TFault fault);
     void Behave();
 
     // What a rig would show: keyed by any "T 1" carried out, released by a
     // "T 0" answered "RPRT 0" (but with fKeepKeyed).
     bool Keyed() const;
+    // Waits until Keyed() returns keyed; false at the deadline.
+    bool WaitForKeyed(bool keyed, std::chrono::milliseconds timeout) const;
     int Received(const QByteArray &command) const;
     // Waits until that many commands were read in all; false at the deadline.
     bool WaitForCommands(int count, std::chrono::milliseconds timeout) const;
@@ -62,7 +68,7 @@ private:
         std::vector<std::pair<TClock::time_point, QByteArray>> scheduled; // in order
         std::vector<QByteArray> backlog;
         bool stuck = false;
-        bool closeWhenSent = false;
+        TClock::time_point closeAt = TClock::time_point::max(); // once its output is sent
     };
 
     void Run();
@@ -74,7 +80,7 @@ private:
     int FListener = -1;
     int FStopEvent = -1;
     mutable std::mutex FMutex;
-    mutable std::condition_variable FReceivedChanged;
+    mutable std::condition_variable FChanged; // a command read, or the rig keyed
     bool FBehaving = true;
     TFault FFault = fGarbage;
     bool FKeyed = false;

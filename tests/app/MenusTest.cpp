@@ -112,7 +112,7 @@ TEST_F(Menus, WindowMenuCarriesTheCommandNumbers)
     Start("NONE");
     ASSERT_NE(form->SystemMenu, nullptr);
     EXPECT_EQ(Items(form->SystemMenu), QStringList({"&Quit\tAlt+F4", "-", "&Mute", "&Tune", "&COM Settings",
-                                                    "&OmniRig Settings", "&Options", "-", "&About..."}));
+                                                    "&OmniRig Settings", "O&ptions", "-", "&About..."}));
     QList<int> numbers;
     for (const QAction *item : form->SystemMenu->actions()) {
         EXPECT_TRUE(item->isEnabled());

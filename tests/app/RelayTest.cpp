@@ -5,6 +5,7 @@
 #include "FormPlayerFixture.h"
 #include "LineSimPort.h"
 #include "SinkMonitor.h"
+#include "SpawnedProcess.h"
 
 #include "app/OptionsDialog.h"
 #include "support/LEDButton.h"
@@ -14,7 +15,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QThread>
@@ -28,7 +28,7 @@ namespace {
 
 QString Tool(const QString &program, const QStringList &arguments)
 {
-    QProcess tool;
+    TSpawnedProcess tool;
     tool.start(program, arguments);
     if (!tool.waitForFinished(60000) || tool.exitCode() != 0)
         ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << " failed";
@@ -74,7 +74,7 @@ QString Burst(const QTemporaryDir &dir, double seconds = 0.4)
 // recorder hears the sound, as a busy desktop would: PTT then rises late.
 void PlayIntoTx(const QString &file, const TSinkMonitor *heard = nullptr)
 {
-    QProcess player;
+    TSpawnedProcess player;
     player.start("paplay", {"-d", "kotarplus_tx", file});
     if (heard) {
         const double deadline = MonotonicSeconds() + 10;
@@ -231,7 +231,7 @@ TEST(Relay, MuteEndsTheHangAndTheRelayedSoundWhileTheSoundGoesOn)
     const QString burst = Burst(dir, 4);
 
     const size_t before = DtrChanges().size();
-    QProcess player;
+    TSpawnedProcess player;
     player.start("paplay", {"-d", "kotarplus_tx", burst});
     ASSERT_TRUE(Pump([&] { return DtrChanges().size() > before && DtrChanges().back().on; }, 10000)) << "not keyed";
     // Until the sound that was in the delay when PTT rose is relayed.

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
 #include <QThread>
 #include <algorithm>
 #include <stdexcept>
@@ -17,10 +16,7 @@ namespace AudioTest {
 namespace {
 void Run(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    if (TSpawnedProcess::execute(program, arguments) != 0)
         throw std::runtime_error((program + " failed").toStdString());
 }
 } // namespace
@@ -36,20 +32,17 @@ QString MakeTone(const QString &dir, double dbfs, double seconds, bool leftOnly)
     return file;
 }
 
-std::unique_ptr<QProcess> StartPlaying(const QString &file, const QString &sink)
+std::unique_ptr<TSpawnedProcess> StartPlaying(const QString &file, const QString &sink)
 {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->start("paplay", {"-d", sink, file});
-    if (!process->waitForStarted())
+    auto process = std::make_unique<TSpawnedProcess>();
+    if (!process->start("paplay", {"-d", sink, file}))
         throw std::runtime_error("paplay does not start");
     return process;
 }
 
 QString Pactl(const QStringList &arguments)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    TSpawnedProcess process;
     process.start("pactl", arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         throw std::runtime_error(("pactl " + arguments.join(' ') + " failed").toStdString());

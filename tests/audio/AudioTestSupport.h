@@ -1,7 +1,7 @@
 #pragma once
+#include "SpawnedProcess.h"
 #include "audio/bass.h"
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -18,7 +18,7 @@ namespace AudioTest {
 // `seconds`, on both channels or, with leftOnly, on the left one alone.
 QString MakeTone(const QString &dir, double dbfs, double seconds, bool leftOnly = false);
 // Starts playing a file into a sink (the fixture's by default) with paplay.
-std::unique_ptr<QProcess> StartPlaying(const QString &file, const QString &sink = "kotar_sink");
+std::unique_ptr<TSpawnedProcess> StartPlaying(const QString &file, const QString &sink = "kotar_sink");
 // Runs pactl with `arguments` on the server of PULSE_SERVER; its output.
 QString Pactl(const QStringList &arguments);
 // The record streams of clients on the server (the server's own loopback has none).

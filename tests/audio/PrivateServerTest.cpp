@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -47,8 +46,8 @@ struct TVoxRun {
 // (Re)starts the private server in KOTAR_PULSE_DIR with the fixture's script.
 bool StartServer()
 {
-    return QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
-                             {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
+    return TSpawnedProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                                    {"start", qEnvironmentVariable("KOTAR_PULSE_DIR")})
            == 0;
 }
 } // namespace
@@ -61,8 +60,8 @@ TEST(ServerAbsentAtStart, TheConfiguredSourceKeysOnceTheServerIsThere)
     for (const auto &[settings, source] : {std::pair{"DEVICE=0\nDEVICENAME=kotar_line\n", "kotar_line"},
                                            std::pair{"DEVICE=-1\n", "kotar_mic"}}) {
         SCOPED_TRACE(source);
-        ASSERT_EQ(QProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
-                                    {"stop", qEnvironmentVariable("KOTAR_PULSE_DIR")}),
+        ASSERT_EQ(TSpawnedProcess::execute(qEnvironmentVariable("KOTAR_PULSE_FIXTURE"),
+                                           {"stop", qEnvironmentVariable("KOTAR_PULSE_DIR")}),
                   0);
         // The loss of the row before's connection is told before this run.
         ASSERT_TRUE(WaitFor([] { return RecordState(0) == rsNoServer; }));

@@ -17,6 +17,7 @@ bin/kotarplus
 bin/kotarplusd
 lib/systemd/user/kotarplusd.service
 share/applications/$id.desktop
+share/doc/kotarplus/copyright
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
 share/icons/hicolor/256x256/apps/$id.png

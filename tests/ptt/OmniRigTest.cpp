@@ -74,6 +74,12 @@ protected:
         TRigctldDaemon daemon;
         return daemon.Address();
     }
+    // What a rig whose daemon is not running reports.
+    static QString Refused(const QString &address)
+    {
+        return "Rig-control server " + address
+               + " does not answer (Connection refused); start rigctld there or correct the address in OmniRig Settings";
+    }
     // Sets Tx and waits until the rig's link has carried it out (a release
     // that fails keeps it trying until the deadline).
     static void Tx(IRigX *rig, qint32 value, int settleMs = 5000)
@@ -126,20 +132,27 @@ TEST_F(OmniRigClientTest, RigWithoutDaemonReadsNoneAndTheOtherStillKeys)
     Tx(form->OmniRigClient->Rig1(), PM_TX);
     EXPECT_EQ(rig1.PttState(), "1");
     Tx(form->OmniRigClient->Rig2(), PM_TX);
-    EXPECT_EQ(Reports(), QStringList("KOTARPlus|Rig-control server " + dead
-                                     + " does not answer (Connection refused); is rigctld running there?."));
+    EXPECT_EQ(Reports(), QStringList("KOTARPlus|" + Refused(dead) + "."));
     Tx(form->OmniRigClient->Rig1(), PM_RX);
     EXPECT_EQ(rig1.PttState(), "0");
 }
 
 TEST_F(OmniRigClientTest, NoDaemonAnsweringSelectsModeNone)
 {
-    auto form = MakeForm(DeadAddress(), "[::1]:9"); // the second also refuses
+    const QString dead = DeadAddress();
+    auto form = MakeForm(dead, "[::1]:9"); // the second also refuses
     const int instances = TOmniRigX::InstanceCount();
     form->CreateOmniRigClient();
     EXPECT_EQ(form->OmniRigClient, nullptr);
-    EXPECT_EQ(dialogs.messages, QStringList("Error while loading OmniRig driver"));
-    EXPECT_TRUE(TraceMessages(work.file("KOTARPlus.Log")).contains("OmniRig error while being created"));
+    // The fixed message and trace line, then each daemon and why.
+    const QStringList shown = dialogs.messages.value(0).split('\n');
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[0], "Error while loading OmniRig driver");
+    EXPECT_EQ(shown[1], Refused(dead));
+    EXPECT_TRUE(shown[2].startsWith("Rig-control server [::1]:9 does not answer (")) << shown[2].toStdString();
+    const QStringList trace = TraceMessages(work.file("KOTARPlus.Log"));
+    EXPECT_EQ(trace.mid(trace.indexOf("OmniRig error while being created"), 3),
+              QStringList({"OmniRig error while being created", shown[1], shown[2]}));
     EXPECT_TRUE(form->PTT_None->isChecked());
     EXPECT_FALSE(form->PTT_OmniRig->isChecked());
     EXPECT_EQ(form->Rig1RadioButton->text(), "Rig1");
@@ -213,8 +226,7 @@ TEST_F(OmniRigClientTest, LostDaemonRaisesAtOnceAndTheNextCallReconnects)
     clock.start();
     Tx(client->Rig1(), PM_TX);
     EXPECT_LT(clock.elapsed(), 3000); // not a hang
-    EXPECT_EQ(Reports(), QStringList("KOTARPlus|Rig-control server " + rig1.Address()
-                                     + " does not answer (Connection refused); is rigctld running there?."));
+    EXPECT_EQ(Reports(), QStringList("KOTARPlus|" + Refused(rig1.Address()) + "."));
 
     rig1.Restart();
     Tx(client->Rig1(), PM_RX);

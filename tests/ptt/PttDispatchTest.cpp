@@ -216,8 +216,10 @@ TEST_F(Dispatch, PersistentOutputErrorIsReportedOncePerRunAndTheHangStillRelease
     EXPECT_FALSE(form->KeyingState.Hanging) << "nothing could be keyed: nothing hangs";
     EXPECT_FALSE(form->VOXLed->On());
 
-    form->PTT_None->setChecked(true);
+    ErrorReport::Guarded([this] { form->TxRig(false); });
     EXPECT_EQ(dialogs.errors, QStringList({failure, failure})) << "a failed release is a new run of failures";
+    EXPECT_FALSE(form->KeyingState.ReleaseOwed) << "no line moved: no release is owed";
+    form->PTT_None->setChecked(true);
     form->TxRig(true);
     form->PTT_Serial->setChecked(true);
     RenderTick();
@@ -230,7 +232,8 @@ TEST_F(Dispatch, OmniRigModeWithoutAClientIsReported)
     rig2.Stop();
     Start("NONE");
     form->PTT_OmniRig->setChecked(true);
-    EXPECT_EQ(dialogs.messages, QStringList({"Error while loading OmniRig driver"}));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith("Error while loading OmniRig driver\nRig-control server " + rig1.Address()));
     EXPECT_TRUE(form->PTT_None->isChecked());
     // Keyed through the rig buttons' own mode is impossible now; select it
     // without its handler to reach the output with no client.

@@ -2,6 +2,7 @@
 #include "ScriptedRigctld.h"
 #include "TestSupport.h"
 
+#include "ptt/KeyedOutputs.h"
 #include "ptt/RigLink.h"
 
 #include <QCoreApplication>
@@ -47,6 +48,7 @@ TEST(RigLink, EveryMisbehavingDaemonEndsWithTheRigReleasedOnceItBehavesAgain)
         {TScriptedRigctld::fStuck, " did not answer within 1 second"},
         {TScriptedRigctld::fFlood, " "},
         {TScriptedRigctld::fRefuseRelease, "Command rejected by the rig"},
+        {TScriptedRigctld::fRefuseRead, "Command rejected by the rig"},
         {TScriptedRigctld::fDown, " does not answer (Connection refused)", 4500ms},
         {TScriptedRigctld::fStatusMin, "OLE error 80000000"},
         {TScriptedRigctld::fStatusHuge, "Unknown error"},
@@ -148,4 +150,28 @@ TEST(RigLink, SwitchNeverWaitsForAStalledDaemonAndTheNewestStateWins)
     clock.start();
     stalled.reset();
     EXPECT_LT(clock.elapsed(), 500);
+}
+
+// A "T 1" that timed out stays queued on its connection. When that connection
+// is given up, the daemon may still carry it out after the confirmed release:
+// the rig is read back for it, also once the window has turned to another
+// output and only the keyed outputs hold the link.
+TEST(RigLink, AKeyingLeftOnAGivenUpConnectionIsWatchedForAfterTheRelease)
+{
+    RecordedDialogs dialogs;
+    TScriptedRigctld peer;
+    peer.LateKeyingClose = 1500ms; // given up after the "T 1" timed out
+    peer.Misbehave(TScriptedRigctld::fLateKeying);
+    TKeyedOutputs outputs;
+    auto link = std::make_shared<TRigLink>(peer.Address());
+    outputs.Key(link);
+    ASSERT_TRUE(peer.WaitForCommands(1, 5s));
+    outputs.ReleaseAll();
+    link->Settle(In(10s));
+    ASSERT_FALSE(link->MayBeKeyed());
+    link.reset();
+    outputs.ReleaseAllBut(nullptr); // a change of mode
+    ASSERT_TRUE(peer.WaitForKeyed(true, 3s)) << "the daemon carries the held command out";
+    EXPECT_TRUE(peer.WaitForKeyed(false, 3s)) << "found by reading the rig back, and released";
+    QCoreApplication::sendPostedEvents();
 }

@@ -139,3 +139,21 @@ TEST_F(SerialLines, PttLinesTheSerialPortCannotKeyAreReportedOnceAndTheDefaultKe
         EXPECT_EQ(Changes(), QStringList({"DTR 0", "RTS 0"}));
     }
 }
+
+// A release is owed from the first line that moved: not after a keying whose
+// first line could not be set (a pseudo-terminal outside the line driver has
+// no modem lines), but after one whose second line was refused.
+TEST_F(SerialLines, AReleaseIsOwedOnceALineMoved)
+{
+    TPty plain;
+    for (const QString &device : {plain.Slave(), FDevice}) {
+        TComPort port(nullptr);
+        port.SetPort(device);
+        port.OpenPort();
+        TSerialPttOutput output(&port);
+        qputenv("LINESIM_REFUSE", "RTS");
+        EXPECT_THROW(output.Switch(true), EComPort);
+        qunsetenv("LINESIM_REFUSE");
+        EXPECT_EQ(output.MayBeKeyed(), device == FDevice) << device.toStdString();
+    }
+}

@@ -1,12 +1,12 @@
 #include "Pty.h"
 #include "RigctldFixture.h"
+#include "SpawnedProcess.h"
 #include "TestSupport.h"
 
 #include "app/KOTARUnit.h"
 #include "ptt/CPort.h"
 #include "support/IniFile.h"
 
-#include <QProcess>
 #include <QRadioButton>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -109,7 +109,7 @@ TEST(SerialSetup, EachPortMessageNamesThePortAndWhatToDo)
 {
     TPty busy;
     // Another program holds the port, as a terminal program does.
-    QProcess holder;
+    TSpawnedProcess holder;
     holder.start("flock", {"--exclusive", busy.Slave(), "sleep", "60"});
     ASSERT_TRUE(holder.waitForStarted());
     const int probe = open(busy.Slave().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
