@@ -43,7 +43,11 @@ std::string RealTime::ViaRealtimeKit(pid_t tid, const std::string &refused)
     const QString name = "kotarplus-realtimekit";
     QString failure;
     {
-        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
+        // The address as the environment gives it now: libdbus reads it once
+        // per process, and another part of the program may have done so.
+        const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+        QDBusConnection bus = address.isEmpty() ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, name)
+                                                : QDBusConnection::connectToBus(address, name);
         if (!bus.isConnected()) {
             failure = bus.lastError().message();
         } else {

@@ -1,6 +1,7 @@
 #include "AudioTestSupport.h"
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
+#include "support/LEDButton.h"
 
 #include <QComboBox>
 #include <QDBusConnection>
@@ -110,7 +111,9 @@ TEST(DeafSoundServer, TheWindowStartsAndNoCallWaits)
         BASS_DEVICEINFO info;
         BASS_GetDeviceInfo(0, &info);
         RecordState(form->CaptureChannel);
+        form->LEDMuteButtonClick();
     }));
+    EXPECT_TRUE(form->LEDMuteButton->LEDOn()) << "Mute did not answer";
     EXPECT_EQ(SoundServerState(), ssConnecting) << "the server answered meanwhile";
     EXPECT_TRUE(ShowsCaptureState(*form));
     EXPECT_TRUE(quick([&] {
