@@ -15,6 +15,7 @@
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -66,9 +67,13 @@ TLEDButton *PlaceLEDButton(QWidget *parent, int left, int top, const QString &ca
 TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
     : QWidget(parent), FArguments(arguments)
 {
+    // Every event loop ends, a nested one (a dialog's) too, and an exit waits
+    // for the main loop should it not run yet (quit would close the windows
+    // again); the program then ends through main, its window and threads
+    // destroyed in order.
     Terminate = [] {
-        std::fflush(nullptr);
-        std::_Exit(0);
+        QCoreApplication::exit(0);
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     };
     CapturedSoundCard = [this] { return CaptureSoundCard(); };
     CreateControls();

@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
                 form->ShutdownBySignal();
                 return;
             }
-        std::_Exit(0);
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });
     // The sound server is connected in the background meanwhile, so that the
     // window's set-up usually finds its devices listed.

@@ -134,7 +134,7 @@ public:
     // and the icons follow it.
     TKeyingState KeyingState;
 
-    // Ends the process at once; tests replace it.
+    // Ends the program: its event loops stop; tests replace it.
     std::function<void()> Terminate;
 
     // --- start-up and shutdown ------------------------------------------

@@ -4,7 +4,6 @@
 #include "support/ShutdownSignals.h"
 
 #include <QCoreApplication>
-#include <cstdlib>
 
 // The station without a window: the same VOX as kotarplus, for machines with
 // no display, run by hand or as a user service.
@@ -20,12 +19,10 @@ int main(int argc, char *argv[])
 
     QCoreApplication app(argc, argv);
     TStation *station = nullptr;
+    // Delivered through the event loop, which runs once the station has started.
     InstallShutdownSignals([&station] {
-        // During start-up nothing is keyed yet: the kernel drops the lines of
-        // a port when the process ends.
-        if (!station)
-            std::_Exit(0);
-        station->Shutdown();
+        if (station)
+            station->Shutdown();
         QCoreApplication::exit(0);
     });
     TStation running(line.Arguments);
