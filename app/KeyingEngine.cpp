@@ -23,11 +23,10 @@
 void TFormPlayer::CreateKeying()
 {
     Keying = std::make_unique<TKeyingThread>(KeyingMode);
-    TKeyingCore *core = &Keying->Core();
-    connect(core, &TKeyingCore::Changed, this, [this](const TKeyingState &state) { ShowKeyingState(state); });
-    connect(core, &TKeyingCore::Report, this, [](const QString &message) { ErrorReport::Show(Exception(message)); });
-    connect(core, &TKeyingCore::Trace, this, [this](const QString &line) { TraceLog.Write(1, line); });
-    connect(core, &TKeyingCore::OutputLost, this, [this] { SerialDeviceLost(); });
+    Keying->Connect(&TKeyingCore::Changed, this, [this](const TKeyingState &state) { ShowKeyingState(state); });
+    Keying->Connect(&TKeyingCore::Report, this, [](const QString &message) { ErrorReport::Show(Exception(message)); });
+    Keying->Connect(&TKeyingCore::Trace, this, [this](const QString &line) { TraceLog.Write(1, line); });
+    Keying->Connect(&TKeyingCore::OutputLost, this, [this] { SerialDeviceLost(); });
     connect(SquelchTrack, &QSlider::valueChanged, this,
             [this](int position) { Keying->Post([position](TKeyingCore &core) { core.SetSquelch(position); }); });
     connect(TrackDelay, &QSlider::valueChanged, this,

@@ -1,4 +1,5 @@
 #include "audio/BlockAttack.h"
+#include "support/QueuedCall.h"
 
 #include "audio/CaptureLevel.h"
 #include "audio/Relay.h"
@@ -21,15 +22,12 @@ bool TBlockAttack::Proc(HRECORD handle, const void *buffer, uint32_t length, voi
     if (loud && relay)
         relay->Loud();
     if (loud && !attack->FPending.exchange(true))
-        QMetaObject::invokeMethod(
-            &attack->FCore,
-            [attack, handle] {
-                attack->FPending = false;
-                // A block queued before the capture ended (the program
-                // closing) must not key what the close has released.
-                if (BASS_ChannelIsActive(handle) == BASS_ACTIVE_PLAYING && RecordState(handle) != rsStalled)
-                    attack->FCore.KeyByBlock();
-            },
-            Qt::QueuedConnection);
+        QueuedCall::Queue(&attack->FCore, [attack, handle] {
+            attack->FPending = false;
+            // A block queued before the capture ended (the program closing)
+            // must not key what the close has released.
+            if (BASS_ChannelIsActive(handle) == BASS_ACTIVE_PLAYING && RecordState(handle) != rsStalled)
+                attack->FCore.KeyByBlock();
+        });
     return true;
 }

@@ -1,4 +1,5 @@
 #include "app/KOTARUnit.h"
+#include "support/QueuedCall.h"
 
 #include "audio/Relay.h"
 #include "audio/TxSink.h"
@@ -12,13 +13,10 @@ namespace {
 // From the server's thread to the window, if it is still there.
 void PostToForm(const QPointer<TFormPlayer> &form, std::function<void(TFormPlayer &)> action)
 {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [form, action = std::move(action)] {
-            if (form)
-                action(*form);
-        },
-        Qt::QueuedConnection);
+    QueuedCall::Queue(QCoreApplication::instance(), [form, action = std::move(action)] {
+        if (form)
+            action(*form);
+    });
 }
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "audio/bass.h"
+#include "support/QueuedCall.h"
 
 #include "audio/Capture.h"
 
@@ -30,14 +31,11 @@ void Post(const TRecordDeviceEvent &event)
         changePending = false;
         return;
     }
-    QMetaObject::invokeMethod(
-        application,
-        [event, generation = Generation.load()] {
-            if (event.Kind == TRecordDeviceEvent::Changed)
-                changePending = false;
-            Deliver(event, generation);
-        },
-        Qt::QueuedConnection);
+    QueuedCall::Queue(application, [event, generation = Generation.load()] {
+        if (event.Kind == TRecordDeviceEvent::Changed)
+            changePending = false;
+        Deliver(event, generation);
+    });
 }
 
 QString Text(const std::string &text) { return QString::fromStdString(text); }

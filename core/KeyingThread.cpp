@@ -18,8 +18,7 @@ TKeyingThread::~TKeyingThread()
     // The core and its timers come back to this thread, to be destroyed here
     // once its own thread has ended.
     QThread *here = QThread::currentThread();
-    QMetaObject::invokeMethod(FCore.get(), [core = FCore.get(), here] { core->moveToThread(here); },
-                              Qt::BlockingQueuedConnection);
+    QueuedCall::Wait(FCore.get(), [core = FCore.get(), here] { core->moveToThread(here); });
     FThread->quit();
     FThread->wait();
 }
@@ -39,6 +38,5 @@ void TKeyingThread::Stop(std::chrono::milliseconds patience, bool selectedToo)
         FCore->Shutdown(patience, selectedToo);
         return;
     }
-    QMetaObject::invokeMethod(FCore.get(), [core = FCore.get(), patience, selectedToo] { core->Shutdown(patience, selectedToo); },
-                              Qt::BlockingQueuedConnection);
+    QueuedCall::Wait(FCore.get(), [core = FCore.get(), patience, selectedToo] { core->Shutdown(patience, selectedToo); });
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/KeyingCore.h"
+#include "support/QueuedCall.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -33,8 +34,23 @@ public:
                 step(*core);
             return;
         }
-        QMetaObject::invokeMethod(core, [core, step = std::forward<F>(step)]() mutable { step(*core); },
-                                  Qt::QueuedConnection);
+        QueuedCall::Queue(core, [core, step = std::forward<F>(step)]() mutable { step(*core); });
+    }
+    // Has slot run on receiver's thread for every emission of the core's
+    // signal, with its arguments: queued from the core's own thread, at once
+    // on the caller's.
+    template <class Signal, class Slot> void Connect(Signal signal, QObject *receiver, Slot slot)
+    {
+        const bool own = OwnThread();
+        QObject::connect(
+            FCore.get(), signal, receiver,
+            [receiver, slot, own](const auto &...arguments) {
+                if (own)
+                    QueuedCall::Queue(receiver, [slot, arguments...] { slot(arguments...); });
+                else
+                    slot(arguments...);
+            },
+            Qt::DirectConnection);
     }
     // Starts the core: PTT off, and on its own thread its own render tick.
     void Start();

@@ -1,4 +1,5 @@
 #include "ptt/DaemonProbe.h"
+#include "support/QueuedCall.h"
 
 #include "ptt/RigctldConnection.h"
 
@@ -14,7 +15,7 @@ TDaemonProbe::TDaemonProbe(const QString &address, std::function<void()> answere
         while (!stop.stop_requested()) {
             try {
                 connection.Open();
-                QMetaObject::invokeMethod(this, [this] { FAnswered(); }, Qt::QueuedConnection);
+                QueuedCall::Queue(this, [this] { FAnswered(); });
                 return;
             } catch (const ERigctldError &) {
             }

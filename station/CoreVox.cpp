@@ -5,7 +5,7 @@
 TCoreVox::TCoreVox(TKeyingThread &keying, std::function<QString()> target, QObject *parent)
     : TRemoteVox(parent), FKeying(keying), FTarget(std::move(target))
 {
-    connect(&keying.Core(), &TKeyingCore::Changed, this, [this](const TKeyingState &state) {
+    keying.Connect(&TKeyingCore::Changed, this, [this](const TKeyingState &state) {
         FState = state;
         emit Changed();
     });

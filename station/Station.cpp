@@ -1,4 +1,5 @@
 #include "station/Station.h"
+#include "support/QueuedCall.h"
 
 #include "audio/BlockAttack.h"
 #include "audio/CaptureLevel.h"
@@ -53,10 +54,9 @@ TStation::TStation(const QStringList &arguments, QObject *parent) : QObject(pare
         Trace(line);
 
     FKeying = std::make_unique<TKeyingThread>(TKeyingThread::kmOwnThread);
-    TKeyingCore &core = FKeying->Core();
-    connect(&core, &TKeyingCore::Report, this, [this](const QString &text) { Report(text); });
-    connect(&core, &TKeyingCore::Trace, this, [this](const QString &line) { Trace(line); });
-    connect(&core, &TKeyingCore::OutputLost, this, [this] { OutputLost(); });
+    FKeying->Connect(&TKeyingCore::Report, this, [this](const QString &text) { Report(text); });
+    FKeying->Connect(&TKeyingCore::Trace, this, [this](const QString &line) { Trace(line); });
+    FKeying->Connect(&TKeyingCore::OutputLost, this, [this] { OutputLost(); });
     FKeying->Post([settings = FSettings](TKeyingCore &core) {
         core.SetSquelch(settings.Gain);
         core.SetDelay(settings.Delay);
@@ -154,22 +154,17 @@ void TStation::StartRelay()
     }
     {
         TPulseServer::TLock lock(*server);
-        TxSink::Ensure(*server, [station = QPointer<TStation>(this)](const std::string &why) {
-            QMetaObject::invokeMethod(
-                station,
-                [station, line = QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(why) + ")"] {
-                    if (station)
-                        station->Trace(line);
-                },
-                Qt::QueuedConnection);
+        // From the server's thread; it is joined before the station goes.
+        TxSink::Ensure(*server, [this](const std::string &why) {
+            QueuedCall::Queue(this, [this, line = QString("Relay: sink ") + TxSink::Name + " not loaded ("
+                                                 + QString::fromStdString(why) + ")"] { Trace(line); });
         });
     }
     if (!FRelay || FRelay->Server() != server) {
         // The relay tells from the server's thread; the station's thread writes it.
         const auto post = [this](const std::string &text, bool report) {
-            QMetaObject::invokeMethod(
-                this, [this, line = QString::fromStdString(text), report] { report ? Report(line) : Trace(line); },
-                Qt::QueuedConnection);
+            QueuedCall::Queue(this,
+                              [this, line = QString::fromStdString(text), report] { report ? Report(line) : Trace(line); });
         };
         FRelay = std::make_shared<TRelay>(
             server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },

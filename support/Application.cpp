@@ -22,12 +22,6 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
     ErrorReport::SetPresenter([](const QString &text) { Dialogs::ShowError(Application::Title(), text); });
 }
 
-std::mutex &QueuedCall::HandOver()
-{
-    static std::mutex handOver;
-    return handOver;
-}
-
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {
 #if defined(__SANITIZE_THREAD__)

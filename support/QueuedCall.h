@@ -22,4 +22,22 @@ template <class F> void Queue(QObject *receiver, F &&function)
     QMetaObject::invokeMethod(receiver, std::forward<F>(function), Qt::QueuedConnection);
 }
 
+// Runs a function on the receiver's (other) thread and waits until it has
+// run; under ThreadSanitizer the hand-over back is made visible the same way.
+template <class F> void Wait(QObject *receiver, F &&function)
+{
+    QMetaObject::invokeMethod(
+        receiver,
+        [&function] {
+            function();
+#if defined(__SANITIZE_THREAD__)
+            const std::lock_guard lock(HandOver());
+#endif
+        },
+        Qt::BlockingQueuedConnection);
+#if defined(__SANITIZE_THREAD__)
+    const std::lock_guard lock(HandOver());
+#endif
+}
+
 } // namespace QueuedCall

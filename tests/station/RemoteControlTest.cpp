@@ -49,9 +49,13 @@ TEST(RemoteControl, TheClientReachesTheOneInstanceThatHoldsTheName)
     }
     EXPECT_EQ(QDir(bus.dir.path()).entryList(QDir::Files), QStringList()) << "the client reads and makes no file";
     first.reset();  // releases the name
-    EXPECT_EQ(bus.Client({"--tune", "on"}),
-              std::pair(1, "kotarplus: no instance is running: nobody holds " + Name + " on the session bus\n"));
-    EXPECT_EQ(bus.Client({"--status"}, false),
-              std::pair(1, "kotarplus: cannot reach a running instance: " + noBus + "\n"));
+    // Qt's D-Bus may add a warning of its own as the client ends.
+    const auto firstLine = [](const std::pair<int, QString> &answer) {
+        return std::pair(answer.first, answer.second.section('\n', 0, 0));
+    };
+    EXPECT_EQ(firstLine(bus.Client({"--tune", "on"})),
+              std::pair(1, "kotarplus: no instance is running: nobody holds " + Name + " on the session bus"));
+    EXPECT_EQ(firstLine(bus.Client({"--status"}, false)),
+              std::pair(1, "kotarplus: cannot reach a running instance: " + noBus));
 }
 } // namespace

@@ -1,0 +1,7 @@
+#include "support/QueuedCall.h"
+
+std::mutex &QueuedCall::HandOver()
+{
+    static std::mutex handOver;
+    return handOver;
+}
