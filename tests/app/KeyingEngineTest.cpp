@@ -124,17 +124,21 @@ TEST_F(Engine, ABlockedWindowDoesNotDelayTheRelease)
     const auto restore = qScopeGuard([] { TFormPlayer::KeyingMode = TKeyingThread::kmCallerThread; });
     s = std::make_unique<StartedForm>("[SETTINGS]\nPTT=NONE\nGAIN=5\nDELAY=300\n");
     f = s->form.get();
-    std::mutex mutex;
-    std::vector<std::pair<bool, steady_clock::time_point>> ptt;
-    f->Keying->Post([&](TKeyingCore &core) {
-        core.OnTxRig = [&](bool on) {
-            const std::lock_guard lock(mutex);
-            ptt.emplace_back(on, steady_clock::now());
+    // Kept by the core's hook, which outlives this body until the window goes.
+    struct TRecord {
+        std::mutex mutex;
+        std::vector<std::pair<bool, steady_clock::time_point>> ptt;
+    };
+    const auto record = std::make_shared<TRecord>();
+    f->Keying->Post([record](TKeyingCore &core) {
+        core.OnTxRig = [record](bool on) {
+            const std::lock_guard lock(record->mutex);
+            record->ptt.emplace_back(on, steady_clock::now());
         };
     });
     const auto keyed = [&] {
-        const std::lock_guard lock(mutex);
-        return !ptt.empty() && ptt.back().first;
+        const std::lock_guard lock(record->mutex);
+        return !record->ptt.empty() && record->ptt.back().first;
     };
     level = 9;
     QElapsedTimer guard;
@@ -146,8 +150,8 @@ TEST_F(Engine, ABlockedWindowDoesNotDelayTheRelease)
     const auto quiet = steady_clock::now();
     std::this_thread::sleep_for(2s); // the window's thread blocked, as by a stalled server
     const auto woke = steady_clock::now();
-    const std::lock_guard lock(mutex);
-    ASSERT_FALSE(ptt.back().first) << "not released while the window was blocked";
-    EXPECT_GE(ptt.back().second - quiet, 300ms);
-    EXPECT_LT(ptt.back().second, woke);
+    const std::lock_guard lock(record->mutex);
+    ASSERT_FALSE(record->ptt.back().first) << "not released while the window was blocked";
+    EXPECT_GE(record->ptt.back().second - quiet, 300ms);
+    EXPECT_LT(record->ptt.back().second, woke);
 }

@@ -1,4 +1,5 @@
 #include "AudioTestSupport.h"
+#include "SpawnedProcess.h"
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
 #include "support/LEDButton.h"
@@ -7,7 +8,6 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <chrono>
@@ -149,11 +149,11 @@ TEST(CaptureThread, AsksRealtimeKitWhenItMayNotRaiseItself)
 {
     BASS_Free();
     QTemporaryDir dir;
-    QProcess daemon;
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
-                                 "--address=unix:path=" + dir.filePath("bus")});
-    ASSERT_TRUE(daemon.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    // Started without a fork of this threaded process (ThreadSanitizer).
+    TSpawnedProcess daemon;
+    const QString address = "unix:path=" + dir.filePath("bus");
+    ASSERT_TRUE(daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + address}));
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(dir.filePath("bus")); }));
     // No right of our own: no capability, no real-time limit.
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct capabilities[2]{};
