@@ -369,7 +369,7 @@ TEST(KeyedOutputs, AReleaseRefusedByOneOutputStillReachesTheOthers)
         const auto refusing = std::make_shared<TFake>(true), other = std::make_shared<TFake>(false);
         outputs.Key(refusing);
         outputs.Key(other);
-        EXPECT_THROW(allBut ? outputs.ReleaseAllBut(nullptr) : outputs.ReleaseAll(), Exception);
+        EXPECT_THROW(allBut ? outputs.ReleaseAllBut({}) : outputs.ReleaseAll(), Exception);
         EXPECT_FALSE(other->keyed);
         EXPECT_TRUE(outputs.Owed()) << "the refused release stays owed";
     }
