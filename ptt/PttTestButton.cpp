@@ -10,6 +10,8 @@
 TPttTestButton::TPttTestButton(TKeyingThread &keying, std::function<TOutput()> output, QWidget *parent)
     : QPushButton("Test PTT", parent), FKeying(keying), FOutput(std::move(output))
 {
+    // Enter stays with the dialog's OK.
+    setAutoDefault(false);
     setToolTip(QString("Keys the transmitter while held, for %1 s at most").arg(TKeyingCore::TestLimit.count()));
     Lamp = new TLed(parent);
     Lamp->resize(14, 14);
