@@ -28,13 +28,15 @@ bool operator==(const TKeyingState &a, const TKeyingState &b)
 
 TKeyingCore::TKeyingCore(QObject *parent)
     : QObject(parent), FClock([] { return steady_clock::now(); }), FRenderTimer(CoreTimer(this, false)),
-      FHangTimer(CoreTimer(this, true)), FTimeoutTimer(CoreTimer(this, true)), FReleaseTimer(CoreTimer(this, false))
+      FHangTimer(CoreTimer(this, true)), FTimeoutTimer(CoreTimer(this, true)), FReleaseTimer(CoreTimer(this, false)),
+      FTestTimer(CoreTimer(this, true))
 {
     qRegisterMetaType<TKeyingState>();
     connect(FRenderTimer, &QTimer::timeout, this, &TKeyingCore::RenderTick);
     connect(FHangTimer, &QTimer::timeout, this, &TKeyingCore::DelayTick);
     connect(FTimeoutTimer, &QTimer::timeout, this, &TKeyingCore::TimeoutTick);
     connect(FReleaseTimer, &QTimer::timeout, this, &TKeyingCore::ReleaseRetryTick);
+    connect(FTestTimer, &QTimer::timeout, this, &TKeyingCore::TimeoutTick);
 }
 
 template <class F> void TKeyingCore::Step(F &&step)
@@ -197,6 +199,7 @@ void TKeyingCore::DelayTick()
 void TKeyingCore::TimeoutTick()
 {
     Step([this] {
+        EndTestAtLimit();
         if (!FTimeoutAt)
             return;
         if (Now() < *FTimeoutAt) {
@@ -245,10 +248,65 @@ void TKeyingCore::TxRig(bool on)
     Step([&] { TxRigOrThrow(on); });
 }
 
+void TKeyingCore::TestPtt(TPttDispatch::TOutput output, bool on)
+{
+    Step([&] {
+        // A press ends the test running; a release ends only its own.
+        if (on || output == FDispatch.Testing())
+            EndTest(QString());
+        if (!on)
+            return;
+        if (FState.PttOn) {
+            emit PttTested(false, "transmitting: test not possible now");
+            return;
+        }
+        FTestUntil = Now() + TestLimit;
+        FTestTimer->start(TestLimit);
+        try {
+            FDispatch.Test(output, true);
+        } catch (const Exception &failure) {
+            // What may have keyed (one line of two) is released at once.
+            EndTest(failure.Message());
+            return;
+        }
+        emit PttTested(output->MayBeKeyed(), QString());
+    });
+}
+
+void TKeyingCore::EndTestAtLimit()
+{
+    if (!FTestUntil)
+        return;
+    if (Now() < *FTestUntil) {
+        FTestTimer->start(std::max(ceil<milliseconds>(*FTestUntil - Now()), milliseconds(0)));
+        return;
+    }
+    EndTest("released after " + QString::number(TestLimit.count()) + " s, a test's limit");
+}
+
+void TKeyingCore::EndTest(QString words)
+{
+    const TPttDispatch::TOutput output = FDispatch.Testing();
+    if (!output)
+        return;
+    FTestUntil.reset();
+    FTestTimer->stop();
+    const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+    try {
+        FDispatch.Test(output, false);
+    } catch (const Exception &failure) {
+        // The release is owed and asked for again like any other.
+        if (words.isEmpty())
+            words = failure.Message();
+    }
+    emit PttTested(false, words);
+}
+
 TPttDispatch::TOutput TKeyingCore::ActiveOutput() const { return FState.PttOn ? FDispatch.Selected() : nullptr; }
 
 void TKeyingCore::TxRigOrThrow(bool on)
 {
+    EndTest(QString());
     if (OnTxRig)
         OnTxRig(on);
     FState.PttOn = on;
@@ -337,10 +395,12 @@ void TKeyingCore::Shutdown(milliseconds patience, bool selectedToo)
         TxRig(false);
     else
         Step([this] {
+            EndTest(QString());
             FState.PttOn = false;
             FDispatch.ReleaseKeyed();
         });
     FDispatch.Settle(steady_clock::now() + patience);
     FReleaseTimer->stop();
     FTimeoutTimer->stop();
+    FTestTimer->stop();
 }

@@ -31,6 +31,7 @@ public:
     static constexpr std::chrono::milliseconds RenderPeriod{33};
     static constexpr std::chrono::milliseconds HangStep{100};
     static constexpr std::chrono::milliseconds ReleaseRetryPeriod{1000};
+    static constexpr std::chrono::seconds TestLimit{5};
 
     explicit TKeyingCore(QObject *parent = nullptr);
 
@@ -64,13 +65,18 @@ public:
     // The hang: releases once (delay div 100 + 1) x 100 ms have passed since
     // the last keying moment.
     void DelayTick();
+    // The transmit time-out, and a test's limit.
     void TimeoutTick();
     // Releases owed are asked for again.
     void ReleaseRetryTick();
     void ToggleMute();
     void ToggleTune();
-    // The one PTT operation.
+    // The one PTT operation. It ends a test first: real traffic wins.
     void TxRig(bool on);
+    // A test of the wiring: on keys output beside PTT, owed a release like any
+    // keyed output, until off (with the same output), TestLimit or a PTT
+    // command ends it; refused while PTT is on. The outcome comes as PttTested.
+    void TestPtt(TPttDispatch::TOutput output, bool on);
     // Program end: every output that may be keyed is released, the selected
     // one too when asked, and releases in progress get until patience has
     // passed; the timers stop.
@@ -85,6 +91,9 @@ signals:
     void Changed(const TKeyingState &state);
     // A failure the user must see.
     void Report(const QString &message);
+    // A test's outcome: whether its output may be keyed now, and what went
+    // wrong or ended it, in words (empty when nothing did).
+    void PttTested(bool keyed, const QString &words);
     // A line for the trace log.
     void Trace(const QString &line);
     // The selected output's device has gone: nothing is keyed through it any
@@ -98,6 +107,9 @@ private:
     template <class F> void Step(F &&step);
     void Key();
     void TxRigOrThrow(bool on);
+    // Releases a test's output, if one is keyed, and reports it with words.
+    void EndTest(QString words);
+    void EndTestAtLimit();
     void DropLostOutput();
     void ShowNothingKeyed();
     void StopHang();
@@ -123,9 +135,11 @@ private:
     TTime FLastKey{};
     TTime FLastOnSent{};
     std::optional<TTime> FTimeoutAt;
+    std::optional<TTime> FTestUntil;
 
     QTimer *FRenderTimer;
     QTimer *FHangTimer;
     QTimer *FTimeoutTimer;
     QTimer *FReleaseTimer;
+    QTimer *FTestTimer;
 };

@@ -24,25 +24,37 @@ void TPttDispatch::Send(bool on)
                 FKeyed.Key(FSelected);
             return;
         }
+        FTesting = nullptr;
         FKeyed.ReleaseAll(FSelected);
     });
+}
+
+void TPttDispatch::Test(const TOutput &output, bool on)
+{
+    if (on) {
+        FTesting = output;
+        FKeyed.Key(output);
+        return;
+    }
+    FTesting = nullptr;
+    FKeyed.Release(output);
 }
 
 void TPttDispatch::RetryReleases(const TOutput &keep, QStringList &unconfirmed)
 {
     QStringList owing;
-    for (const auto &output : FKeyed.Owing(keep)) {
+    for (const auto &output : FKeyed.Owing({keep, FTesting})) {
         owing << output->Name();
         if (!FUnconfirmed.contains(owing.last()))
             unconfirmed << owing.last();
     }
     FUnconfirmed = owing;
-    Throttled(false, [&] { FKeyed.ReleaseAllBut(keep); });
+    Throttled(false, [&] { FKeyed.ReleaseAllBut({keep, FTesting}); });
 }
 
 bool TPttDispatch::Owed(const TOutput &keep)
 {
-    const bool owed = FKeyed.Owed(keep);
+    const bool owed = FKeyed.Owed({keep, FTesting});
     if (!owed)
         FUnconfirmed.clear();
     return owed;

@@ -16,17 +16,26 @@ public:
     const TOutput &Selected() const { return FSelected; }
 
     // On goes to the selected output; off to every output that may be keyed
-    // and to the selected one even if it never was. A failure that persists
-    // comes back with every keying and every retried release: the first of a
-    // run of failures of one direction is raised as it is, the rest as EAbort.
+    // (a test's too, which it ends) and to the selected one even if it never
+    // was. A failure that persists comes back with every keying and every
+    // retried release: the first of a run of failures of one direction is
+    // raised as it is, the rest as EAbort.
     void Send(bool on);
-    // Every output but keep (the one PTT is on at now) released again. Names
-    // the outputs that have owed their release for a second, each once per
-    // run of failures, in `unconfirmed`.
+    // A test keys output beside PTT until it is switched off or every output
+    // is released; until then no retry releases it. Raises the output's error.
+    void Test(const TOutput &output, bool on);
+    const TOutput &Testing() const { return FTesting; }
+    // Every output but keep (the one PTT is on at now) and a test's released
+    // again. Names the outputs that have owed their release for a second,
+    // each once per run of failures, in `unconfirmed`.
     void RetryReleases(const TOutput &keep, QStringList &unconfirmed);
-    // Every output that may be keyed released, and nothing else.
-    void ReleaseKeyed() { FKeyed.ReleaseAll(); }
-    // Whether an output other than keep still has to be released.
+    // Every output that may be keyed released (a test's too), and nothing else.
+    void ReleaseKeyed()
+    {
+        FTesting = nullptr;
+        FKeyed.ReleaseAll();
+    }
+    // Whether an output other than keep and a test's still has to be released.
     bool Owed(const TOutput &keep);
     // Program end: releases in progress get until the deadline.
     void Settle(TPttOutput::TDeadline deadline) { FKeyed.Settle(deadline); }
@@ -36,6 +45,7 @@ private:
 
     TKeyedOutputs FKeyed;
     TOutput FSelected;
+    TOutput FTesting;
     bool FKeyingFails = false;
     bool FReleaseFails = false;
     QStringList FUnconfirmed;

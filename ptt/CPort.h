@@ -267,7 +267,8 @@ public:
 
     // The setup dialog for this port; OK writes all its choices in one batch,
     // anything else writes nothing. Errors while writing reach the caller.
-    void OpenSetupDialog();
+    // prepare: adds to the dialog before it is shown (the window's Test PTT).
+    void OpenSetupDialog(const std::function<void(TComSetupFrm &form)> &prepare = {});
     // Called with the filled dialog right before it is shown modally, so that
     // tests can make choices and close it without a user.
     std::function<void(TComSetupFrm &form)> OnSetupDialogShow;

@@ -2,6 +2,8 @@
 
 #include "ptt/CPort.h"
 #include "ptt/CPortCtl.h"
+#include "ptt/PttTestButton.h"
+#include "support/Led1.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -101,14 +103,34 @@ TComSetupFrm::TComSetupFrm(QWidget *parent) : QDialog(parent)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
+void TComSetupFrm::AddPttTest(TKeyingThread &keying, TTestOutput output)
+{
+    // The button and its lamp in a row of their own, the words under them.
+    constexpr int Top = 184 + ExtraHeight, WordsHeight = 56, Grown = 31 + WordsHeight;
+    TestButton = new TPttTestButton(keying, [this, output = std::move(output)] {
+        return output(Combo1->ComSelect().Port, Combo7->ComSelect().PttLines);
+    }, this);
+    TestButton->setGeometry(8, Top, 75, 25);
+    TestButton->Lamp->move(90, Top + 6);
+    TestButton->Words->setGeometry(8, Top + 31, 217, WordsHeight);
+    Button1->move(Button1->x(), Top + Grown);
+    Button2->move(Button2->x(), Top + Grown);
+    setFixedSize(width(), height() + Grown);
+    connect(this, &QDialog::finished, TestButton, &TPttTestButton::Stop);
+    setTabOrder(Combo7, TestButton);
+    setTabOrder(TestButton, Button1);
+}
+
 // Defined beside the dialog, so that the port object's own unit needs no widgets.
-void TCustomComPort::OpenSetupDialog()
+void TCustomComPort::OpenSetupDialog(const std::function<void(TComSetupFrm &form)> &prepare)
 {
     TComSetupFrm form;
     for (TComComboBox *combo : form.Combos())
         combo->SetComPort(this);
     for (TComComboBox *combo : form.Combos())
         combo->ShowPortValue();
+    if (prepare)
+        prepare(form);
     if (OnSetupDialogShow)
         OnSetupDialogShow(form);
     if (form.exec() != QDialog::Accepted)

@@ -19,14 +19,21 @@ void TKeyedOutputs::Key(const TOutput &output)
     output->Switch(true);
 }
 
-void TKeyedOutputs::Release(const TOutput &keep, const TOutput &also)
+namespace {
+bool Kept(TKeyedOutputs::TKept keep, const TKeyedOutputs::TOutput &member)
+{
+    return std::find(keep.begin(), keep.end(), member) != keep.end();
+}
+} // namespace
+
+void TKeyedOutputs::ReleaseMembers(TKept keep, const TOutput &also)
 {
     std::exception_ptr failure;
     // A copy: a release may report, and a report runs the event loop.
     const std::vector<TOutput> members = FMembers;
     for (const TOutput &member : members) {
         // A member only watched is not keyed: nothing is sent to it.
-        if (member == keep || (member != also && !member->MayBeKeyed()))
+        if (Kept(keep, member) || (member != also && !member->MayBeKeyed()))
             continue;
         try {
             member->Switch(false);
@@ -44,19 +51,26 @@ void TKeyedOutputs::ReleaseAll(const TOutput &also)
 {
     if (also && std::find(FMembers.begin(), FMembers.end(), also) == FMembers.end())
         FMembers.push_back(also);
-    Release(nullptr, also);
+    ReleaseMembers({}, also);
 }
 
-void TKeyedOutputs::ReleaseAllBut(const TOutput &keep) { Release(keep, nullptr); }
+void TKeyedOutputs::ReleaseAllBut(TKept keep) { ReleaseMembers(keep, nullptr); }
 
-bool TKeyedOutputs::Owed(const TOutput &keep) { return !Owing(keep).empty(); }
+void TKeyedOutputs::Release(const TOutput &output)
+{
+    const auto prune = qScopeGuard([this] { Prune(); });
+    if (output->MayBeKeyed())
+        output->Switch(false);
+}
 
-std::vector<TKeyedOutputs::TOutput> TKeyedOutputs::Owing(const TOutput &keep)
+bool TKeyedOutputs::Owed(TKept keep) { return !Owing(keep).empty(); }
+
+std::vector<TKeyedOutputs::TOutput> TKeyedOutputs::Owing(TKept keep)
 {
     Prune();
     std::vector<TOutput> owing;
     std::copy_if(FMembers.begin(), FMembers.end(), std::back_inserter(owing),
-                 [&](const TOutput &member) { return member != keep && member->MayBeKeyed(); });
+                 [&](const TOutput &member) { return !Kept(keep, member) && member->MayBeKeyed(); });
     return owing;
 }
 

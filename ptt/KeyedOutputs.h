@@ -1,6 +1,7 @@
 #pragma once
 #include "ptt/PttOutput.h"
 
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,9 @@
 class TKeyedOutputs {
 public:
     using TOutput = std::shared_ptr<TPttOutput>;
+    // The outputs keyed on purpose now (PTT's, a test's), which a release of
+    // the others passes by.
+    using TKept = std::initializer_list<TOutput>;
 
     // Raises the output's error; the output stays a member all the same.
     void Key(const TOutput &output);
@@ -17,18 +21,20 @@ public:
     // keyed. Each is tried even when an earlier one refuses; the first failure
     // is raised once all have been tried.
     void ReleaseAll(const TOutput &also = nullptr);
-    // The same for every member but keep (the output PTT goes to now).
-    void ReleaseAllBut(const TOutput &keep);
-    // Whether a member other than keep still has to be released.
-    bool Owed(const TOutput &keep = nullptr);
+    // The same for every member but those kept.
+    void ReleaseAllBut(TKept keep);
+    // Releases one member, if it may be keyed.
+    void Release(const TOutput &output);
+    // Whether a member not kept still has to be released.
+    bool Owed(TKept keep = {});
     // Those members.
-    std::vector<TOutput> Owing(const TOutput &keep = nullptr);
+    std::vector<TOutput> Owing(TKept keep = {});
     // Program end: gives releases still in progress until the deadline.
     void Settle(TPttOutput::TDeadline deadline);
 
 private:
     void Prune();
-    void Release(const TOutput &keep, const TOutput &also);
+    void ReleaseMembers(TKept keep, const TOutput &also);
 
     std::vector<TOutput> FMembers;
 };

@@ -2,6 +2,7 @@
 
 #include "ptt/OmniRig_TLB.h"
 #include "ptt/RigSettingsDialog.h"
+#include "ptt/RigctldConnection.h"
 #include "support/Dialogs.h"
 #include "support/ErrorReport.h"
 
@@ -43,8 +44,21 @@ TOmniRigX *TFormPlayer::SetupOmniRig()
 
 void TFormPlayer::DialogVisible()
 {
+    // Test PTT keys rig 1: through the client's own link while the dialog
+    // shows the address it uses, else through a link made for the address.
+    const auto prepare = [this](TRigSettingsDialog &dialog) {
+        dialog.AddPttTest(*Keying, [this](const QString &address) -> std::shared_ptr<TPttOutput> {
+            if (OmniRigClient) {
+                IRigX *rig = OmniRigClient->Rig1();
+                const auto inUse = TRigAddress::Parse(rig->Link().Address());
+                if (inUse && inUse->ToString() == address)
+                    return rig->Output();
+            }
+            return std::make_shared<TRigLink>(address);
+        });
+    };
     if (OmniRigClient)
-        OmniRigClient->SetDialogVisible(true);
+        OmniRigClient->SetDialogVisible(true, prepare);
     else
-        ShowRigSettingsDialog(ConfigFileName, this);
+        ShowRigSettingsDialog(ConfigFileName, this, prepare);
 }

@@ -97,15 +97,20 @@ private:
 };
 
 // The server's main interface: the two rigs and the settings dialog.
+class TRigSettingsDialog;
+
 class IOmniRigX {
 public:
+    // Adds to the settings dialog before it is shown (the window's Test PTT).
+    using TPrepareDialog = std::function<void(TRigSettingsDialog &dialog)>;
+
     IOmniRigX(QString configFileName, const QString &rig1Address, const QString &rig2Address);
 
     IRigX *Rig1() { return FRig1.get(); }
     IRigX *Rig2() { return FRig2.get(); }
     // true opens the settings dialog of the two addresses (modal); confirmed
     // addresses take effect at the next exchange.
-    void SetDialogVisible(bool visible);
+    void SetDialogVisible(bool visible, const TPrepareDialog &prepare = {});
 
 private:
     QString FConfigFileName;
@@ -147,7 +152,10 @@ public:
 
     IRigX *Rig1() { return DefaultInterface()->Rig1(); }
     IRigX *Rig2() { return DefaultInterface()->Rig2(); }
-    void SetDialogVisible(bool visible) { DefaultInterface()->SetDialogVisible(visible); }
+    void SetDialogVisible(bool visible, const IOmniRigX::TPrepareDialog &prepare = {})
+    {
+        DefaultInterface()->SetDialogVisible(visible, prepare);
+    }
 
     // Server event hooks. rigctld raises no events, so nothing calls them but
     // InvokeEvent.

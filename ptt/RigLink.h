@@ -35,6 +35,8 @@ public:
     TRigLink &operator=(const TRigLink &) = delete;
 
     QString Name() const override;
+    // As given.
+    QString Address() const { return FConnection.Address(); }
     void Switch(bool on) override;
     bool MayBeKeyed() const override;
     bool Settled() const override;

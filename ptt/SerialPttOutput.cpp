@@ -6,7 +6,9 @@
 #include <exception>
 #include <vector>
 
-TSerialPttOutput::TSerialPttOutput(TComPort *port) : FPort(port) {}
+TSerialPttOutput::TSerialPttOutput(TComPort *port, std::optional<TPttLines> lines) : FPort(port), FLines(std::move(lines))
+{
+}
 
 QString TSerialPttOutput::Name() const { return FPort ? FPort->Port() : QString(); }
 
@@ -23,14 +25,15 @@ void TSerialPttOutput::Switch(bool on)
     if (!FPort->Connected())
         return;
     const auto setLine = [this](const TPttPin &pin, bool on) {
-        const bool level = pin.Level(on);
+        // At rest as the port has it, also when other lines were keyed.
+        const bool level = on ? pin.Level(true) : FPort->PttLines().IdleHigh(pin.Kind);
         try {
             pin.Kind == TPttPin::pkDTR ? FPort->SetDTRLine(level) : FPort->SetRTSLine(level);
         } catch (const EComPort &failure) {
             throw EComPort(failure, PttFailureAdvice(failure.SystemError(), FPort->Port(), TComDevice::DevicePath(FPort->Port()), true));
         }
     };
-    const std::vector<TPttPin> pins = FPort->PttLines().SerialPins();
+    const std::vector<TPttPin> pins = FLines.value_or(FPort->PttLines()).SerialPins();
     if (on) {
         // A line that could not be set did not move: a release is owed from
         // the first line that did, also when the next one fails.

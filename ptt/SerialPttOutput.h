@@ -1,15 +1,19 @@
 #pragma once
+#include "ptt/PttLines.h"
 #include "ptt/PttOutput.h"
 
 #include <QPointer>
+#include <optional>
 
 class TComPort;
 
 // PTT on a serial port's DTR and RTS lines, as the port's PTT lines name
-// them, in the order named.
+// them, in the order named. A release puts each line at the port's rest level.
 class TSerialPttOutput : public TPttOutput {
 public:
-    explicit TSerialPttOutput(TComPort *port);
+    // lines: keyed instead of the port's own (a test of a choice not yet made
+    // the port's).
+    explicit TSerialPttOutput(TComPort *port, std::optional<TPttLines> lines = std::nullopt);
 
     QString Name() const override;
     // On a port that is not open nothing is switched: a closed device holds
@@ -21,5 +25,6 @@ public:
 
 private:
     QPointer<TComPort> FPort;
+    std::optional<TPttLines> FLines;
     bool FMayBeKeyed = false;
 };

@@ -228,3 +228,27 @@ TEST_F(Core, AnOutputWhoseDeviceWentIsDroppedAndNothingShowsKeyed)
     EXPECT_FALSE(core.State().PttOn);
     EXPECT_FALSE(core.State().Hanging);
 }
+
+// A test keys beside PTT: no retry releases it, its limit and any PTT command
+// do, and it is refused while PTT is on.
+TEST_F(Core, APttTestEndsByItselfAndGivesWayToTransmitting)
+{
+    QStringList tested;
+    QObject::connect(&core, &TKeyingCore::PttTested, [&](bool keyed, const QString &words) { tested << QString::number(keyed) + words; });
+    const auto other = std::make_shared<TRecordingOutput>();
+    core.TestPtt(other, true);
+    Pass(4999ms);
+    core.TimeoutTick();
+    core.ReleaseRetryTick();
+    EXPECT_TRUE(other->Keyed);
+    EXPECT_FALSE(core.State().ReleaseOwed);
+    Pass(1ms);
+    core.TimeoutTick();
+    core.TestPtt(other, false); // let go after the limit
+    core.TestPtt(other, true);
+    Level(9);
+    EXPECT_FALSE(other->Keyed);
+    core.TestPtt(other, true);
+    EXPECT_EQ(other->Calls, QStringList({"on", "off", "on", "off"}));
+    EXPECT_EQ(tested, QStringList({"1", "0released after 5 s, a test's limit", "1", "0", "0transmitting: test not possible now"}));
+}

@@ -5,6 +5,8 @@
 #include "ptt/CPort.h"
 #include "ptt/CPortCtl.h"
 #include "ptt/CPortSetup.h"
+#include "ptt/PttTestButton.h"
+#include "support/Led1.h"
 #include "support/ErrorReport.h"
 #include "support/IniFile.h"
 
@@ -510,4 +512,24 @@ TEST(ComSettingsCommand, AFailedPortReachesTheReport)
     // The handler ended there: the configured name and file are the old ones.
     EXPECT_EQ(window.ComPortName, pty.Slave());
     EXPECT_EQ(started.Written("GAIN"), "?");
+}
+
+TEST(ComSettingsCommand, TestPttOnAPortWithoutModemLinesSaysWhyInTheDialogAndOwesNothing)
+{
+    TPty pty;
+    TListedPorts listed({});
+    TStartedWindow started(pty.Slave());
+    QString words;
+    started.window->PTTComPort->OnSetupDialogShow = [&](TComSetupFrm &form) {
+        QTimer::singleShot(0, &form, [&] {
+            emit form.TestButton->pressed();
+            words = form.TestButton->Words->text();
+            EXPECT_FALSE(form.TestButton->Lamp->On());
+            form.Button2->click();
+        });
+    };
+    started.window->CommSettingsButtonClick();
+    EXPECT_TRUE(words.startsWith("EscapeCommFunction function failed")) << words.toStdString();
+    EXPECT_FALSE(started.window->KeyingState.ReleaseOwed);
+    EXPECT_TRUE(started.dialogs.errors.isEmpty());
 }

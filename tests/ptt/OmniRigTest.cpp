@@ -3,13 +3,16 @@
 
 #include "app/KOTARUnit.h"
 #include "ptt/OmniRig_TLB.h"
+#include "ptt/PttTestButton.h"
 #include "ptt/RigSettingsDialog.h"
+#include "support/Led1.h"
 #include "support/IniFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QThread>
 #include <QTimer>
 #include <climits>
 
@@ -294,6 +297,40 @@ TEST_F(OmniRigClientTest, DialogVisibleAppliesConfirmedAddresses)
     EXPECT_EQ(rigB.PttState(), "1");
     EXPECT_EQ(rigA.PttState(), "0");
     Tx(client->Rig1(), PM_RX);
+}
+
+// Test PTT keys rig 1 through the client's link, and an address typed but not
+// applied through a link of its own, which its limit releases.
+TEST_F(OmniRigClientTest, TestPttKeysRig1AtTheAddressInTheDialog)
+{
+    TRigctldDaemon rig1, rig2, typed;
+    auto form = MakeForm(rig1.Address(), rig2.Address());
+    UseSteppedClock(*form);
+    const auto reads = [](const TRigctldDaemon &rig, const char *state) {
+        for (int i = 0; i < 100 && rig.PttState() != state; ++i)
+            QThread::msleep(50);
+        return rig.PttState() == state;
+    };
+    QTimer::singleShot(0, [&] {
+        auto *dialog = dynamic_cast<TRigSettingsDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        emit dialog->TestButton->pressed();
+        EXPECT_TRUE(dialog->TestButton->Lamp->On());
+        EXPECT_TRUE(reads(rig1, "1"));
+        emit dialog->TestButton->released();
+        EXPECT_TRUE(reads(rig1, "0"));
+        dialog->Rig1Edit->setText(typed.Address());
+        emit dialog->TestButton->pressed();
+        EXPECT_TRUE(reads(typed, "1"));
+        PassTime(std::chrono::seconds(5));
+        form->TimerTimeoutTimer();
+        EXPECT_FALSE(dialog->TestButton->Lamp->On());
+        EXPECT_TRUE(reads(typed, "0"));
+        dialog->reject();
+    });
+    form->DialogVisible();
+    EXPECT_EQ(rig2.PttState(), "0");
+    EXPECT_TRUE(Reports().isEmpty());
 }
 
 TEST(RigSettingsDialogTest, ValidatesAndWritesSectionOmniRig)

@@ -9,7 +9,9 @@
 #include "app/KOTARUnit.h"
 #include "audio/bass.h"
 #include "ptt/CPort.h"
+#include "ptt/CPortCtl.h"
 #include "ptt/CPortSetup.h"
+#include "ptt/PttTestButton.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
 #include "support/LEDButton.h"
@@ -246,6 +248,35 @@ TEST_F(PttSafety, ComSettingsConfirmedWhileKeyedPutsTheLinesBack)
     EXPECT_EQ(line.Lines(), 0);
 }
 
+// Test PTT keys the lines chosen in the dialog while held, 5 s at most, and
+// leaves them at the port's rest levels.
+TEST_F(PttSafety, ComSettingsTestPttKeysTheChosenLinesWhileHeld)
+{
+    Start("SERIAL");
+    form->PTTComPort->OnSetupDialogShow = [this](TComSetupFrm &dialog) {
+        QTimer::singleShot(0, &dialog, [&] {
+            TPttTestButton *test = dialog.TestButton;
+            dialog.Combo7->setCurrentIndex(dialog.Combo7->findText("DTR+!RTS"));
+            emit dialog.Combo7->activated(dialog.Combo7->currentIndex());
+            emit test->pressed();
+            EXPECT_EQ(line.Lines(), TIOCM_DTR);
+            EXPECT_TRUE(test->Lamp->On());
+            emit test->released();
+            EXPECT_EQ(line.Lines(), 0);
+            EXPECT_FALSE(test->Lamp->On());
+            emit test->pressed();
+            PassTime(std::chrono::seconds(5));
+            form->TimerTimeoutTimer();
+            EXPECT_EQ(line.Lines(), 0) << "released by itself";
+            EXPECT_FALSE(test->Lamp->On());
+            dialog.Button2->click();
+        });
+    };
+    form->CommSettingsButtonClick();
+    EXPECT_FALSE(form->KeyingState.ReleaseOwed);
+    EXPECT_TRUE(dialogs->errors.isEmpty());
+}
+
 TEST_F(PttSafety, TransmitTimeOutReleasesAndLocksTheVoxOutUntilSilence)
 {
     Start("SERIAL", "TIMEOUT=3\n");
@@ -369,7 +400,7 @@ TEST(KeyedOutputs, AReleaseRefusedByOneOutputStillReachesTheOthers)
         const auto refusing = std::make_shared<TFake>(true), other = std::make_shared<TFake>(false);
         outputs.Key(refusing);
         outputs.Key(other);
-        EXPECT_THROW(allBut ? outputs.ReleaseAllBut(nullptr) : outputs.ReleaseAll(), Exception);
+        EXPECT_THROW(allBut ? outputs.ReleaseAllBut({}) : outputs.ReleaseAll(), Exception);
         EXPECT_FALSE(other->keyed);
         EXPECT_TRUE(outputs.Owed()) << "the refused release stays owed";
     }

@@ -170,7 +170,7 @@ TEST(RigLink, AKeyingLeftOnAGivenUpConnectionIsWatchedForAfterTheRelease)
     link->Settle(In(10s));
     ASSERT_FALSE(link->MayBeKeyed());
     link.reset();
-    outputs.ReleaseAllBut(nullptr); // a change of mode
+    outputs.ReleaseAllBut({}); // a change of mode
     ASSERT_TRUE(peer.WaitForKeyed(true, 3s)) << "the daemon carries the held command out";
     EXPECT_TRUE(peer.WaitForKeyed(false, 3s)) << "found by reading the rig back, and released";
     QCoreApplication::sendPostedEvents();
