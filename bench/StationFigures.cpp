@@ -9,7 +9,8 @@
 //
 //   station_figures LINESIM KOTARPLUSD KOTARPLUS [CPU_SECONDS]
 // SvxLink is measured too when `svxlink` is on the path: a repeater logic whose
-// receiver's VOX opens it and whose transmitter keys DTR, its sound through
+// receiver's VOX opens it at once (when the squelch opens, not when it closes
+// as by default) and whose transmitter keys DTR, its sound through
 // ALSA's PulseAudio plugin on the same server (its output to kotar_drain, away
 // from what it records).
 #include "ProcessFigures.h"
@@ -76,6 +77,7 @@ DEFAULT_LANG=en_US
 SHORT_IDENT_INTERVAL=0
 LONG_IDENT_INTERVAL=0
 OPEN_ON_SQL=1
+OPEN_SQL_FLANK=OPEN
 IDLE_TIMEOUT=1
 
 [Rx1]
