@@ -2,16 +2,18 @@
 // takes connections and never answers (made here, no fixture needed):
 //  - in-process: the longest time each audio library call of the window's
 //    thread took, with the library's connection made and unanswered, and the
-//    window's start-up and a device change;
+//    window's start-up and a device change; Mute clicked until the window's
+//    icon shows it;
 //  - the built program (argument or KOTAR_PROGRAM, QT_QPA_PLATFORM=offscreen):
 //    from its start to the end of its start-up (its last start-up trace line,
 //    written just before the window shows), and from SIGTERM to its end.
+#include "DeafServer.h"
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
 #include "audio/bass.h"
 #include "support/Application.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,9 +25,6 @@
 #include <map>
 #include <signal.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -53,42 +52,8 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
     return true;
 }
 
-// A socket that takes connections and never answers; PULSE_SERVER names it.
-class TDeafServer {
-public:
-    TDeafServer()
-    {
-        const QByteArray path = FDir.filePath("native").toLocal8Bit();
-        FListener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::copy(path.begin(), path.end(), address.sun_path);
-        if (bind(FListener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
-            || listen(FListener, 64) != 0)
-            Fail("no socket");
-        qputenv("PULSE_SERVER", "unix:" + path);
-    }
-    ~TDeafServer()
-    {
-        for (int connection : FTaken)
-            close(connection);
-        close(FListener);
-    }
-    // Takes what has come; true once any connection was taken.
-    bool Take()
-    {
-        for (int connection; (connection = accept(FListener, nullptr, nullptr)) >= 0;)
-            FTaken.push_back(connection);
-        return !FTaken.empty();
-    }
-
-private:
-    QTemporaryDir FDir;
-    int FListener = -1;
-    std::vector<int> FTaken;
-};
-
 std::map<std::string, double> Longest;
+std::vector<double> MuteToIcon;
 
 void Time(const std::string &what, const std::function<void()> &call)
 {
@@ -133,6 +98,16 @@ void LibraryFigures(int runs)
             Fail("the library does not connect");
         Time("device change (ComboSoundCardChange)", [&] { form->ComboSoundCardEdited(); });
         Time("render tick", [&] { form->TimerRenderTimer(); });
+        // Mute on and off: the command goes to the keying core's thread and
+        // the window shows its answer.
+        for (int click = 0; click < 2; ++click) {
+            const qint64 shown = QApplication::windowIcon().cacheKey();
+            const auto start = Clock::now();
+            form->LEDMuteButtonClick();
+            if (!WaitFor([&] { return QApplication::windowIcon().cacheKey() != shown; }, std::chrono::seconds(5)))
+                Fail("Mute does not change the icon");
+            MuteToIcon.push_back(Ms(Clock::now() - start));
+        }
         Time("window close", [&] {
             form->close();
             form.reset();
@@ -142,6 +117,9 @@ void LibraryFigures(int runs)
     std::printf("Deaf server: longest time of each call on the window's thread, %d runs\n", runs);
     for (const auto &[what, ms] : Longest)
         std::printf("  %-42s %8.2f ms\n", what.c_str(), ms);
+    std::sort(MuteToIcon.begin(), MuteToIcon.end());
+    std::printf("Mute clicked until the window's icon shows it, %zu clicks: min %.2f, median %.2f, max %.2f ms\n",
+                MuteToIcon.size(), MuteToIcon.front(), MuteToIcon[MuteToIcon.size() / 2], MuteToIcon.back());
 }
 
 void ProgramFigures(const QString &program, int runs)

@@ -13,6 +13,7 @@
 // the monitor are both timed by CLOCK_MONOTONIC.
 //
 //   keying_figures PROGRAM LINESIM [CPU_SECONDS]
+#include "ProcessFigures.h"
 #include "SinkMonitor.h"
 
 #include <QCoreApplication>
@@ -152,17 +153,6 @@ private:
     QProcess FProcess;
 };
 
-long PeakKilobytes(pid_t pid)
-{
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QString &line : QString::fromLatin1(status.readAll()).split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.section(':', 1).trimmed().section(' ', 0, 0).toLong();
-    return 0;
-}
-
 struct TStats {
     size_t count;
     double median, p95, min, max;
@@ -203,19 +193,6 @@ void Bursts(const QString &program, const QString &linesim, const QString &burst
         keyUps.push_back((lines[before].time - monitor.First()) * 1000);
         releases.push_back((lines[before + 2].time - monitor.Last()) * 1000);
     }
-}
-
-// The whole process's CPU seconds, or one thread's.
-double CpuSeconds(pid_t pid, pid_t thread = 0)
-{
-    QFile stat(thread ? QString("/proc/%1/task/%2/stat").arg(pid).arg(thread) : QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QString text = QString::fromLatin1(stat.readAll());
-    // Fields after the command name, which ends with the last ')': state is 3,
-    // utime 14, stime 15.
-    const QStringList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // CPU seconds of the process's threads, summed by thread name (the main

@@ -9,7 +9,9 @@
 //    kotarplus_tx's monitor (both heard the same way), against LEAD;
 //  - level: a 1 kHz tone's RMS at both monitors;
 //  - nothing lost: 20 minimodem transmissions (1200 baud) recorded from the
-//    relay output's monitor and decoded;
+//    relay output's monitor and decoded; in a mode of its own, COUNT through
+//    the relay and COUNT played straight into the relay's output sink,
+//    alternated;
 //  - cost: the program's CPU share listening to silence, with and without relay;
 //  - soak (a mode of its own): SECONDS of looped speech over a noise floor
 //    that is never zero for 1 ms, so that at the relay output's monitor a run
@@ -18,6 +20,8 @@
 //
 //   relay_figures PROGRAM LINESIM [CPU_SECONDS]
 //   relay_figures PROGRAM LINESIM soak [SECONDS]
+//   relay_figures PROGRAM LINESIM modem [COUNT]
+#include "ProcessFigures.h"
 #include "SinkMonitor.h"
 
 #include <QCoreApplication>
@@ -143,16 +147,6 @@ double Quantile(std::vector<double> values, double q)
 {
     std::sort(values.begin(), values.end());
     return values[size_t(std::clamp(std::ceil(q * double(values.size())) - 1, 0.0, double(values.size() - 1)))];
-}
-
-double CpuSeconds(pid_t pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QString text = QString::fromLatin1(stat.readAll());
-    const QStringList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // What a monitor hears, as mono float samples, from Start until Level.
@@ -310,6 +304,45 @@ QString Speech(const QTemporaryDir &dir, int seconds)
     return speech;
 }
 
+// One minimodem message at 1200 baud, played into kotarplus_tx (through the
+// relay) or straight into the relay's output sink, recorded from that sink's
+// monitor and decoded; true when it came through in full.
+bool Modem(const TProgram &run, const QTemporaryDir &dir, int i, bool relayed)
+{
+    const QString text = QString("CQ CQ DE KOTARPLUS TEST %1 K").arg(i);
+    const QString modem = dir.filePath("modem.wav"), sent = dir.filePath("sent.wav"),
+                  heard = dir.filePath("heard.raw"), heardWav = dir.filePath("heard.wav");
+    // At -6 dB, so that resampling does not clip it; 250 ms of silence first,
+    // as a modem program's open stream has: the first milliseconds of a new
+    // playback stream are not always played whole.
+    Run("minimodem", {"--tx", "--volume", "0.5", "-f", modem, "1200"}, text.toUtf8());
+    Run("sox", {modem, sent, "pad", "0.25", "0"});
+    QProcess recorder;
+    recorder.setStandardOutputFile(heard);
+    recorder.start("parec", {"-d", Output + ".monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=1"});
+    recorder.waitForStarted();
+    QThread::usleep(useconds_t(200000 + std::rand() % 100000));
+    const size_t before = run.Dtr().size();
+    Run("paplay", {"-d", relayed ? "kotarplus_tx" : Output, sent});
+    // Through the relay: until PTT is released, when the delay has drained.
+    if (relayed)
+        WaitFor(
+            [&] {
+                const auto lines = run.Dtr();
+                return lines.size() >= before + 2 && !lines.back().on;
+            },
+            10);
+    QThread::msleep(200);
+    ::kill(pid_t(recorder.processId()), SIGTERM);
+    recorder.waitForFinished();
+    Run("sox", {"-t", "raw", "-r", "44100", "-e", "signed", "-b", "16", "-c", "1", heard, heardWav});
+    const QString got = Run("minimodem", {"--rx", "-q", "-f", heardWav, "1200"});
+    if (got != text)
+        std::fprintf(stderr, "minimodem %d %s: sent \"%s\", decoded \"%s\"\n", i,
+                     relayed ? "through the relay" : "straight", qPrintable(text), qPrintable(got));
+    return got == text;
+}
+
 void Soak(const QString &program, const QString &linesim, const QString &settings, int seconds)
 {
     QTemporaryDir dir;
@@ -429,11 +462,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PROGRAM LINESIM [CPU_SECONDS | soak [SECONDS]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PROGRAM LINESIM [CPU_SECONDS | soak [SECONDS] | modem [COUNT]]\n", argv[0]);
         return 2;
     }
     const QString program = argv[1], linesim = argv[2];
-    const bool soak = argc > 3 && QString(argv[3]) == "soak";
+    const bool soak = argc > 3 && QString(argv[3]) == "soak", modem = argc > 3 && QString(argv[3]) == "modem";
     const int cpuSeconds = argc > 3 && !soak ? std::atoi(argv[3]) : 60;
     const QString module = Run("pactl", {"load-module", "module-null-sink", "sink_name=" + Output, "rate=44100"});
     const QString settings = QString("GAIN=5\nDELAY=0\nDEVICENAME=kotarplus_tx.monitor\nRELAY=%1\nLEAD=%2\n");
@@ -444,6 +477,28 @@ int main(int argc, char **argv)
         return 0;
     }
     QTemporaryDir dir;
+    std::srand(unsigned(std::time(nullptr)));
+    if (modem) {
+        // The same messages through the relay and straight into its output
+        // sink, alternated, so both meet the same load.
+        const int count = argc > 4 ? std::atoi(argv[4]) : 10;
+        TProgram run(program, linesim, settings.arg(Output).arg(Lead));
+        int relayed = 0, straight = 0;
+        double loadMin = LoadAverage(), loadMax = loadMin;
+        for (int i = 0; i < count; ++i) {
+            relayed += Modem(run, dir, 2 * i, true);
+            straight += Modem(run, dir, 2 * i + 1, false);
+            loadMin = std::min(loadMin, LoadAverage());
+            loadMax = std::max(loadMax, LoadAverage());
+        }
+        std::printf("| minimodem 1200 baud, alternated, LEAD %d ms | decoded in full |\n|---|---|\n"
+                    "| through the relay | %d of %d |\n| straight into the sink | %d of %d |\n"
+                    "| load average (1 min) | %.2f to %.2f |\n",
+                    Lead, relayed, count, straight, count, loadMin, loadMax);
+        Run("pactl", {"unload-module", module});
+        std::fflush(nullptr);
+        return 0;
+    }
     // 1 kHz at -6 dBFS (level 19, squelch 5) for 500 ms after 300 ms of silence.
     const QString burst = dir.filePath("burst.wav"), tone = dir.filePath("tone.wav");
     Run("sox", {"-D", "-n", "-r", "44100", "-c", "2", "-b", "16", burst, "synth", "0.5", "sine", "1000", "gain", "-6",
@@ -453,7 +508,6 @@ int main(int argc, char **argv)
     {
         TProgram run(program, linesim, settings.arg(Output).arg(Lead));
         TSinkMonitor original("kotarplus_tx.monitor"), relayed((Output + ".monitor").toStdString());
-        std::srand(unsigned(std::time(nullptr)));
         std::vector<double> margins, delays;
         for (int i = 0; i < 40; ++i) {
             QThread::usleep(useconds_t(std::rand() % 100000));
@@ -490,36 +544,8 @@ int main(int argc, char **argv)
                         Quantile(delays, 1));
         }
         int decoded = 0;
-        for (int i = 0; i < 20; ++i) {
-            const QString text = QString("CQ CQ DE KOTARPLUS TEST %1 K").arg(i);
-            const QString sent = dir.filePath("modem.wav"), heard = dir.filePath("heard.raw"),
-                          heardWav = dir.filePath("heard.wav");
-            Run("minimodem", {"--tx", "-f", sent, "1200"}, text.toUtf8());
-            QProcess recorder;
-            recorder.setStandardOutputFile(heard);
-            recorder.start("parec", {"-d", Output + ".monitor", "--raw", "--format=s16le", "--rate=44100",
-                                     "--channels=1"});
-            recorder.waitForStarted();
-            QThread::usleep(useconds_t(200000 + std::rand() % 100000));
-            const size_t before = run.Dtr().size();
-            Run("paplay", {"-d", "kotarplus_tx", sent});
-            WaitFor(
-                [&] {
-                    const auto lines = run.Dtr();
-                    return lines.size() >= before + 2 && !lines.back().on;
-                },
-                10);
-            QThread::msleep(200);
-            ::kill(pid_t(recorder.processId()), SIGTERM);
-            recorder.waitForFinished();
-            Run("sox", {"-t", "raw", "-r", "44100", "-e", "signed", "-b", "16", "-c", "1", heard, heardWav});
-            const QString got = Run("minimodem", {"--rx", "-q", "-f", heardWav, "1200"});
-            if (got == text)
-                ++decoded;
-            else
-                std::fprintf(stderr, "minimodem %d: sent \"%s\", decoded \"%s\"\n", i, qPrintable(text),
-                             qPrintable(got));
-        }
+        for (int i = 0; i < 20; ++i)
+            decoded += Modem(run, dir, i, true);
         std::printf("\nminimodem 1200 baud through the relay: %d of 20 messages decoded in full\n", decoded);
         // The tone keys the VOX; its level at the input and at the output.
         TRecorder input("kotarplus_tx.monitor", dir.filePath("in.raw"));

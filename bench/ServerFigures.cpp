@@ -84,13 +84,13 @@ void StallFigures(const QString &dir, int runs)
     for (int run = 1; run <= runs; ++run) {
         QProcess player;
         player.start("paplay", {"-d", "kotar_sink", tone});
-        if (!WaitFor([&] { return keyed; }, std::chrono::seconds(10)))
+        if (!WaitFor([&] { return keyed.load(); }, std::chrono::seconds(10)))
             Fail("the tone does not key");
         WaitFor([] { return false; }, std::chrono::milliseconds(300));
         const pid_t server = ServerPid(dir);
         const auto stop = Clock::now();
         kill(server, SIGSTOP);
-        const bool released = WaitFor([&] { return !keyed; }, std::chrono::seconds(10));
+        const bool released = WaitFor([&] { return !keyed.load(); }, std::chrono::seconds(10));
         kill(server, SIGCONT);
         player.kill();
         player.waitForFinished();

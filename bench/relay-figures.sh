@@ -3,6 +3,10 @@
 # pseudo-terminal under linesim:
 #   bench/relay-figures.sh [BENCHBUILD] [CPU_SECONDS]   (after `make bench`)
 #   bench/relay-figures.sh BENCHBUILD soak [SECONDS]    speech soak, 600 s unless told
+#   bench/relay-figures.sh BENCHBUILD modem [COUNT]     minimodem through the relay and
+#                                                       straight into a sink, alternated
+# LOAD=N runs N busy loops at normal priority beside it (stopped by their
+# process ids at the end).
 set -eu
 build=$(cd "${1:-build-bench}" && pwd)
 [ $# -gt 0 ] && shift
@@ -14,6 +18,15 @@ linesim=$(find "$build" -name liblinesim.so | head -n 1)
 command -v minimodem >/dev/null || apt-get install -y minimodem
 command -v espeak-ng >/dev/null || apt-get install -y espeak-ng
 "$root/scripts/pulse-fixture.sh" start "$dir"
-trap '"$root/scripts/pulse-fixture.sh" stop "$dir"' EXIT
+loops=
+trap '[ -z "$loops" ] || kill $loops; "$root/scripts/pulse-fixture.sh" stop "$dir"' EXIT
+i=0
+while [ $i -lt "${LOAD:-0}" ]; do
+    sh -c 'while :; do :; done' &
+    loops="$loops $!"
+    i=$((i + 1))
+done
+# The one-minute load average shows them after a minute.
+[ -z "$loops" ] || sleep 60
 export PULSE_SERVER="unix:$dir/runtime/native"
 "$build/bench/relay_figures" "$build/kotarplus" "$linesim" "$@"

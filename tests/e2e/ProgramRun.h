@@ -66,6 +66,7 @@ public:
     QString Program = qEnvironmentVariable("KOTAR_PROGRAM");
     QString Bus;
     bool Running() const { return FProgram.state() == QProcess::Running; }
+    pid_t Pid() const { return pid_t(FProgram.processId()); }
 
 private:
     TPty FPty;
