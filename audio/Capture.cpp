@@ -54,8 +54,8 @@ void TSpectrumAnalyser::Magnitudes(const TSampleRing &ring, float *out)
 namespace {
 thread_local TCapture *CallbackCapture = nullptr;
 
-// Fragments of about 5 ms: the newest sample is never more than that old when
-// the user-interface thread or the block path looks.
+// Fragments of about 5 ms unless asked otherwise: the newest sample is never
+// more than that old when the user-interface thread or the block path looks.
 constexpr pa_usec_t FragmentTime = 5 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t StallLimit = pa_usec_t(std::chrono::microseconds(RecordStallLimit).count());
 // A wait without blocks is looked at again this much later, after the loop
@@ -70,11 +70,13 @@ bool TCapture::FormatValid(uint32_t freq, uint32_t chans)
 }
 
 TCapture::TCapture(std::shared_ptr<TPulseServer> server, std::shared_ptr<TChannel> channel, uint32_t freq,
-                   uint32_t chans, RECORDPROC proc, std::shared_ptr<void> user, TEvents events, bool waitForSource)
+                   uint32_t chans, RECORDPROC proc, std::shared_ptr<void> user, TEvents events, bool waitForSource,
+                   uint32_t periodMs)
     : FServer(std::move(server)), FChannel(std::move(channel)), FRequested(FChannel->Source()), FProc(proc),
       FUser(std::move(user)), FEvents(std::move(events)), FWaitForSource(waitForSource)
 {
     FSpec = {PA_SAMPLE_FLOAT32NE, freq, uint8_t(chans)};
+    FFragment = periodMs ? pa_usec_t(periodMs) * PA_USEC_PER_MSEC : FragmentTime;
     TPulseServer::TLock lock(*FServer);
     FServer->Attach(this);
     if (!FServer->Ready())
@@ -162,7 +164,7 @@ void TCapture::Connect()
     attributes.tlength = uint32_t(-1);
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(FragmentTime, &FSpec));
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(FFragment, &FSpec));
     // A chosen source is kept: when it goes, the stream ends instead of being
     // moved to another device that the user did not choose.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (FRequested.empty() ? 0 : PA_STREAM_DONT_MOVE));

@@ -108,9 +108,11 @@ public:
     // source) and returns at once. A start that fails, or a source that is
     // not there yet with waitForSource, is waited for as a source that went
     // away; only a start that fails unasked for is told as Lost. The record
-    // callback gets `user` for as long as it can be called.
+    // callback gets `user` for as long as it can be called, every periodMs
+    // (0: about 5 ms).
     TCapture(std::shared_ptr<TPulseServer> server, std::shared_ptr<TChannel> channel, uint32_t freq,
-             uint32_t chans, RECORDPROC proc, std::shared_ptr<void> user, TEvents events, bool waitForSource);
+             uint32_t chans, RECORDPROC proc, std::shared_ptr<void> user, TEvents events, bool waitForSource,
+             uint32_t periodMs = 0);
     // Ends the stream; one whose creation the server has not yet answered is
     // cancelled, so it never records.
     ~TCapture();
@@ -146,6 +148,8 @@ private:
     std::shared_ptr<TPulseServer> FServer;
     std::shared_ptr<TChannel> FChannel;
     std::string FRequested;
+    // How much the server hands over at a time.
+    pa_usec_t FFragment = 0;
     pa_sample_spec FSpec{};
     RECORDPROC FProc;
     std::shared_ptr<void> FUser;

@@ -279,7 +279,7 @@ HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RECORDPR
     return BASS_RecordStart(freq, chans, flags, proc, std::shared_ptr<void>(user, [](void *) {}));
 }
 
-HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t, RECORDPROC proc, std::shared_ptr<void> user)
+HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RECORDPROC proc, std::shared_ptr<void> user)
 {
     TLibrary &library = Library();
     if (!library.RecordSource || library.CaptureHandle != 0 || !TCapture::FormatValid(freq, chans))
@@ -291,7 +291,7 @@ HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t, RECORDPROC pro
     const HRECORD handle = NewHandle();
     auto channel = std::make_shared<TChannel>(handle, *library.RecordSource);
     library.Capture = std::make_unique<TCapture>(library.Server, channel, freq, chans, proc, std::move(user),
-                                                 CaptureEvents(), library.WaitForSource);
+                                                 CaptureEvents(), library.WaitForSource, flags >> 16);
     std::lock_guard lock(library.Lock);
     library.Channel = std::move(channel);
     return library.CaptureHandle = handle;

@@ -59,7 +59,9 @@ bool BASS_RecordInit(int device);
 // Starts capturing from the initialised device and returns at once: the stream
 // is made on the library's thread, and a failure there is told as Lost (the
 // capture then waits for its source). 0 when no device is initialised, no
-// connection is made, or a capture runs already.
+// connection is made, or a capture runs already. The high word of flags, as
+// MAKELONG(flags, period), is the period in ms between calls of the record
+// callback; 0: about 5 ms.
 HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RECORDPROC proc, void *user);
 // The same, the capture holding `user` for as long as it may call `proc`.
 HRECORD BASS_RecordStart(uint32_t freq, uint32_t chans, uint32_t flags, RECORDPROC proc, std::shared_ptr<void> user);
