@@ -1,4 +1,5 @@
 #include "AudioTestSupport.h"
+#include "DeafServer.h"
 #include "SpawnedProcess.h"
 #include "TestSupport.h"
 #include "app/KOTARUnit.h"
@@ -72,24 +73,12 @@ TEST(NoSoundServer, StartUpGoesOnWithoutCapture)
 TEST(DeafSoundServer, TheWindowStartsAndNoCallWaits)
 {
     BASS_Free();
-    QTemporaryDir sockets;
-    const QByteArray path = sockets.filePath("native").toLocal8Bit();
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
-    std::copy(path.begin(), path.end(), address.sun_path);
-    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 8), 0);
     const QByteArray absent = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER", "unix:" + path);
-    int taken = -1;
     const auto restore = qScopeGuard([&] {
         BASS_Free();
         qputenv("PULSE_SERVER", absent);
-        close(taken);
-        close(listener);
     });
+    TDeafServer deaf;
     const auto quick = [](const std::function<void()> &calls) {
         const auto start = std::chrono::steady_clock::now();
         calls();
@@ -103,7 +92,7 @@ TEST(DeafSoundServer, TheWindowStartsAndNoCallWaits)
     std::unique_ptr<TFormPlayer> form;
     EXPECT_TRUE(quick([&] { form = std::make_unique<TFormPlayer>(QStringList()); }));
     form->Terminate = [] {};
-    ASSERT_TRUE(WaitFor([&] { return (taken = accept(listener, nullptr, nullptr)) >= 0; })) << "no connection";
+    ASSERT_TRUE(WaitFor([&] { return deaf.Take(); })) << "no connection";
     EXPECT_TRUE(quick([&] {
         form->TimerRenderTimer();
         form->ComboSoundCardEdited();
