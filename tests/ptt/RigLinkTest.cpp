@@ -82,7 +82,7 @@ TEST(RigLink, EveryMisbehavingDaemonEndsWithTheRigReleasedOnceItBehavesAgain)
         EXPECT_FALSE(peers[i]->Keyed()) << "the rig was left keyed";
         const QString report = cases[i].report;
         const QString daemon = "Rig-control server " + peers[i]->Address();
-        const QString expected = '|' + (report.startsWith(' ') ? daemon + report : report + '\n' + daemon);
+        const QString expected = '|' + (report.startsWith(' ') ? daemon + report : report + ".\n" + daemon + '.');
         EXPECT_TRUE(std::any_of(dialogs.errors.begin(), dialogs.errors.end(),
                                 [&](const QString &shown) { return shown.contains(expected); }))
             << expected.toStdString() << " not in:\n" << dialogs.errors.join('\n').toStdString();
