@@ -106,15 +106,18 @@ TEST(RigLink, KeyingTicksReachTheDaemonAtMostOnceASecond)
 // release, not a release owed for ever.
 TEST(RigLink, AReleaseOfARigWhosePttCannotBeReadHoldsOnTheDaemonsWord)
 {
-    TScriptedRigctld peer;
-    peer.Misbehave(TScriptedRigctld::fNoPttRead);
-    TRigLink link(peer.Address());
-    KeyFor(link, 300ms);
-    link.Switch(false);
-    link.Settle(In(3s));
-    EXPECT_FALSE(link.MayBeKeyed());
-    EXPECT_EQ(peer.Received("T 0"), 1);
-    EXPECT_FALSE(peer.Keyed());
+    for (const auto fault : {TScriptedRigctld::fNoPttRead, TScriptedRigctld::fNoPttReadImpl}) {
+        SCOPED_TRACE(testing::Message() << "fault " << fault);
+        TScriptedRigctld peer;
+        peer.Misbehave(fault);
+        TRigLink link(peer.Address());
+        KeyFor(link, 300ms);
+        link.Switch(false);
+        link.Settle(In(3s));
+        EXPECT_FALSE(link.MayBeKeyed());
+        EXPECT_EQ(peer.Received("T 0"), 1);
+        EXPECT_FALSE(peer.Keyed());
+    }
 }
 
 TEST(RigLink, SwitchNeverWaitsForAStalledDaemonAndTheNewestStateWins)
