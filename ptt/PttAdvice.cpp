@@ -71,7 +71,7 @@ QString PttFailureAdvice(int error, const QString &portName, const QString &devi
     }
     case ENOENT:
     case ENODEV:
-    case ENXIO: remedy = "no such device; is it plugged in?"; break;
+    case ENXIO: remedy = "no such device; plug it in or choose another port"; break;
     case EBUSY: {
         const QStringList holders = DeviceHolders(devicePath);
         remedy = holders.isEmpty() ? "in use by another program" : "in use by " + holders.join(", ");

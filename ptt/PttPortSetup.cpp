@@ -27,7 +27,7 @@ std::shared_ptr<TCm108PttOutput> OpenCm108Output(const QString &portName, const 
     if (portName.compare("CM108", Qt::CaseInsensitive) == 0) {
         const QString hidraw = ResolveCm108(sysfsRoot, capturedCard);
         if (hidraw.isEmpty())
-            throw EComPort(EComPort(1, ENODEV), portName + ": no CM108 sound card found; is it plugged in?");
+            throw EComPort(EComPort(1, ENODEV), portName + ": no CM108 sound card found; plug one in");
         device = "/dev/" + hidraw;
     }
     auto output = std::make_shared<TCm108PttOutput>(portName, device, lines.GpioPin());

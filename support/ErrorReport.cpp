@@ -10,9 +10,13 @@ namespace ErrorReport {
 
 QString ReportText(const QString &message)
 {
-    if (!message.isEmpty() && message.back() > QChar('.'))
-        return message + '.';
-    return message;
+    // Our advice follows the specified text on lines of its own: each line
+    // keeps the rule the specified text alone would have had.
+    QStringList lines = message.split('\n');
+    for (QString &line : lines)
+        if (!line.isEmpty() && line.back() > QChar('.'))
+            line += '.';
+    return lines.join('\n');
 }
 
 namespace {

@@ -13,8 +13,8 @@ namespace ErrorReport {
 // Who shows the reports; an empty one restores the standard error.
 void SetPresenter(std::function<void(const QString &text)> presenter);
 
-// The message as the report shows it: a full stop is appended unless the last
-// character already sorts at or below ".".
+// The message as the report shows it: on each line, a full stop is appended
+// unless its last character already sorts at or below ".".
 QString ReportText(const QString &message);
 
 void Show(const std::exception &error);

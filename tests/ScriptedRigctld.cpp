@@ -116,8 +116,8 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         return;
     // The answer a daemon gives when all goes well; with it, the rig acts.
     const auto release = [&](const QByteArray &status) {
-        if (command == "t" && !FBehaving && (FFault == fNoPttRead || FFault == fRefuseRead))
-            return QByteArray(FFault == fNoPttRead ? "RPRT -11\n" : "RPRT -9\n");
+        if (command == "t" && !FBehaving && (FFault == fNoPttRead || FFault == fRefuseRead || FFault == fNoPttReadImpl))
+            return QByteArray(FFault == fNoPttRead ? "RPRT -11\n" : FFault == fNoPttReadImpl ? "RPRT -4\n" : "RPRT -9\n");
         if (command == "t")
             return QByteArray(FKeyed ? "1\n" : "0\n");
         if (command == "T 0" && status == "RPRT 0\n") {
@@ -128,7 +128,8 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
         }
         return status;
     };
-    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying || FFault == fNoPttRead || FFault == fRefuseRead) {
+    if (FBehaving || FFault == fKeepKeyed || FFault == fLateKeying || FFault == fNoPttRead || FFault == fRefuseRead
+        || FFault == fNoPttReadImpl) {
         Send(connection, release("RPRT 0\n"));
         return;
     }
@@ -173,6 +174,7 @@ void TScriptedRigctld::Answer(TConnection &connection, const QByteArray &command
     case fKeepKeyed:
     case fLateKeying:
     case fNoPttRead:
+    case fNoPttReadImpl:
     case fRefuseRead:
         break;
     }

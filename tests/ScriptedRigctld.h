@@ -36,6 +36,7 @@ public:
                          // later "T 0"
         fNoPttRead,      // "t" answered "RPRT -11": a rig whose PTT cannot be read
         fRefuseRead,     // "t" answered "RPRT -9"
+        fNoPttReadImpl,  // "t" answered "RPRT -4": reading PTT not implemented
     };
 
     TScriptedRigctld();

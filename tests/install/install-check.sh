@@ -17,6 +17,7 @@ bin/kotarplus
 bin/kotarplusd
 lib/systemd/user/kotarplusd.service
 share/applications/$id.desktop
+share/doc/kotarplus/changelog.gz
 share/doc/kotarplus/copyright
 share/icons/hicolor/128x128/apps/$id.png
 share/icons/hicolor/16x16/apps/$id.png
@@ -56,6 +57,9 @@ for word in --help --version --config-folder --status io.github.kotarplus.kotarp
   PTT COMPORT BAUDRATE TRACE DEVICE GAIN DELAY TIMEOUT ATTACK DEVICENAME PTTLINES OMNIRIG RIG1 RIG2; do
   grep -q -- "$word" "$work/man.txt" || fail "the man page does not mention $word"
 done
+
+# Debian's changelog names this version.
+[ "$(zcat "$root/share/doc/kotarplus/changelog.gz" | dpkg-parsechangelog -l- -S Version)" = 1.0.22 ] || fail "changelog version"
 
 # The package: the same files under /usr, dependencies from the libraries.
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack"; }

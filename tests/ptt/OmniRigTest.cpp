@@ -205,7 +205,7 @@ TEST_F(OmniRigClientTest, RefusalRaisesHamlibText)
     Tx(client->Rig1(), PM_TX);
     // Hamlib 4.5 answers "RPRT -1" here; other versions "RPRT -11".
     const QString remedy = "\nRig-control server " + rig1.Address() + ": start rigctld with -P RIG (or the PTT type of your interface)";
-    const QStringList texts{"KOTARPlus|Invalid parameter" + remedy, "KOTARPlus|Feature not available" + remedy};
+    const QStringList texts{"KOTARPlus|Invalid parameter." + remedy, "KOTARPlus|Feature not available." + remedy};
     ASSERT_EQ(Reports().size(), 1);
     EXPECT_TRUE(texts.contains(Reports().first())) << Reports().first().toStdString();
     // The refusal left the connection usable: the release is refused too, and

@@ -82,7 +82,7 @@ TEST(RigLink, EveryMisbehavingDaemonEndsWithTheRigReleasedOnceItBehavesAgain)
         EXPECT_FALSE(peers[i]->Keyed()) << "the rig was left keyed";
         const QString report = cases[i].report;
         const QString daemon = "Rig-control server " + peers[i]->Address();
-        const QString expected = '|' + (report.startsWith(' ') ? daemon + report : report + '\n' + daemon);
+        const QString expected = '|' + (report.startsWith(' ') ? daemon + report : report + ".\n" + daemon + '.');
         EXPECT_TRUE(std::any_of(dialogs.errors.begin(), dialogs.errors.end(),
                                 [&](const QString &shown) { return shown.contains(expected); }))
             << expected.toStdString() << " not in:\n" << dialogs.errors.join('\n').toStdString();
@@ -106,15 +106,18 @@ TEST(RigLink, KeyingTicksReachTheDaemonAtMostOnceASecond)
 // release, not a release owed for ever.
 TEST(RigLink, AReleaseOfARigWhosePttCannotBeReadHoldsOnTheDaemonsWord)
 {
-    TScriptedRigctld peer;
-    peer.Misbehave(TScriptedRigctld::fNoPttRead);
-    TRigLink link(peer.Address());
-    KeyFor(link, 300ms);
-    link.Switch(false);
-    link.Settle(In(3s));
-    EXPECT_FALSE(link.MayBeKeyed());
-    EXPECT_EQ(peer.Received("T 0"), 1);
-    EXPECT_FALSE(peer.Keyed());
+    for (const auto fault : {TScriptedRigctld::fNoPttRead, TScriptedRigctld::fNoPttReadImpl}) {
+        SCOPED_TRACE(testing::Message() << "fault " << fault);
+        TScriptedRigctld peer;
+        peer.Misbehave(fault);
+        TRigLink link(peer.Address());
+        KeyFor(link, 300ms);
+        link.Switch(false);
+        link.Settle(In(3s));
+        EXPECT_FALSE(link.MayBeKeyed());
+        EXPECT_EQ(peer.Received("T 0"), 1);
+        EXPECT_FALSE(peer.Keyed());
+    }
 }
 
 TEST(RigLink, SwitchNeverWaitsForAStalledDaemonAndTheNewestStateWins)

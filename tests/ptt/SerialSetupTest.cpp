@@ -15,7 +15,7 @@
 namespace {
 const QString Missing = "/dev/kotar-no-such-port";
 // What the system says about it, and what to do.
-const QString MissingAdvice = Missing + ": No such file or directory; no such device; is it plugged in?";
+const QString MissingAdvice = Missing + ": No such file or directory; no such device; plug it in or choose another port";
 
 struct TStartedWindow {
     explicit TStartedWindow(const QString &ptt, const QString &port = Missing, const QString &more = QString())
@@ -128,7 +128,7 @@ TEST(SerialSetup, EachPortMessageNamesThePortAndWhatToDo)
         QString advice; // the message's second line and the trace line after the specified one
     } cases[] = {
         {Missing, MissingAdvice},
-        {"ttyKOTAR9", "ttyKOTAR9 (/dev/ttyKOTAR9): No such file or directory; no such device; is it plugged in?"},
+        {"ttyKOTAR9", "ttyKOTAR9 (/dev/ttyKOTAR9): No such file or directory; no such device; plug it in or choose another port"},
         {"COM3", "COM3: No such file or directory; COM3 is a Windows name: choose the port in COM Settings (for "
                  "example /dev/ttyUSB0, a /dev/serial/by-id name, or CM108)"},
         {busy.Slave(), busy.Slave() + ": Device or resource busy; in use by flock (process "

@@ -16,6 +16,8 @@ TEST(ErrorReport, FullStopAppendedUnlessLastCharacterSortsAtOrBelowIt)
     EXPECT_EQ(ErrorReport::ReportText("a-"), "a-");
     EXPECT_EQ(ErrorReport::ReportText("x/"), "x/.") << "'/' sorts above '.'";
     EXPECT_EQ(ErrorReport::ReportText(""), "");
+    EXPECT_EQ(ErrorReport::ReportText("WriteFile function failed\nPlug it in\n(Error: 5)"),
+              "WriteFile function failed.\nPlug it in.\n(Error: 5)") << "each line by the rule";
 }
 
 TEST(ErrorReport, ErrorLeavingATimerHandlerIsReportedAndTheTimerGoesOn)

@@ -3,7 +3,9 @@
 
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -51,6 +53,19 @@ TEST(IniFile, WriteReplacesInPlaceAndKeepsEverythingElse)
                               "DELAY=500\r\n\r\n[Last]\r\nK=V\r\n[NEW]\r\nA=b\r\n");
 }
 
+TEST(IniFile, ARelativeLinkIsFollowedFromItsOwnFolderNotTheWorkingOne)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("conf") && QDir(dir.path()).mkpath("cwd"));
+    ASSERT_EQ(::symlink("k.ini", QFile::encodeName(dir.filePath("conf/link.ini")).constData()), 0);
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.filePath("cwd")));
+    TIniFile(dir.filePath("conf/link.ini")).WriteString("S", "K", "V");
+    QDir::setCurrent(before);
+    EXPECT_EQ(ReadText(dir.filePath("conf/k.ini")), "[S]\nK=V\n");
+    EXPECT_TRUE(QFileInfo(dir.filePath("conf/link.ini")).isSymLink());
+    EXPECT_FALSE(QFile::exists(dir.filePath("cwd/k.ini")));
+}
 
 TEST(IniFile, WriteIntoMissingFolderRaisesUnableToWrite)
 {
