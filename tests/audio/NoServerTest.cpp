@@ -15,9 +15,7 @@
 #include <functional>
 #include <linux/capability.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
