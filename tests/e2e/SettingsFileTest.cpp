@@ -77,6 +77,29 @@ TEST(SettingsFile, WhatTheUserWroteAndChoseOutlastsTheRun)
          },
          [](TProgramRun &run) { EXPECT_EQ(Key(run, "PTT"), "SERIAL"); }},
 
+        // The adapter's folder goes with it and comes back; or the adapter is
+        // back before the loss is noticed, so the watch starts with it there.
+        {"serial device lost with its folder, and back before it was noticed",
+         [](TProgramRun &run) {
+             run.WriteIni("[SETTINGS]\nPTT=SERIAL\nCOMPORT=" + run.PortLink() + "\nGAIN=0\nDELAY=0\n");
+         },
+         [](TProgramRun &run) {
+             const QString reopened = "COM Port (" + run.PortLink() + ") reopened";
+             ASSERT_TRUE(WaitFor([&] { return Keyed(run, 0); }, 10000));
+             run.Unplug();
+             QDir(run.File("by-id")).removeRecursively();
+             ASSERT_TRUE(WaitFor([&] { return Trace(run).contains("COM Port (" + run.PortLink() + ") lost"); }, 10000));
+             QDir(run.Dir().path()).mkdir("by-id");
+             run.Replug();
+             ASSERT_TRUE(WaitFor([&] { return Trace(run).count(reopened) == 1; }, 10000)) << "not reopened in its new folder";
+             run.Unplug();
+             run.Replug();
+             const double back = MonotonicNow();
+             ASSERT_TRUE(WaitFor([&] { return Trace(run).count(reopened) == 2; }, 10000)) << "back before the loss was seen";
+             EXPECT_TRUE(WaitFor([&] { return Keyed(run, back); }, 10000));
+         },
+         [](TProgramRun &run) { EXPECT_EQ(Key(run, "PTT"), "SERIAL"); }},
+
         // DEVICENAME naming a source that is absent at start-up: kept, and
         // captured from once the source is loaded. (Its row goes here.)
 
