@@ -152,29 +152,26 @@ void TStation::StartRelay()
         FKeying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
         return;
     }
+    // The relay and the sink tell from the server's thread; the station's thread writes it.
+    const auto post = [station = QPointer<TStation>(this)](const std::string &text, bool report) {
+        QMetaObject::invokeMethod(
+            station,
+            [station, line = QString::fromStdString(text), report] {
+                if (station)
+                    report ? station->Report(line) : station->Trace(line);
+            },
+            Qt::QueuedConnection);
+    };
+    const auto fault = [post](const std::string &text) { post(text, true); };
+    const auto note = [post](const std::string &text) { post(text, false); };
+    if (!FTxSink)
+        FTxSink = std::make_unique<TTxSink>(TTxSink::TEvents{fault, note});
     {
         TPulseServer::TLock lock(*server);
-        TxSink::Ensure(*server, [station = QPointer<TStation>(this)](const std::string &why) {
-            QMetaObject::invokeMethod(
-                station,
-                [station, line = QString("Relay: sink ") + TxSink::Name + " not loaded (" + QString::fromStdString(why) + ")"] {
-                    if (station)
-                        station->Trace(line);
-                },
-                Qt::QueuedConnection);
-        });
+        FTxSink->Ensure(*server);
     }
-    if (!FRelay || FRelay->Server() != server) {
-        // The relay tells from the server's thread; the station's thread writes it.
-        const auto post = [this](const std::string &text, bool report) {
-            QMetaObject::invokeMethod(
-                this, [this, line = QString::fromStdString(text), report] { report ? Report(line) : Trace(line); },
-                Qt::QueuedConnection);
-        };
-        FRelay = std::make_shared<TRelay>(
-            server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },
-                                    [post](const std::string &text) { post(text, false); }});
-    }
+    if (!FRelay || FRelay->Server() != server)
+        FRelay = std::make_shared<TRelay>(server, TRelay::TEvents{fault, note});
     Trace("Relay to (" + FSettings.RelayOutput + ") LEAD(" + QString::number(FSettings.RelayLead) + " ms)");
     FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, FSettings.DeviceName.toStdString());
     FKeying->Post([relay = FRelay](TKeyingCore &core) {
@@ -261,6 +258,9 @@ void TStation::Shutdown()
     if (FShutDown)
         return;
     FShutDown = true;
+    // Relayed sound still queued at the output is dropped as PTT falls.
+    if (FRelay)
+        FRelay->Hush();
     FKeying->Stop(ReleasePatience);
     BASS_Free();
     FCapture = 0;
