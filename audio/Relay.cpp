@@ -62,8 +62,7 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     TPulseServer::TLock lock(*FServer);
     FOutput = output;
     FLead = int64_t(leadMs) * Rate / 1000;
-    // The default source is what is recorded: its name decides the loop check.
-    FSource = source.empty() ? FServer->Devices()->DefaultSource : source;
+    FSource = source;
     // What an earlier start left going ends here.
     if (FRetry) {
         pa_threaded_mainloop_get_api(FServer->Loop())->time_free(FRetry);
@@ -114,7 +113,10 @@ void TRelay::Check()
         }
         return;
     }
-    if (const auto path = SoundGraph::LoopPath(*devices, FOutput, FSource); !path.empty()) {
+    // The default source is what is recorded when none is named, also after
+    // the default has changed: the capture follows it.
+    const std::string &recorded = FSource.empty() ? devices->DefaultSource : FSource;
+    if (const auto path = SoundGraph::LoopPath(*devices, FOutput, recorded); !path.empty()) {
         std::string chain;
         for (const std::string &device : path)
             chain += (chain.empty() ? "" : " -> ") + device;
