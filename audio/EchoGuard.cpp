@@ -10,8 +10,6 @@ constexpr double Quiet = -55;
 constexpr double Follow = 1.5;
 // A shape worth comparing: the relayed levels span this much.
 constexpr double Shape = 6;
-// What comes back may be this much louder than what was relayed (the input on top).
-constexpr double Louder = 6;
 // A loop's return: from the relayed sound's due moment until it is captured again.
 constexpr double ReturnMin = -0.010, ReturnMax = 1.0;
 // The probe: the output's own buffer passes before the silence can come
@@ -128,7 +126,7 @@ TEchoGuard::TMatch TEchoGuard::Suspect()
         for (size_t i = 0; i < FDifferences.size(); ++i)
             lower += std::abs(FDifferences[i] - gain) <= Follow && FPlayedLevels[i] <= loudest - Shape;
         const double score = double(following) / valid;
-        if (score >= 0.9 && gain < Louder && (silent >= 2 || lower >= 2) && score > bestScore) {
+        if (score >= 0.9 && (silent >= 2 || lower >= 2) && score > bestScore) {
             bestScore = score;
             best = {lag, true};
         }

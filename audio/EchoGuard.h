@@ -14,10 +14,11 @@
 // samples, the capture's level follows the level relayed D samples earlier
 // (one gain within 1.5 dB, silence where silence was played), for one D
 // between LEAD - 10 ms and LEAD + 1 s, and the relayed sound has some shape
-// (a level step or a gap). That alone a strictly periodic sound also does, so
-// the suspicion is put to the test: the relay plays silence (a probe) until the
-// silence would have come back; if the capture falls silent where the sound of
-// D earlier predicts sound, it was the relay's own, else the relay plays on and
+// (gaps, or levels 6 dB apart). A strictly periodic sound can do that too, so
+// the suspicion is put to the test: the relay plays silence (a probe), and if,
+// once that silence could have come back, the capture falls silent in three
+// frames where the sound of D earlier predicts sound (looked for during up to
+// 200 ms), the sound was the relay's own. Otherwise the relay plays on and
 // suspects nothing for two seconds.
 //
 // Everything runs on the capture's thread; indices are those of the relay's

@@ -383,7 +383,9 @@ TEST(Relay, AtTheProgramsEndTheRelayedSoundEndsWithPtt)
     Pump([] { return false; }, 500);
     const auto changes = DtrChanges();
     ASSERT_FALSE(changes.back().on);
-    EXPECT_LT(run.Monitor.Last(), changes.back().time + 0.005) << "relayed sound went on after PTT fell";
+    // Give or take a cycle of the server's graph (PipeWire: 5.3 ms) and the
+    // recorder's; without the hush the 250 ms queued played on.
+    EXPECT_LT(run.Monitor.Last(), changes.back().time + 0.015) << "relayed sound went on after PTT fell";
 }
 
 // A name taken by a source is reported once, however often the sink is asked
