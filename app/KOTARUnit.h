@@ -333,6 +333,7 @@ private:
     std::shared_ptr<TBlockAttack> FBlockAttack;
     bool FCaptureStalled = false;
     std::shared_ptr<TRelay> FRelay;
+    // Made at the first EnsureTxSink: a name clash is reported once per run.
     std::shared_ptr<TTxSink> FTxSink;
 
     QStringList FArguments;

@@ -143,7 +143,7 @@ void TStation::OutputLost()
         this);
 }
 
-void TStation::StartRelay()
+void TStation::StartRelay(const QString &source)
 {
     const std::shared_ptr<TPulseServer> server =
         FSettings.RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
@@ -173,7 +173,7 @@ void TStation::StartRelay()
     if (!FRelay || FRelay->Server() != server)
         FRelay = std::make_shared<TRelay>(server, TRelay::TEvents{fault, note});
     Trace("Relay to (" + FSettings.RelayOutput + ") LEAD(" + QString::number(FSettings.RelayLead) + " ms)");
-    FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, FSettings.DeviceName.toStdString());
+    FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, source.toStdString());
     FKeying->Post([relay = FRelay](TKeyingCore &core) {
         core.SetRelay([relay](bool open) { relay->SetGate(open); }, [relay] { return relay->LoudPlayedOut(); });
     });
@@ -193,7 +193,12 @@ void TStation::SetupCapture()
         RecordInitSource(FSettings.DeviceName);
     else
         BASS_RecordInit(FSettings.Device);
-    StartRelay();
+    // The relay's loop check needs the recorded source's name, as the window
+    // gives it: a numbered device's, or none for the default source.
+    BASS_DEVICEINFO info;
+    const bool numbered = FSettings.DeviceName.isEmpty() && FSettings.Device >= 0
+                          && BASS_RecordGetDeviceInfo(uint32_t(FSettings.Device), &info);
+    StartRelay(numbered ? info.driver : FSettings.DeviceName);
     RECORDPROC procedure = RecordCallback;
     std::shared_ptr<void> user;
     // A relay keys at the first loud block, whatever ATTACK says.

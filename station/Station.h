@@ -35,7 +35,9 @@ public:
 private:
     void SetupPtt();
     void SetupCapture();
-    void StartRelay();
+    // Starts (or ends, without RELAY) the relay for a capture from `source`
+    // (a server name; empty: the default source).
+    void StartRelay(const QString &source);
     void DeviceEvent(const TRecordDeviceEvent &event);
     void OutputLost();
     void Report(const QString &text);
