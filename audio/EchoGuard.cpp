@@ -44,8 +44,13 @@ void TEchoGuard::Captured(int64_t index, float sample)
         FOpen[slot] = false;
     }
     FEnergy[slot] += sample * sample;
-    if (index % Chunk == Chunk - 1)
+    if (index % Chunk == Chunk - 1) {
+        double energy = 0;
+        for (int64_t back = 0; back < FrameChunks; ++back)
+            energy += FEnergy[size_t((chunk - back) % Chunks)];
+        FLevel[slot] = float(10 * std::log10(energy / double(FrameChunks * Chunk) + 1e-10));
         FChunk = chunk + 1;
+    }
 }
 
 void TEchoGuard::Played(int64_t from, int64_t count, bool open)
@@ -54,20 +59,13 @@ void TEchoGuard::Played(int64_t from, int64_t count, bool open)
         FOpen[size_t(chunk % Chunks)] = open;
 }
 
-double TEchoGuard::Level(int64_t end) const
-{
-    double energy = 0;
-    for (int64_t chunk = end - FrameChunks + 1; chunk <= end; ++chunk)
-        energy += FEnergy[size_t(chunk % Chunks)];
-    return 10 * std::log10(energy / double(FrameChunks * Chunk) + 1e-10);
-}
+double TEchoGuard::Level(int64_t end) const { return FLevel[size_t(end % Chunks)]; }
 
+// Writes go in runs: a frame whose first and last chunks were played as sound
+// was played as sound throughout.
 bool TEchoGuard::PlayedOpen(int64_t end) const
 {
-    for (int64_t chunk = end - FrameChunks + 1; chunk <= end; ++chunk)
-        if (!FOpen[size_t(chunk % Chunks)])
-            return false;
-    return true;
+    return FOpen[size_t(end % Chunks)] && FOpen[size_t((end - FrameChunks + 1) % Chunks)];
 }
 
 // The lag at which the capture follows what was relayed, if one does.
@@ -76,55 +74,60 @@ TEchoGuard::TMatch TEchoGuard::Suspect()
     const int64_t newest = FChunk - 1;
     const int64_t window = FrameChunks * Frames;
     const int64_t minLag = std::max(FrameChunks, FLeadChunks + ChunksIn(ReturnMin));
+    // Within what the ring still holds (the longest lead and return fit).
     const int64_t maxLag = std::min(FLeadChunks + ChunksIn(ReturnMax), Chunks - window - FrameChunks);
-    const int64_t first = newest - window - maxLag;
-    if (minLag > maxLag || first < FrameChunks)
-        return {};
-    FLevels.resize(size_t(newest - first + 1));
-    FLevelsOpen.resize(FLevels.size());
-    for (int64_t end = first; end <= newest; ++end) {
-        FLevels[size_t(end - first)] = Level(end);
-        FLevelsOpen[size_t(end - first)] = PlayedOpen(end);
+    // The capture must have the shape it would copy: without gaps or steps
+    // (a steady tone) no lag is looked at.
+    std::array<double, Frames> heard;
+    int quiet = 0;
+    double loudest = -1e9;
+    for (int frame = 0; frame < Frames; ++frame) {
+        heard[size_t(frame)] = Level(newest - FrameChunks * (Frames - 1 - frame));
+        if (heard[size_t(frame)] < Quiet)
+            ++quiet;
+        else
+            loudest = std::max(loudest, heard[size_t(frame)]);
     }
+    if (quiet < 2 && std::ranges::count_if(heard, [&](double level) {
+                         return level >= Quiet && level <= loudest - Shape;
+                     }) < 2)
+        return {};
     TMatch best;
     double bestScore = 0;
     for (int64_t lag = minLag; lag <= maxLag; ++lag) {
-        int valid = 0, silent = 0, split = 0;
-        FDifferences.clear();
-        FPlayedLevels.clear();
-        for (int frame = 0; frame < Frames; ++frame) {
-            const int64_t end = newest - FrameChunks * (Frames - 1 - frame);
-            const size_t relayed = size_t(end - lag - first);
-            if (!FLevelsOpen[relayed])
+        int valid = 0, silent = 0, split = 0, loud = 0;
+        std::array<double, Frames> differences, played;
+        for (int frame = 0; frame < Frames && split * 10 <= Frames && frame - valid <= Frames / 4; ++frame) {
+            const int64_t relayed = newest - FrameChunks * (Frames - 1 - frame) - lag;
+            if (!PlayedOpen(relayed))
                 continue;
             ++valid;
-            const double heard = FLevels[size_t(end - first)], played = FLevels[relayed];
-            if (heard < Quiet && played < Quiet) {
+            const double level = Level(relayed);
+            if (heard[size_t(frame)] < Quiet && level < Quiet) {
                 ++silent;
-            } else if (heard < Quiet || played < Quiet) {
+            } else if (heard[size_t(frame)] < Quiet || level < Quiet) {
                 ++split;
             } else {
-                FDifferences.push_back(heard - played);
-                FPlayedLevels.push_back(played);
+                differences[size_t(loud)] = heard[size_t(frame)] - level;
+                played[size_t(loud++)] = level;
             }
         }
-        if (valid < Frames * 3 / 4 || FDifferences.size() < size_t(Frames / 4) || split * 10 > valid)
+        if (valid < Frames * 3 / 4 || loud < Frames / 4 || split * 10 > valid)
             continue;
-        FSorted = FDifferences;
-        const auto middle = FSorted.begin() + std::ptrdiff_t(FSorted.size() / 2);
-        std::nth_element(FSorted.begin(), middle, FSorted.end());
-        const double gain = *middle;
+        std::array<double, Frames> sorted = differences;
+        std::nth_element(sorted.begin(), sorted.begin() + loud / 2, sorted.begin() + loud);
+        const double gain = sorted[size_t(loud / 2)];
         // The shape: gaps, or loud frames that follow at two levels apart.
         int following = silent;
-        double loudest = -1e9;
-        for (size_t i = 0; i < FDifferences.size(); ++i)
-            if (std::abs(FDifferences[i] - gain) <= Follow) {
+        double top = -1e9;
+        for (int i = 0; i < loud; ++i)
+            if (std::abs(differences[size_t(i)] - gain) <= Follow) {
                 ++following;
-                loudest = std::max(loudest, FPlayedLevels[i]);
+                top = std::max(top, played[size_t(i)]);
             }
         int lower = 0;
-        for (size_t i = 0; i < FDifferences.size(); ++i)
-            lower += std::abs(FDifferences[i] - gain) <= Follow && FPlayedLevels[i] <= loudest - Shape;
+        for (int i = 0; i < loud; ++i)
+            lower += std::abs(differences[size_t(i)] - gain) <= Follow && played[size_t(i)] <= top - Shape;
         const double score = double(following) / valid;
         if (score >= 0.9 && (silent >= 2 || lower >= 2) && score > bestScore) {
             bestScore = score;

@@ -2,7 +2,6 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 // Notices the relay hearing itself: its output coming back to the recorded
 // device by a way the server's device list does not show (a program that
@@ -64,14 +63,12 @@ private:
     const uint32_t FRate;
     int64_t FLeadChunks = 0;
     std::array<float, Chunks> FEnergy{};
+    // The level in dB of the frame that ends with each chunk.
+    std::array<float, Chunks> FLevel{};
     std::array<bool, Chunks> FOpen{};
     int64_t FChunk = 0; // the chunk after the newest complete one
     int64_t FNextCheck = 0;
-    // Suspect's levels and played flags by chunk, from its first chunk on;
-    // kept to allocate once.
-    std::vector<double> FLevels;
-    std::vector<bool> FLevelsOpen;
-    std::vector<double> FDifferences, FPlayedLevels, FSorted;
+
     int64_t FQuietUntil = 0; // no suspicion before this chunk
     // The probe under way: its lag and the chunk it began at.
     std::optional<TMatch> FProbe;
