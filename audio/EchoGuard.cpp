@@ -97,7 +97,9 @@ TEchoGuard::TMatch TEchoGuard::Suspect()
     for (int64_t lag = minLag; lag <= maxLag; ++lag) {
         int valid = 0, silent = 0, split = 0, loud = 0;
         std::array<double, Frames> differences, played;
-        for (int frame = 0; frame < Frames && split * 10 <= Frames && frame - valid <= Frames / 4; ++frame) {
+        // Given up once too many frames split or were not played as sound.
+        for (int frame = 0; frame < Frames && split * 10 <= Frames && frame - valid <= Frames - Frames * 3 / 4;
+             ++frame) {
             const int64_t relayed = newest - FrameChunks * (Frames - 1 - frame) - lag;
             if (!PlayedOpen(relayed))
                 continue;
