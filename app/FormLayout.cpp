@@ -89,6 +89,7 @@ TFormPlayer::TFormPlayer(const QStringList &arguments, QWidget *parent)
 TFormPlayer::~TFormPlayer()
 {
     // Gone without being closed: what may be keyed is released.
+    HushRelay();
     Keying->Stop(ReleasePatience, false);
     BASS_Free();
     FRemote.reset();

@@ -34,6 +34,7 @@ class EComPort;
 class TSerialPttOutput;
 class TBlockAttack;
 class TRelay;
+class TTxSink;
 class TCm108PttOutput;
 class TDeviceWatch;
 class TCoreVox;
@@ -233,6 +234,9 @@ public:
     // With RELAY: the virtual output "KOTARPlus TX" for programs, loaded when
     // missing; before the recording devices are listed.
     void EnsureTxSink();
+    // At the program's end, before PTT falls: the relay's output falls silent
+    // at once.
+    void HushRelay();
     // Starts (or ends, without RELAY) the relay for a capture from `source`
     // (a server name; empty: the default source); before the capture starts.
     void StartRelay(const QString &source);
@@ -329,6 +333,8 @@ private:
     std::shared_ptr<TBlockAttack> FBlockAttack;
     bool FCaptureStalled = false;
     std::shared_ptr<TRelay> FRelay;
+    // Made at the first EnsureTxSink: a name clash is reported once per run.
+    std::shared_ptr<TTxSink> FTxSink;
 
     QStringList FArguments;
 };

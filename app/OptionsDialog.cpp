@@ -28,18 +28,22 @@ TOptionsDialog::TOptionsDialog(const TValues &values, const QList<TOutput> &outp
                           "up to 28 ms sooner (INI key ATTACK)");
     FRows->addRow("&Attack:", AttackBox);
 
-    // The relay output by description; a configured one that is not there now
-    // stays selectable under its server name, so OK does not lose it.
+    // The relay output by description, loops left out; a configured one that
+    // is not offered stays selectable, so OK does not lose it.
     RelayBox = new QComboBox(this);
     RelayBox->addItem("none", QString());
     for (const TOutput &output : outputs)
-        RelayBox->addItem(output.Description, output.Name);
+        if (!output.Loop)
+            RelayBox->addItem(output.Description, output.Name);
+        else if (output.Name == values.RelayOutput)
+            RelayBox->addItem(output.Description + " (refused: its sound reaches the recording)", output.Name);
     if (!values.RelayOutput.isEmpty() && RelayBox->findData(values.RelayOutput) < 0)
         RelayBox->addItem(values.RelayOutput + " (not present)", values.RelayOutput);
     RelayBox->setCurrentIndex(std::max(0, RelayBox->findData(values.RelayOutput)));
-    RelayBox->setToolTip("Plays the captured sound into this output, delayed by the lead, while PTT is on\n"
-                         "(INI key RELAY; none: no relay)");
-    FRows->addRow("&Relay output:", RelayBox);
+    RelayBox->setToolTip("Plays the captured sound into this sound output, delayed by the lead, while PTT is on\n"
+                         "(INI key RELAY; none: no relay). Outputs whose sound would come back to the\n"
+                         "recording device are not offered");
+    FRows->addRow("Audio &relay to:", RelayBox);
 
     LeadEdit = new QSpinBox(this);
     LeadEdit->setRange(0, 1000);

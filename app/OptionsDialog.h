@@ -18,10 +18,12 @@ public:
         QString RelayOutput;        // RELAY, a sink's server name; empty: no relay
         int RelayLead = 60;         // LEAD, ms
     };
-    // An output the relay can play into: the server's name and its description.
+    // An output of the server: its name, its description, and whether its
+    // sound reaches the recorded device (a loop: not offered).
     struct TOutput {
         QString Name;
         QString Description;
+        bool Loop = false;
     };
 
     TOptionsDialog(const TValues &values, const QList<TOutput> &outputs, QWidget *parent = nullptr);

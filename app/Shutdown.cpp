@@ -20,7 +20,9 @@ void TFormPlayer::closeEvent(QCloseEvent *event)
     // there or a configuration that cannot be written is reported, and the
     // window still closes: the program must always be able to end.
     // Released first, then the streams stopped (the close handler frees the
-    // audio library), then the window goes.
+    // audio library), then the window goes. Relayed sound still queued at the
+    // output is dropped as PTT falls, not played on after it.
+    HushRelay();
     Keying->Stop(ReleasePatience);
     ErrorReport::Guarded([this] { FormClose(); });
     event->accept();
@@ -37,6 +39,8 @@ void TFormPlayer::ExitClick()
         WriteINI();
     } catch (const std::exception &) {
     }
+    // The output falls silent here, not after PTT has fallen in the close.
+    HushRelay();
     BASS_Free();
     close();
     Dialogs::WaitForErrors();

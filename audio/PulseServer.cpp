@@ -24,7 +24,9 @@ std::string CardOf(const pa_proplist *properties)
 
 template <class Info> TPulseServer::TDevice DeviceOf(const Info &info)
 {
-    return {info.name, info.description ? info.description : info.name, CardOf(info.proplist)};
+    const char *master = info.proplist ? pa_proplist_gets(info.proplist, PA_PROP_DEVICE_MASTER_DEVICE) : nullptr;
+    return {info.name, info.description ? info.description : info.name, CardOf(info.proplist), master ? master : "",
+            {}, info.owner_module};
 }
 
 } // namespace
@@ -72,12 +74,43 @@ TPulseServer::~TPulseServer()
 void TPulseServer::Stop()
 {
     if (FRunning) {
+        Drain();
         pa_threaded_mainloop_stop(FLoop);
         FRunning = false;
     }
     if (FRealTimeKit.joinable())
         FRealTimeKit.join();
     FReady = false;
+}
+
+void TPulseServer::Drain()
+{
+    TLock lock(*this);
+    if (!FContext || pa_context_get_state(FContext) != PA_CONTEXT_READY)
+        return;
+    struct TWait {
+        pa_threaded_mainloop *Loop;
+        bool Done = false;
+        static void End(void *user)
+        {
+            auto *wait = static_cast<TWait *>(user);
+            wait->Done = true;
+            pa_threaded_mainloop_signal(wait->Loop, 0);
+        }
+    } wait{FLoop};
+    // Nothing on its way: no operation.
+    pa_operation *drain = pa_context_drain(FContext, [](pa_context *, void *user) { TWait::End(user); }, &wait);
+    if (!drain)
+        return;
+    const timeval deadline = After(DrainLimit);
+    pa_time_event *limit = Api()->time_new(
+        Api(), &deadline, [](pa_mainloop_api *, pa_time_event *, const timeval *, void *user) { TWait::End(user); },
+        &wait);
+    while (!wait.Done)
+        pa_threaded_mainloop_wait(FLoop);
+    Api()->time_free(limit);
+    pa_operation_cancel(drain);
+    pa_operation_unref(drain);
 }
 
 std::string TPulseServer::Error() const
@@ -187,7 +220,7 @@ void TPulseServer::ContextState(pa_context *context, void *user)
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY: {
         const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK
-                                                 | PA_SUBSCRIPTION_MASK_SERVER);
+                                                 | PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_SERVER);
         if (pa_operation *subscribe = pa_context_subscribe(context, mask, nullptr, nullptr))
             pa_operation_unref(subscribe);
         server->Refresh();
@@ -204,13 +237,15 @@ void TPulseServer::ServerEvent(pa_context *, pa_subscription_event_type_t type, 
     switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
     case PA_SUBSCRIPTION_EVENT_SOURCE:
     case PA_SUBSCRIPTION_EVENT_SINK:
+    case PA_SUBSCRIPTION_EVENT_MODULE:
     case PA_SUBSCRIPTION_EVENT_SERVER: static_cast<TPulseServer *>(user)->Refresh(); break;
     default: break;
     }
 }
 
-// Reads the sources, the sinks and the default names; a change reported while
-// they are being read has them read again once these answers are in.
+// Reads the sources, the sinks, the modules and the default names; a change
+// reported while they are being read has them read again once these answers
+// are in.
 void TPulseServer::Refresh()
 {
     if (FPending > 0) {
@@ -219,15 +254,18 @@ void TPulseServer::Refresh()
     }
     FReading = {};
     FReadAgain = false;
-    FPending = 3;
+    FPending = 4;
     pa_operation *sources = pa_context_get_source_info_list(
         FContext,
         [](pa_context *, const pa_source_info *info, int eol, void *user) {
             auto *server = static_cast<TPulseServer *>(user);
-            if (eol)
+            if (eol) {
                 server->ListAnswered();
-            else if (info)
+            } else if (info) {
                 server->FReading.Sources.push_back(DeviceOf(*info));
+                if (info->monitor_of_sink_name)
+                    server->FReading.Sources.back().MonitorOf = info->monitor_of_sink_name;
+            }
         },
         this);
     pa_operation *sinks = pa_context_get_sink_info_list(
@@ -238,6 +276,17 @@ void TPulseServer::Refresh()
                 server->ListAnswered();
             else if (info)
                 server->FReading.Sinks.push_back(DeviceOf(*info));
+        },
+        this);
+    pa_operation *modules = pa_context_get_module_info_list(
+        FContext,
+        [](pa_context *, const pa_module_info *info, int eol, void *user) {
+            auto *server = static_cast<TPulseServer *>(user);
+            if (eol)
+                server->ListAnswered();
+            else if (info)
+                server->FReading.Modules.push_back(
+                    {info->index, info->name ? info->name : "", info->argument ? info->argument : ""});
         },
         this);
     pa_operation *defaults = pa_context_get_server_info(
@@ -251,10 +300,10 @@ void TPulseServer::Refresh()
             server->ListAnswered();
         },
         this);
-    // Without all three the context is failing, which its state tells.
-    if (!sources || !sinks || !defaults)
+    // Without all four the context is failing, which its state tells.
+    if (!sources || !sinks || !modules || !defaults)
         FPending = 0;
-    for (pa_operation *operation : {sources, sinks, defaults})
+    for (pa_operation *operation : {sources, sinks, modules, defaults})
         if (operation)
             pa_operation_unref(operation);
 }

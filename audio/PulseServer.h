@@ -22,18 +22,33 @@ public:
     static constexpr std::chrono::milliseconds AnswerLimit{3000};
     // How long after a failure the connection is tried again.
     static constexpr std::chrono::milliseconds RetryPeriod{1000};
+    // How long Stop waits for requests still on their way to be answered.
+    static constexpr std::chrono::milliseconds DrainLimit{200};
 
     struct TDevice {
         std::string Name;        // the server's name, stable across restarts
         std::string Description; // what the desktop's sound settings show
         std::string Card;        // the sound card behind it: sysfs path or ALSA card number; may be empty
+        // Where its sound comes from or goes to: the device a remap or filter
+        // device is made over, as the server's properties name it (empty when
+        // they do not); for a monitor, the sink it is the monitor of.
+        std::string Master;
+        std::string MonitorOf;
+        uint32_t Module = PA_INVALID_INDEX; // the module that made it
         bool operator==(const TDevice &) const = default;
     };
-    // What the server last said of its devices, in its order; empty while no
-    // connection is made.
+    struct TModule {
+        uint32_t Index = PA_INVALID_INDEX;
+        std::string Name;
+        std::string Argument;
+        bool operator==(const TModule &) const = default;
+    };
+    // What the server last said of its devices and modules, in its order;
+    // empty while no connection is made.
     struct TDevices {
         std::vector<TDevice> Sources; // monitors included
         std::vector<TDevice> Sinks;
+        std::vector<TModule> Modules;
         std::string DefaultSource, DefaultSink;
         bool operator==(const TDevices &) const = default;
     };
@@ -65,6 +80,8 @@ public:
 
     // Stops the loop thread and joins it (not from that thread): afterwards no
     // callback runs, and streams and events may be freed from any thread.
+    // Requests made before (a relay's output hushed at the program's end) are
+    // answered first, or DrainLimit passes.
     void Stop();
 
     // Any thread.
@@ -107,6 +124,7 @@ private:
     void ListAnswered();
     void Publish(TDevices devices);
     void AskForRealTime();
+    void Drain();
     static void ContextState(pa_context *context, void *user);
     static void ServerEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *user);
     static void AbandonedState(pa_stream *stream, void *user);
@@ -120,7 +138,7 @@ private:
     pa_time_event *FAnswerTimer = nullptr;
     pa_time_event *FRetryTimer = nullptr;
     enum class TPhase { Connecting, Ready, Failed } FPhase = TPhase::Connecting;
-    // The lists being read: three answers, and whether a change came meanwhile.
+    // The lists being read: four answers, and whether a change came meanwhile.
     TDevices FReading;
     int FPending = 0;
     bool FReadAgain = false;

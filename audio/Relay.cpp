@@ -1,6 +1,7 @@
 #include "audio/Relay.h"
 
 #include "audio/Capture.h"
+#include "audio/SoundGraph.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,17 +39,18 @@ constexpr double XrunTracePeriod = 60;
 TRelay::TRelay(std::shared_ptr<TPulseServer> server, TEvents events)
     : FServer(std::move(server)), FEvents(std::move(events))
 {
+    TPulseServer::TLock lock(*FServer);
+    FServer->Attach(this);
 }
 
 TRelay::~TRelay()
 {
     TPulseServer::TLock lock(*FServer);
-    for (pa_operation **operation : {&FLookup, &FTiming})
-        if (*operation) {
-            pa_operation_cancel(*operation);
-            pa_operation_unref(*operation);
-            *operation = nullptr;
-        }
+    FServer->Detach(this);
+    if (FTiming) {
+        pa_operation_cancel(FTiming);
+        pa_operation_unref(FTiming);
+    }
     if (FRetry)
         pa_threaded_mainloop_get_api(FServer->Loop())->time_free(FRetry);
     if (FStream)
@@ -60,14 +62,8 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     TPulseServer::TLock lock(*FServer);
     FOutput = output;
     FLead = int64_t(leadMs) * Rate / 1000;
-    // The default source is what is recorded: its name decides the loop check.
-    FSource = source.empty() ? FServer->Devices()->DefaultSource : source;
+    FSource = source;
     // What an earlier start left going ends here.
-    if (FLookup) {
-        pa_operation_cancel(FLookup);
-        pa_operation_unref(FLookup);
-        FLookup = nullptr;
-    }
     if (FRetry) {
         pa_threaded_mainloop_get_api(FServer->Loop())->time_free(FRetry);
         FRetry = nullptr;
@@ -76,50 +72,70 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
         DropStream();
     FLoudUntil = 0;
     FOriginFigures = 0;
+    FHushed = false;
     FState = TState::Looking;
-    LookUp();
+    Check();
 }
 
-void TRelay::LookUp()
+void TRelay::Hush()
 {
-    FFound = false;
-    FMonitor.clear();
-    if (FLookup)
-        pa_operation_unref(FLookup);
-    FLookup = pa_context_get_sink_info_by_name(FServer->Context(), FOutput.c_str(), SinkInfo, this);
-    if (!FLookup)
-        Answered(false, {});
-}
-
-void TRelay::SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user)
-{
-    auto *relay = static_cast<TRelay *>(user);
-    if (!eol && info) {
-        relay->FFound = true;
-        relay->FMonitor = info->monitor_source_name ? info->monitor_source_name : "";
+    TPulseServer::TLock lock(*FServer);
+    FGate = false;
+    FHushed = true;
+    if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY)
         return;
-    }
-    pa_operation_unref(relay->FLookup);
-    relay->FLookup = nullptr;
-    relay->Answered(relay->FFound, relay->FMonitor);
+    // Requests, answered later; the server's loop stops only once they are
+    // through (TPulseServer::Stop).
+    for (pa_operation *operation :
+         {pa_stream_cork(FStream, 1, nullptr, nullptr), pa_stream_flush(FStream, nullptr, nullptr)})
+        if (operation)
+            pa_operation_unref(operation);
 }
 
-void TRelay::Answered(bool found, const std::string &monitor)
+void TRelay::DevicesRead(bool changed)
 {
+    // Only a way made while it plays is looked for: a refused output stays
+    // refused, and one that is missing is tried at its retry.
+    if (changed && (FState == TState::Connecting || FState == TState::Playing))
+        Check();
+}
+
+void TRelay::Check()
+{
+    const std::shared_ptr<const TPulseServer::TDevices> devices = FServer->Devices();
     const bool first = FState == TState::Looking;
-    if (!found) {
+    if (std::ranges::none_of(devices->Sinks, [this](const auto &sink) { return sink.Name == FOutput; })) {
         if (first)
             FEvents.Fault("Relay output (" + FOutput + ") not found: the VOX keys without relaying audio");
-        FState = TState::Missing;
-        ScheduleRetry();
-    } else if (!monitor.empty() && monitor == FSource) {
-        FEvents.Fault("Relay output (" + FOutput + ") refused: it is the device being recorded (" + FSource
-                      + "), its own sound would come back to it; no audio is relayed");
-        FState = TState::Refused;
-    } else {
-        FState = first ? TState::Connecting : TState::Missing;
-        Connect();
+        if (!FStream) {
+            FState = TState::Missing;
+            ScheduleRetry();
+        }
+        return;
     }
+    // The default source is what is recorded when none is named, also after
+    // the default has changed: the capture follows it.
+    const std::string &recorded = FSource.empty() ? devices->DefaultSource : FSource;
+    if (const auto path = SoundGraph::LoopPath(*devices, FOutput, recorded); !path.empty()) {
+        std::string chain;
+        for (const std::string &device : path)
+            chain += (chain.empty() ? "" : " -> ") + device;
+        Stop(TState::Refused, "refused: its sound reaches the recorded device (" + chain + ")");
+        return;
+    }
+    if (FStream)
+        return;
+    FState = first ? TState::Connecting : TState::Missing;
+    Connect();
+}
+
+void TRelay::Stop(TState state, const std::string &why)
+{
+    if (FStream)
+        DropStream();
+    FState = state;
+    FLoudUntil = 0;
+    FEvents.Fault("Relay output (" + FOutput + ") " + why + "; no audio is relayed");
 }
 
 void TRelay::ScheduleRetry()
@@ -138,7 +154,7 @@ void TRelay::ScheduleRetry()
             api->time_free(event);
             relay->FRetry = nullptr;
             if (relay->FState == TState::Missing && !relay->FStream)
-                relay->LookUp();
+                relay->Check();
         },
         this);
 }
@@ -196,6 +212,8 @@ void TRelay::StreamState(pa_stream *stream, void *user)
         relay->FRead = relay->FWritten;
         relay->FQueuedOpen = false;
         relay->FQueuedSince = 0;
+        relay->FGuard.Reset(relay->FLead);
+        relay->FProbing = false;
         if (pa_operation *timing = pa_stream_update_timing_info(stream, nullptr, nullptr))
             pa_operation_unref(timing);
         if (resumed)
@@ -279,7 +297,9 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
         float sum = 0;
         for (size_t c = 0; c < channels; ++c)
             sum += samples[f * channels + c];
-        FLine[size_t(FWritten + int64_t(f)) % Size] = sum / float(channels);
+        const float mono = sum / float(channels);
+        FLine[size_t(FWritten + int64_t(f)) % Size] = mono;
+        FGuard.Captured(FWritten + int64_t(f), mono);
     }
     FWritten += int64_t(frames);
     const double now = Now(CLOCK_MONOTONIC);
@@ -288,6 +308,14 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
     // Until the first figures come, the block counts as captured just now.
     if (FOriginFigures == 0)
         FOrigin = now - double(FWritten) / Rate;
+    if (FState == TState::Playing && !FHushed) {
+        FProbing = FGuard.Probing(FGate.load(std::memory_order_relaxed));
+        if (const std::optional<int> ms = FGuard.EchoMs()) {
+            Stop(TState::Echo, "stopped: its sound comes back to the recorded device " + std::to_string(*ms)
+                                   + " ms after it was captured (an echo loop)");
+            return;
+        }
+    }
     Pump();
 }
 
@@ -315,7 +343,7 @@ double TRelay::PlaybackLatency() const
 // keeps the output fed while the capture's blocks come late or in bunches.
 void TRelay::Pump()
 {
-    if (FState != TState::Playing)
+    if (FState != TState::Playing || FHushed)
         return;
     const double now = Now(CLOCK_MONOTONIC);
 
@@ -325,7 +353,7 @@ void TRelay::Pump()
     // LEAD before that moment.
     const double due = now + latency - double(FLead) / Rate;
     const auto index = int64_t(std::llround((due - FOrigin) * Rate));
-    const bool open = FGate.load(std::memory_order_relaxed);
+    const bool open = FGate.load(std::memory_order_relaxed) && !FProbing;
     // What is queued and has not played yet takes the gate's new state: the
     // silence written ahead while it was shut becomes the sound captured for
     // that moment (the head of the sound that keyed), and the sound written
@@ -370,6 +398,7 @@ int64_t TRelay::Write(int64_t from, int64_t count, bool open, int64_t back)
             pa_stream_cancel_write(FStream);
             break;
         }
+        FGuard.Played(from + done, chunk, open);
         // Each later write follows the one before.
         offset = 0;
         done += chunk;

@@ -1,4 +1,5 @@
 #pragma once
+#include "audio/EchoGuard.h"
 #include "audio/PulseServer.h"
 
 #include <array>
@@ -18,12 +19,16 @@
 // ahead; what is queued is rewritten when the gate changes. When a sample is
 // due is measured with the server's own timing figures of both streams, not
 // assumed.
-class TRelay {
+//
+// An output from which sound reaches the recorded device, as the server's
+// devices and modules tell, is refused, also when such a way is made while it
+// plays; a loop they do not show is stopped by the echo guard.
+class TRelay final : private TPulseServer::TClient {
 public:
     static constexpr uint32_t Rate = 44100;
 
-    // Called on the loop thread. Fault: the relay stopped or was refused (the
-    // user must learn it); Note: a line for the trace alone.
+    // Called with the loop's lock held. Fault: the relay stopped or was
+    // refused (the user must learn it); Note: a line for the trace alone.
     struct TEvents {
         std::function<void(const std::string &text)> Fault;
         std::function<void(const std::string &text)> Note;
@@ -41,6 +46,10 @@ public:
     // once: the server's answers come on the loop thread, a refusal or a
     // missing output as a Fault.
     void Start(const std::string &output, int leadMs, const std::string &source);
+    // At the program's end, before PTT falls: the gate shuts and what is
+    // queued at the output is dropped, at once rather than as the output
+    // plays on. Not from the loop thread.
+    void Hush();
 
     // The record callback, the loop's lock held: one block of interleaved
     // 32-bit float samples as captured.
@@ -55,10 +64,15 @@ public:
     std::chrono::steady_clock::time_point LoudPlayedOut() const;
 
 private:
-    enum class TState { Idle, Looking, Connecting, Playing, Missing, Refused };
+    enum class TState { Idle, Looking, Connecting, Playing, Missing, Refused, Echo };
     // All with the loop's lock held.
-    void LookUp();
-    void Answered(bool found, const std::string &monitor);
+    void ServerReady() override {}
+    // The stream's own state tells.
+    void ServerFailed(const std::string &, bool) override {}
+    void DevicesRead(bool changed) override;
+    // Looks the output up in the server's lists: missing, a loop, or to play.
+    void Check();
+    void Stop(TState state, const std::string &why);
     void Connect();
     void DropStream();
     void Lost(const std::string &reason);
@@ -68,7 +82,6 @@ private:
     double PlaybackLatency() const;
     int64_t Write(int64_t from, int64_t count, bool open, int64_t back);
     void TraceXruns();
-    static void SinkInfo(pa_context *, const pa_sink_info *info, int eol, void *user);
     static void StreamState(pa_stream *stream, void *user);
     static void TimingUpdated(pa_stream *stream, int success, void *user);
 
@@ -78,9 +91,8 @@ private:
     std::string FSource;
     int64_t FLead = 0; // in samples
     TState FState = TState::Idle;
-    bool FFound = false;
-    std::string FMonitor;
-    pa_operation *FLookup = nullptr;
+    // Hushed for the program's end: nothing more is written.
+    bool FHushed = false;
     pa_operation *FTiming = nullptr;
     pa_time_event *FRetry = nullptr;
     pa_stream *FStream = nullptr;
@@ -101,6 +113,9 @@ private:
     const pa_stream *FRecord = nullptr;
 
     std::atomic<bool> FGate{false};
+    TEchoGuard FGuard{Rate};
+    // The guard holds the output silent.
+    bool FProbing = false;
     // The gate as the samples queued last were written, and how many have
     // been written so since it changed.
     bool FQueuedOpen = false;

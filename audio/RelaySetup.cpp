@@ -18,6 +18,20 @@ void PostToForm(const QPointer<TFormPlayer> &form, std::function<void(TFormPlaye
             action(*form);
     });
 }
+
+// Reports from the server's thread, for the window to show (Fault) or trace.
+template <class TEvents> TEvents PostedEvents(TFormPlayer *form)
+{
+    const auto post = [form = QPointer<TFormPlayer>(form)](const std::string &text, bool report) {
+        PostToForm(form, [line = QString::fromStdString(text), report](TFormPlayer &form) {
+            form.TraceLog.Write(1, line);
+            if (report)
+                ErrorReport::Show(Exception(line));
+        });
+    };
+    return {[post](const std::string &text) { post(text, true); },
+            [post](const std::string &text) { post(text, false); }};
+}
 } // namespace
 
 void TFormPlayer::EnsureTxSink()
@@ -25,13 +39,16 @@ void TFormPlayer::EnsureTxSink()
     const std::shared_ptr<TPulseServer> server = RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
     if (!server)
         return;
+    if (!FTxSink)
+        FTxSink = std::make_shared<TTxSink>(PostedEvents<TTxSink::TEvents>(this));
     TPulseServer::TLock lock(*server);
-    TxSink::Ensure(*server, [form = QPointer<TFormPlayer>(this)](const std::string &why) {
-        PostToForm(form, [line = QString("Relay: sink ") + TxSink::Name + " not loaded ("
-                                 + QString::fromStdString(why) + ")"](TFormPlayer &form) {
-            form.TraceLog.Write(1, line);
-        });
-    });
+    FTxSink->Ensure(*server);
+}
+
+void TFormPlayer::HushRelay()
+{
+    if (FRelay)
+        FRelay->Hush();
 }
 
 void TFormPlayer::StartRelay(const QString &source)
@@ -42,19 +59,8 @@ void TFormPlayer::StartRelay(const QString &source)
         Keying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
         return;
     }
-    if (!FRelay || FRelay->Server() != server) {
-        // Reports come from the server's thread; the window shows them.
-        const auto post = [form = QPointer<TFormPlayer>(this)](const std::string &text, bool report) {
-            PostToForm(form, [line = QString::fromStdString(text), report](TFormPlayer &form) {
-                form.TraceLog.Write(1, line);
-                if (report)
-                    ErrorReport::Show(Exception(line));
-            });
-        };
-        FRelay = std::make_shared<TRelay>(
-            server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },
-                                    [post](const std::string &text) { post(text, false); }});
-    }
+    if (!FRelay || FRelay->Server() != server)
+        FRelay = std::make_shared<TRelay>(server, PostedEvents<TRelay::TEvents>(this));
     FRelay->SetGate(false);
     TraceLog.Write(1, "Relay to (" + RelayOutput + ") LEAD(" + QString::number(RelayLead) + " ms)");
     FRelay->Start(RelayOutput.toStdString(), RelayLead, source.toStdString());

@@ -1,19 +1,31 @@
 #include "audio/TxSink.h"
 
-#include <cstdint>
+#include "audio/SoundGraph.h"
+
+#include <algorithm>
+#include <utility>
+
+struct TTxSink::TState {
+    TEvents Events;
+    bool Busy = false;
+    bool ClashTold = false;
+};
 
 namespace {
-// One request through its two answers; freed by the last, or when the
-// connection ends before an answer came.
+// One request through its answers; freed by the last, or when the connection
+// ends before an answer came. Its sink may be asked for again then.
 struct TRequest {
-    std::function<void(const std::string &why)> Failed;
-    bool Found = false;
+    std::shared_ptr<TTxSink::TState> State;
+    TPulseServer *Server;
+    uint32_t Module = PA_INVALID_INDEX;
+    ~TRequest() { State->Busy = false; }
 
     // Hands the request to `operation`, which frees it if it is cancelled.
-    static void Await(pa_operation *operation, TRequest *request, pa_context *context)
+    static void Await(pa_operation *operation, TRequest *request)
     {
         if (!operation) {
-            request->Failed(pa_strerror(pa_context_errno(context)));
+            request->State->Events.Note(std::string("Relay: sink ") + TTxSink::Name + " not loaded ("
+                                        + pa_strerror(pa_context_errno(request->Server->Context())) + ")");
             delete request;
             return;
         }
@@ -26,39 +38,70 @@ struct TRequest {
             request);
         pa_operation_unref(operation);
     }
+
+    void Clash(const std::string &what)
+    {
+        if (!std::exchange(State->ClashTold, true))
+            State->Events.Fault(std::string("Sink ") + TTxSink::Name + " (KOTARPlus TX) not loaded: " + what);
+    }
 };
 
 void Loaded(pa_context *context, uint32_t index, void *user)
 {
     auto *request = static_cast<TRequest *>(user);
     if (index == PA_INVALID_INDEX)
-        request->Failed(pa_strerror(pa_context_errno(context)));
+        request->State->Events.Note(std::string("Relay: sink ") + TTxSink::Name + " not loaded ("
+                                    + pa_strerror(pa_context_errno(context)) + ")");
     delete request;
 }
 
-void Looked(pa_context *context, const pa_sink_info *info, int eol, void *user)
+void Listed(pa_context *context, const pa_module_info *info, int eol, void *user)
 {
     auto *request = static_cast<TRequest *>(user);
     if (!eol && info) {
-        request->Found = true;
+        if (info->name && std::string(info->name) == "module-null-sink" && info->argument
+            && SoundGraph::ModuleArgument(info->argument, "sink_name") == TTxSink::Name)
+            request->Module = info->index;
         return;
     }
     if (!eol)
         return;
-    if (request->Found) {
+    // A list cut short: the connection is failing.
+    if (eol < 0) {
         delete request;
         return;
     }
-    const std::string arguments =
-        std::string("sink_name=") + TxSink::Name + " sink_properties=device.description=\"KOTARPlus\\ TX\"";
-    TRequest::Await(pa_context_load_module(context, "module-null-sink", arguments.c_str(), Loaded, request), request,
-                    context);
+    using TDevice = TPulseServer::TDevice;
+    const auto devices = request->Server->Devices();
+    const auto named = [](const std::vector<TDevice> &list) {
+        return std::ranges::any_of(list, [](const TDevice &device) { return device.Name == TTxSink::Name; });
+    };
+    if (request->Module != PA_INVALID_INDEX) {
+        // Made already (at login, or by an earlier run), maybe under a changed name.
+        const auto made = std::ranges::find(devices->Sinks, request->Module, &TDevice::Module);
+        if (made != devices->Sinks.end() && made->Name != TTxSink::Name)
+            request->Clash("the name was taken, the sink was made as " + made->Name);
+    } else if (!named(devices->Sinks) && named(devices->Sources)) {
+        request->Clash("a source of that name is there; programs find no sink of that name to play into");
+    } else if (!named(devices->Sinks)) {
+        const std::string arguments = std::string("sink_name=") + TTxSink::Name + " rate="
+                                      + std::to_string(TTxSink::Rate)
+                                      + " sink_properties=device.description=\"KOTARPlus\\ TX\"";
+        TRequest::Await(pa_context_load_module(context, "module-null-sink", arguments.c_str(), Loaded, request),
+                        request);
+        return;
+    }
+    delete request;
 }
 } // namespace
 
-void TxSink::Ensure(TPulseServer &server, std::function<void(const std::string &why)> failed)
+TTxSink::TTxSink(TEvents events) : FState(std::make_shared<TState>(TState{std::move(events)})) {}
+
+void TTxSink::Ensure(TPulseServer &server)
 {
-    auto *request = new TRequest{std::move(failed)};
-    TRequest::Await(pa_context_get_sink_info_by_name(server.Context(), Name, Looked, request), request,
-                    server.Context());
+    if (FState->Busy)
+        return;
+    FState->Busy = true;
+    auto *request = new TRequest{FState, &server};
+    TRequest::Await(pa_context_get_module_info_list(server.Context(), Listed, request), request);
 }

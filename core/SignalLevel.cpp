@@ -1,5 +1,6 @@
 #include "core/SignalLevel.h"
 
+#include <algorithm>
 #include <cmath>
 
 uint32_t SignalLevel(const float *magnitudes, int binStep)
@@ -10,7 +11,10 @@ uint32_t SignalLevel(const float *magnitudes, int binStep)
         if (bin >= 512)
             break;
         // Double precision makes the product exact before it is truncated.
-        const double product = double(std::fabs(magnitudes[bin])) * 500.0;
+        // Float sound can go far beyond full scale (PipeWire does not clip,
+        // an echo loop grows): a bin counts at most 1e6, so the sum stays an
+        // int32.
+        const double product = std::min(double(std::fabs(magnitudes[bin])) * 500.0, 1e6);
         sum += 10 * int32_t(product);
     }
     return uint32_t(sum / 128);

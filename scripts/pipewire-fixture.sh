@@ -2,7 +2,9 @@
 # A private, headless PipeWire with its pulse server, for tests and demos: the
 # same devices and the same commands as scripts/pulse-fixture.sh.
 #
-#   pipewire-fixture.sh start DIR   start dbus, pipewire, wireplumber and pipewire-pulse in DIR
+#   pipewire-fixture.sh start DIR [FILE...]
+#                                   start dbus, pipewire, wireplumber and pipewire-pulse in DIR,
+#                                   the FILEs given to the pulse server as drop-ins (pipewire-pulse.conf.d)
 #   pipewire-fixture.sh stop DIR    stop them, by their process ids
 #   pipewire-fixture.sh env DIR     print the environment a client needs (for eval)
 #
@@ -11,10 +13,12 @@
 # other daemons' ids are in DIR/*.pid; their output is in DIR/*.log.
 set -eu
 
-usage() { echo "usage: $0 start|stop|env DIR" >&2; exit 2; }
-[ $# -eq 2 ] || usage
+usage() { echo "usage: $0 start|stop|env DIR [FILE...]" >&2; exit 2; }
+[ $# -ge 2 ] || usage
 cmd=$1
 dir=$2
+shift 2
+[ $# -eq 0 ] || [ "$cmd" = start ] || usage
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 export XDG_RUNTIME_DIR="$dir/runtime"
@@ -83,6 +87,9 @@ start() {
   cat >"$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/socket.conf" <<CONF
 pulse.properties = { server.address = [ "unix:$dir/runtime/native" ] }
 CONF
+  for dropin in "$@"; do
+    cp "$dropin" "$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/"
+  done
   start_one dbus dbus-daemon --session --nofork --address="unix:path=$dir/bus"
   await "[ -S '$dir/bus' ]" 50 || fail "no session bus"
   start_one pipewire pipewire
@@ -109,7 +116,7 @@ CONF
 }
 
 case "$cmd" in
-  start) start ;;
+  start) start "$@" ;;
   stop) stop ;;
   env) echo "PULSE_SERVER=unix:$dir/runtime/native" ;;
   *) usage ;;

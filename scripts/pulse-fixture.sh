@@ -1,7 +1,9 @@
 #!/bin/sh
 # A private, headless PulseAudio server for tests and demos.
 #
-#   pulse-fixture.sh start DIR   start a server whose files all live in DIR
+#   pulse-fixture.sh start DIR [FILE...]
+#                                start a server whose files all live in DIR, reading
+#                                the FILEs after its own set-up (as default.pa.d snippets)
 #   pulse-fixture.sh stop DIR    stop the server started there, by its process id
 #   pulse-fixture.sh env DIR     print the environment a client needs (for eval)
 #
@@ -25,10 +27,12 @@
 # leaves the server's process id in DIR/pulse.pid and its output in DIR/pulse.log.
 set -eu
 
-usage() { echo "usage: $0 start|stop|env DIR" >&2; exit 2; }
-[ $# -eq 2 ] || usage
+usage() { echo "usage: $0 start|stop|env DIR [FILE...]" >&2; exit 2; }
+[ $# -ge 2 ] || usage
 cmd=$1
 dir=$2
+shift 2
+[ $# -eq 0 ] || [ "$cmd" = start ] || usage
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 pidfile=$dir/pulse.pid
@@ -73,6 +77,9 @@ load-module module-remap-source source_name=kotar_line master=kotar_drain.monito
 set-default-sink kotar_sink
 set-default-source kotar_mic
 PA
+  for snippet in "$@"; do
+    echo ".include $(cd "$(dirname "$snippet")" && pwd)/$(basename "$snippet")" >>"$dir/server.pa"
+  done
   pulseaudio -n -F "$dir/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
     --disallow-exit --log-target=stderr >"$dir/pulse.log" 2>&1 &
   echo $! >"$pidfile"
@@ -90,7 +97,7 @@ PA
 }
 
 case "$cmd" in
-  start) start ;;
+  start) start "$@" ;;
   stop) stop ;;
   env) echo "PULSE_SERVER=unix:$dir/runtime/native" ;;
   *) usage ;;

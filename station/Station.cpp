@@ -143,7 +143,7 @@ void TStation::OutputLost()
         this);
 }
 
-void TStation::StartRelay()
+void TStation::StartRelay(const QString &source)
 {
     const std::shared_ptr<TPulseServer> server =
         FSettings.RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
@@ -152,26 +152,25 @@ void TStation::StartRelay()
         FKeying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
         return;
     }
+    // The relay and the sink tell from the server's thread; the station's thread writes it.
+    // The server's thread is joined before the station goes.
+    const auto post = [this](const std::string &text, bool report) {
+        QueuedCall::Queue(this, [this, line = QString::fromStdString(text), report] {
+            report ? Report(line) : Trace(line);
+        });
+    };
+    const auto fault = [post](const std::string &text) { post(text, true); };
+    const auto note = [post](const std::string &text) { post(text, false); };
+    if (!FTxSink)
+        FTxSink = std::make_unique<TTxSink>(TTxSink::TEvents{fault, note});
     {
         TPulseServer::TLock lock(*server);
-        // From the server's thread; it is joined before the station goes.
-        TxSink::Ensure(*server, [this](const std::string &why) {
-            QueuedCall::Queue(this, [this, line = QString("Relay: sink ") + TxSink::Name + " not loaded ("
-                                                 + QString::fromStdString(why) + ")"] { Trace(line); });
-        });
+        FTxSink->Ensure(*server);
     }
-    if (!FRelay || FRelay->Server() != server) {
-        // The relay tells from the server's thread; the station's thread writes it.
-        const auto post = [this](const std::string &text, bool report) {
-            QueuedCall::Queue(this,
-                              [this, line = QString::fromStdString(text), report] { report ? Report(line) : Trace(line); });
-        };
-        FRelay = std::make_shared<TRelay>(
-            server, TRelay::TEvents{[post](const std::string &text) { post(text, true); },
-                                    [post](const std::string &text) { post(text, false); }});
-    }
+    if (!FRelay || FRelay->Server() != server)
+        FRelay = std::make_shared<TRelay>(server, TRelay::TEvents{fault, note});
     Trace("Relay to (" + FSettings.RelayOutput + ") LEAD(" + QString::number(FSettings.RelayLead) + " ms)");
-    FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, FSettings.DeviceName.toStdString());
+    FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, source.toStdString());
     FKeying->Post([relay = FRelay](TKeyingCore &core) {
         core.SetRelay([relay](bool open) { relay->SetGate(open); }, [relay] { return relay->LoudPlayedOut(); });
     });
@@ -191,7 +190,12 @@ void TStation::SetupCapture()
         RecordInitSource(FSettings.DeviceName);
     else
         BASS_RecordInit(FSettings.Device);
-    StartRelay();
+    // The relay's loop check needs the recorded source's name, as the window
+    // gives it: a numbered device's, or none for the default source.
+    BASS_DEVICEINFO info;
+    const bool numbered = FSettings.DeviceName.isEmpty() && FSettings.Device >= 0
+                          && BASS_RecordGetDeviceInfo(uint32_t(FSettings.Device), &info);
+    StartRelay(numbered ? info.driver : FSettings.DeviceName);
     RECORDPROC procedure = RecordCallback;
     std::shared_ptr<void> user;
     // A relay keys at the first loud block, whatever ATTACK says.
@@ -259,6 +263,9 @@ void TStation::Shutdown()
     if (FShutDown)
         return;
     FShutDown = true;
+    // Relayed sound still queued at the output is dropped as PTT falls.
+    if (FRelay)
+        FRelay->Hush();
     FKeying->Stop(ReleasePatience);
     BASS_Free();
     FCapture = 0;

@@ -16,6 +16,7 @@ class TOmniRigX;
 class TPttOutput;
 class TRelay;
 class TRemoteControl;
+class TTxSink;
 
 // The VOX without a window: the same configuration file, capture, keying, PTT
 // outputs, relay and trace log as the window's program. What the window would
@@ -34,7 +35,9 @@ public:
 private:
     void SetupPtt();
     void SetupCapture();
-    void StartRelay();
+    // Starts (or ends, without RELAY) the relay for a capture from `source`
+    // (a server name; empty: the default source).
+    void StartRelay(const QString &source);
     void DeviceEvent(const TRecordDeviceEvent &event);
     void OutputLost();
     void Report(const QString &text);
@@ -52,6 +55,7 @@ private:
     bool FCaptureSetUp = false;
     HRECORD FCapture = 0;
     std::shared_ptr<TRelay> FRelay;
+    std::unique_ptr<TTxSink> FTxSink;
     std::shared_ptr<TBlockAttack> FAttack;
     std::unique_ptr<TCoreVox> FVox;
     std::unique_ptr<TRemoteControl> FRemote;

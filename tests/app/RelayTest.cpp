@@ -10,6 +10,7 @@
 #include "app/OptionsDialog.h"
 #include "support/LEDButton.h"
 #include "support/Timer.h"
+#include "support/TrackBar.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -302,10 +303,114 @@ TEST(Relay, AnOutputChosenInOptionsRelaysAtOnce)
     EXPECT_TRUE(Traced(started, "Relay to (kotar_relay_opt) LEAD(60 ms)")) << "the relay waits for a restart";
 }
 
-TEST(Relay, AnOutputWhoseMonitorIsRecordedIsRefused)
+// Sound reaches the recorded line-in from the test sink through its monitor, a
+// loopback, the drain's monitor and a remap: that output is refused and not
+// offered, and so is one that a loopback made while it plays turns into a loop.
+TEST(Relay, AnOutputWhoseSoundReachesTheRecordingIsRefusedAndNotOffered)
 {
     TLineSimPort line;
-    StartedForm started(Ini(line.Device(), "kotarplus_tx"));
-    EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotarplus_tx) refused"); }, 10000))
+    StartedForm started(QString(Ini(line.Device(), "kotar_sink")).replace("kotarplus_tx.monitor", "kotar_line"));
+    EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotar_sink) refused: its sound reaches the "
+                                                    "recorded device (kotar_sink.monitor -> kotar_drain -> "
+                                                    "kotar_drain.monitor -> kotar_line)"); }, 10000))
         << started.dialogs.errors.join('\n').toStdString();
+    QTimer::singleShot(0, started.form.get(), [] {
+        auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->RelayBox->currentText().endsWith("(refused: its sound reaches the recording)"));
+        EXPECT_LT(dialog->RelayBox->findData("kotar_drain"), 0) << "a loop offered";
+        dialog->RelayBox->setCurrentIndex(dialog->RelayBox->findData("kotarplus_tx"));
+        dialog->accept();
+    });
+    started.form->OptionsClick();
+    ASSERT_EQ(started.form->RelayOutput, "kotarplus_tx");
+    const QString loopback = Tool("pactl", {"load-module", "module-loopback", "source=kotarplus_tx.monitor",
+                                            "sink=kotar_sink", "latency_msec=20"});
+    EXPECT_TRUE(Pump([&] { return Reported(started, "Relay output (kotarplus_tx) refused"); }, 10000));
+    Tool("pactl", {"unload-module", loopback});
+}
+
+
+// A loopback from the test's output to "KOTARPlus TX" whose recording stream
+// was moved there after it was loaded, so that the server's module list does
+// not show it: each burst relayed comes back and keys again, for ever, unless
+// the echo guard stops the relay. PTT must fall within one hang (DELAY=500:
+// 600 ms) and the guard's probe after the input has ended.
+TEST(Relay, AnEchoLoopTheServerDoesNotShowIsStoppedAndPttFalls)
+{
+    TRelayRun run("kotar_relay_echo", 60);
+    ASSERT_TRUE(run.Ready);
+    const QString module = Tool("pactl", {"load-module", "module-loopback", "source=kotar_line",
+                                          "sink=kotarplus_tx", "latency_msec=20"});
+    const QString stream = Tool("pactl", {"list", "source-outputs"})
+                               .section("Owner Module: " + module + "\n", 0, 0)
+                               .section("Source Output #", -1)
+                               .section('\n', 0, 0);
+    QTemporaryDir dir;
+    const QString burst = Burst(dir, 0.06);
+    // Until a burst is relayed at once: a null sink just loaded may hold its
+    // first sound back for seconds.
+    for (int i = 0; i < 5 && run.Monitor.First() == 0; ++i)
+        KeyedAndReleasedBy(burst);
+    ASSERT_GT(run.Monitor.First(), 0) << "nothing relayed";
+    Tool("pactl", {"move-source-output", stream, "kotar_relay_echo.monitor"});
+    TSinkMonitor input("kotarplus_tx.monitor");
+    run.Started.form->TrackDelay->SetPosition(500);
+    input.Arm();
+    PlayIntoTx(burst);
+    EXPECT_TRUE(Pump([&] { return Reported(run.Started, "Relay output (kotar_relay_echo) stopped: its sound comes back"); },
+                     10000));
+    Pump([] { return false; }, 2000);
+    const auto changes = DtrChanges();
+    EXPECT_FALSE(changes.back().on) << "PTT held by the echo";
+    EXPECT_LT(changes.back().time, input.First() + 0.06 + 0.6 + 1.0) << "PTT held by the echo";
+    Tool("pactl", {"unload-module", module});
+}
+
+// Closing the window (as SIGTERM does) while relayed sound is queued at the
+// output: it falls silent as PTT falls, not up to LEAD later.
+TEST(Relay, AtTheProgramsEndTheRelayedSoundEndsWithPtt)
+{
+    TRelayRun run("kotar_relay_end", 250);
+    ASSERT_TRUE(run.Ready);
+    QTemporaryDir dir;
+    TSpawnedProcess player;
+    player.start("paplay", {"-d", "kotarplus_tx", Burst(dir, 4)});
+    run.Monitor.Arm();
+    ASSERT_TRUE(Pump([&] { return run.Monitor.First() > 0; }, 10000)) << "nothing relayed";
+    Pump([] { return false; }, 300);
+    run.Started.form->close();
+    Pump([] { return false; }, 500);
+    const auto changes = DtrChanges();
+    ASSERT_FALSE(changes.back().on);
+    // Give or take a cycle of the server's graph (PipeWire: 5.3 ms) and the
+    // recorder's; without the hush the 250 ms queued played on.
+    EXPECT_LT(run.Monitor.Last(), changes.back().time + 0.015) << "relayed sound went on after PTT fell";
+}
+
+// A name taken by a source is reported once, however often the sink is asked
+// for, and no sink is made under another name; once the name is free the
+// sink is made, at 48 kHz.
+TEST(Relay, TheTxSinkIsMadeAt48kHzAndANameClashIsReportedOnce)
+{
+    for (const QString &module : Tool("pactl", {"list", "short", "modules"}).split('\n'))
+        if (module.contains("sink_name=kotarplus_tx"))
+            Tool("pactl", {"unload-module", module.section('\t', 0, 0)});
+    const QString clash = Tool("pactl", {"load-module", "module-remap-source", "source_name=kotarplus_tx",
+                                         "master=kotar_sink.monitor"});
+    TOutput output("kotar_relay_clash");
+    TLineSimPort line;
+    StartedForm started(Ini(line.Device(), "kotar_relay_clash"));
+    const QString report = "Sink kotarplus_tx (KOTARPlus TX) not loaded: a source of that name is there";
+    ASSERT_TRUE(Pump([&] { return Reported(started, report); }, 10000));
+    for (int i = 0; i < 3; ++i)
+        started.form->CaptureChannel = started.form->SetupBASS(started.form->CurrentDevice);
+    Pump([] { return false; }, 1000);
+    EXPECT_EQ(started.dialogs.errors.filter(report).size(), 1);
+    EXPECT_FALSE(Tool("pactl", {"list", "short", "sinks"}).contains("kotarplus_tx"));
+    Tool("pactl", {"unload-module", clash});
+    started.form->CaptureChannel = started.form->SetupBASS(started.form->CurrentDevice);
+    ASSERT_TRUE(Pump([] { return Tool("pactl", {"list", "short", "sinks"}).contains("kotarplus_tx"); }, 10000));
+    const QString sinks = Tool("pactl", {"list", "short", "sinks"});
+    EXPECT_TRUE(sinks.section("kotarplus_tx\t", 1).section('\n', 0, 0).contains("48000Hz")) << sinks.toStdString();
 }
