@@ -482,7 +482,9 @@ int main(int argc, char **argv)
         // The same messages through the relay and straight into its output
         // sink, alternated, so both meet the same load.
         const int count = argc > 4 ? std::atoi(argv[4]) : 10;
-        TProgram run(program, linesim, settings.arg(Output).arg(Lead));
+        // The README's digital-mode recipe: squelch 3, a hang of 300 ms.
+        TProgram run(program, linesim,
+                     settings.arg(Output).arg(Lead).replace("GAIN=5", "GAIN=3").replace("DELAY=0", "DELAY=200"));
         int relayed = 0, straight = 0;
         double loadMin = LoadAverage(), loadMax = loadMin;
         for (int i = 0; i < count; ++i) {

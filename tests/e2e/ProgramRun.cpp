@@ -7,6 +7,9 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <ctime>
 #include <stdexcept>
 
@@ -68,6 +71,15 @@ void TProgramRun::Unplug()
 {
     FPty.Hangup();
     QFile::remove(PortLink());
+}
+
+int TProgramRun::ReplugBusy()
+{
+    FReplugged = std::make_unique<TPty>();
+    const int holder = ::open(FReplugged->Slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    flock(holder, LOCK_EX);
+    QFile::link(FReplugged->Slave(), PortLink());
+    return holder;
 }
 
 void TProgramRun::Replug()

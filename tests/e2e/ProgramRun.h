@@ -57,7 +57,11 @@ public:
     // The adapter is pulled: the port is hung up and its name goes.
     void Unplug();
     // Plugged in again: a fresh device under the same name.
+    // With busy, another opener holds it until the returned descriptor is
+    // closed, as a node the program may not open yet (udev sets its group a
+    // moment after it appears).
     void Replug();
+    int ReplugBusy();
     QString File(const QString &name) const { return FDir.filePath(name); }
     const QTemporaryDir &Dir() const { return FDir; }
     std::vector<TLineChange> Lines() const;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -94,8 +95,15 @@ TEST(SettingsFile, WhatTheUserWroteAndChoseOutlastsTheRun)
              ASSERT_TRUE(WaitFor([&] { return Trace(run).count(reopened) == 1; }, 10000)) << "not reopened in its new folder";
              run.Unplug();
              run.Replug();
-             const double back = MonotonicNow();
              ASSERT_TRUE(WaitFor([&] { return Trace(run).count(reopened) == 2; }, 10000)) << "back before the loss was seen";
+             // Back, but not yet to be opened: opened once it may be, with
+             // no change of the folder to tell.
+             run.Unplug();
+             const int holder = run.ReplugBusy();
+             ASSERT_TRUE(WaitFor([&] { return Trace(run).count("COM Port (" + run.PortLink() + ") lost") == 3; }, 10000));
+             close(holder);
+             const double back = MonotonicNow();
+             ASSERT_TRUE(WaitFor([&] { return Trace(run).count(reopened) == 3; }, 10000)) << "not opened once it could be";
              EXPECT_TRUE(WaitFor([&] { return Keyed(run, back); }, 10000));
          },
          [](TProgramRun &run) { EXPECT_EQ(Key(run, "PTT"), "SERIAL"); }},
