@@ -65,8 +65,8 @@ constexpr pa_usec_t StallConfirm = 20 * PA_USEC_PER_MSEC;
 
 bool TCapture::FormatValid(uint32_t freq, uint32_t chans)
 {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, freq, uint8_t(chans)};
-    return chans <= UINT8_MAX && pa_sample_spec_valid(&spec);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, freq, uint8_t(chans)};
+    return chans <= UINT8_MAX && pa_sample_spec_valid(&format);
 }
 
 TCapture::TCapture(std::shared_ptr<TPulseServer> server, std::shared_ptr<TChannel> channel, uint32_t freq,
