@@ -2,14 +2,18 @@
 
 #include "core/SignalLevel.h"
 
-#include <algorithm>
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <memory>
 
 TKeyingCore::TFrame FrameLevel(const float *magnitudes, int binStep)
 {
-    const float peak = *std::max_element(magnitudes, magnitudes + 512);
+    // A runaway loop's inf and NaN count as the largest float, so the figure
+    // stays a number.
+    float peak = 0.0f;
+    for (int i = 0; i < 512; ++i)
+        peak = magnitudes[i] <= peak ? peak : std::isfinite(magnitudes[i]) ? magnitudes[i] : FLT_MAX;
     return {SignalLevel(magnitudes, binStep), peak > 1e-10f ? 20.0 * std::log10(double(peak)) : -200.0};
 }
 

@@ -1,6 +1,9 @@
+#include "audio/CaptureLevel.h"
 #include "core/SignalLevel.h"
 
 #include <array>
+#include <cmath>
+#include <limits>
 #include <gtest/gtest.h>
 
 TEST(SignalLevel, ThreeTruncations)
@@ -43,4 +46,14 @@ TEST(SignalLevel, StepsThatWouldReadBeyondTheFrameStopAtItsEnd)
     frame.fill(1);
     frame[512] = 1e9f; // the 513th value is never read
     EXPECT_EQ(SignalLevel(frame.data(), 5), uint32_t(10 * 500 * 102 / 128));
+}
+
+TEST(SignalLevel, ARunawayLoopsInfAndNaNCountAsTheLoudestBinAndTheDbfsStaysANumber)
+{
+    std::array<float, 513> frame{};
+    frame[5] = std::numeric_limits<float>::infinity();
+    frame[8] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(SignalLevel(frame.data(), 3), uint32_t(2 * 10 * 1000000 / 128));
+    EXPECT_TRUE(std::isfinite(FrameLevel(frame.data(), 3).Dbfs));
+    EXPECT_GT(FrameLevel(frame.data(), 3).Dbfs, 0.0);
 }
