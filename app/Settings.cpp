@@ -2,11 +2,11 @@
 
 #include "ptt/Cm108Devices.h"
 #include "ptt/PttAdvice.h"
+#include "support/Digits.h"
 #include "support/HexStr.h"
 #include "support/IniFile.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -18,17 +18,30 @@ const QString Section = "SETTINGS";
 // An integer from a key that passed the character filter; texts such as "1.5"
 // or a lone "-" pass it but are no whole number and take the default. A whole
 // number beyond 32 bits is limited like any other, so it stops at the limit.
+// The sign of the whole number `text` is ('-', or '+' also when unsigned);
+// none when it is not one. Loosely: blanks around it and a plus sign allowed.
+std::optional<QChar> WholeNumberSign(QStringView text, bool loosely)
+{
+    if (loosely)
+        text = text.trimmed();
+    QChar sign = '+';
+    if (!text.isEmpty() && (text.front() == '-' || (loosely && text.front() == '+'))) {
+        sign = text.front();
+        text = text.mid(1);
+    }
+    return AllDigits(text) ? std::optional<QChar>(sign) : std::nullopt;
+}
+
 int ToInt(const QString &text, int defaultValue)
 {
-    static const QRegularExpression wholeNumber(R"(^\s*([+-]?)[0-9]+\s*$)");
     bool ok = false;
     const qlonglong value = text.toLongLong(&ok);
     if (ok)
         return int(std::clamp<qlonglong>(value, INT_MIN, INT_MAX));
-    const QRegularExpressionMatch match = wholeNumber.match(text);
-    if (!match.hasMatch())
+    const std::optional<QChar> sign = WholeNumberSign(text, true);
+    if (!sign)
         return defaultValue;
-    return match.captured(1) == "-" ? INT_MIN : INT_MAX;
+    return *sign == '-' ? INT_MIN : INT_MAX;
 }
 
 int NumericKey(const TIniFile &file, const QString &key, int defaultValue)
@@ -55,11 +68,7 @@ QString BaudRateText(int rate)
 }
 
 // The form the program writes an integer in.
-bool IsWholeNumber(const QString &text)
-{
-    static const QRegularExpression wholeNumber("^-?[0-9]+$");
-    return wholeNumber.match(text).hasMatch();
-}
+bool IsWholeNumber(const QString &text) { return WholeNumberSign(text, false).has_value(); }
 
 // TIMEOUT in whole seconds. A number of another form (2.5, +3) is a limit all
 // the same, never a shorter one than written. Beyond a day the limit means

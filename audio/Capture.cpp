@@ -47,8 +47,12 @@ void TSpectrumAnalyser::Magnitudes(const TSampleRing &ring, float *out)
     // A sine of amplitude A centred on bin k gives |X[k]| = A * sum(window) / 2
     // = A * Points / 4.
     constexpr float scale = 4.0f / float(Points);
-    for (size_t k = 0; k < Bins; ++k)
-        out[k] = std::hypot(FSpectrum[k].r, FSpectrum[k].i) * scale;
+    // In double, as exact as hypot (no float overflow) and several times
+    // quicker: this runs 30 times a second for as long as the program does.
+    for (size_t k = 0; k < Bins; ++k) {
+        const double re = FSpectrum[k].r, im = FSpectrum[k].i;
+        out[k] = float(std::sqrt(re * re + im * im)) * scale;
+    }
 }
 
 namespace {

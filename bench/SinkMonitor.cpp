@@ -18,7 +18,7 @@ double MonotonicSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-int StartRecorder(const std::string &monitor, int channels, pid_t *pid)
+int StartRecorder(const std::string &monitor, int channels, pid_t *pid, int latencyMs)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -28,8 +28,9 @@ int StartRecorder(const std::string &monitor, int channels, pid_t *pid)
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     const std::string layout = "--channels=" + std::to_string(channels);
+    const std::string latency = "--latency-msec=" + std::to_string(latencyMs);
     const char *argv[] = {"parec",         "-d", monitor.c_str(), "--raw", "--format=s16le", "--rate=44100",
-                          layout.c_str(), "--latency-msec=1", nullptr};
+                          layout.c_str(), latency.c_str(), nullptr};
     const int spawned = posix_spawnp(pid, "parec", &actions, nullptr, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
@@ -40,7 +41,8 @@ int StartRecorder(const std::string &monitor, int channels, pid_t *pid)
     return fds[0];
 }
 
-TSinkMonitor::TSinkMonitor(const std::string &monitor) : FRead(StartRecorder(monitor, 2, &FPid))
+TSinkMonitor::TSinkMonitor(const std::string &monitor, int latencyMs)
+    : FRead(StartRecorder(monitor, 2, &FPid, latencyMs))
 {
     FThread = std::thread([this] { Listen(); });
 }

@@ -6,10 +6,12 @@
 
 // When sound really passes the test sink (or the one whose monitor is named):
 // a parec on the sink's monitor with a 1 ms latency, read on a thread of its
-// own. Times are CLOCK_MONOTONIC seconds.
+// own. Times are CLOCK_MONOTONIC seconds. So short a buffer overruns now and
+// then on a busy machine (PipeWire drops a graph cycle): counts of frames to
+// compare take a monitor with a longer latency.
 class TSinkMonitor {
 public:
-    explicit TSinkMonitor(const std::string &monitor = "kotar_sink.monitor");
+    explicit TSinkMonitor(const std::string &monitor = "kotar_sink.monitor", int latencyMs = 1);
     ~TSinkMonitor();
     TSinkMonitor(const TSinkMonitor &) = delete;
     TSinkMonitor &operator=(const TSinkMonitor &) = delete;
@@ -20,7 +22,7 @@ public:
     double First() const { return FFirst; }
     double Last() const { return FLast; }
     // How many sample frames above -20 dBFS since Arm: exact where times
-    // carry the reader's scheduling.
+    // carry the reader's scheduling, given a latency that does not overrun.
     long LoudFrames() const { return FLoud / 2; }
 
 private:
@@ -34,7 +36,7 @@ private:
 };
 
 double MonotonicSeconds();
-// Starts parec on `monitor` (16-bit, 44100 Hz, 1 ms latency) writing raw
+// Starts parec on `monitor` (16-bit, 44100 Hz, `latencyMs`) writing raw
 // samples to the returned descriptor; its process id goes to *pid. Raises
 // std::runtime_error when it cannot be run.
-int StartRecorder(const std::string &monitor, int channels, pid_t *pid);
+int StartRecorder(const std::string &monitor, int channels, pid_t *pid, int latencyMs = 1);

@@ -1,5 +1,7 @@
 #include "ptt/Cm108Devices.h"
 
+#include "support/Digits.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -7,8 +9,8 @@
 
 bool IsCm108PortName(const QString &name)
 {
-    static const QRegularExpression hidraw("(^|/)hidraw[0-9]+$");
-    return name.compare("CM108", Qt::CaseInsensitive) == 0 || hidraw.match(name).hasMatch();
+    const QStringView file = QStringView(name).mid(name.lastIndexOf('/') + 1);
+    return name.compare("CM108", Qt::CaseInsensitive) == 0 || (file.startsWith(u"hidraw") && AllDigits(file.mid(6)));
 }
 
 namespace {

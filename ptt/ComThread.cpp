@@ -15,8 +15,10 @@
 
 namespace {
 // Modem lines and error counters have no wake-up of their own that a stop can
-// interrupt, so they are looked at this often.
-constexpr int PollInterval = 50; // ms
+// interrupt, so they are looked at this often. They feed only the hooks and
+// the clearing of line errors, which need no haste; a shorter look would wake
+// the thread many times a second for as long as PTT's port is open.
+constexpr int PollInterval = 250; // ms
 } // namespace
 
 struct TComThread::TSync {

@@ -1,8 +1,9 @@
 #include "ptt/PttAdvice.h"
 
+#include "support/Digits.h"
+
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -49,8 +50,7 @@ QStringList DeviceHolders(const QString &devicePath)
 
 bool IsWindowsPortName(const QString &portName)
 {
-    static const QRegularExpression comName("^COM[0-9]+$", QRegularExpression::CaseInsensitiveOption);
-    return comName.match(portName).hasMatch();
+    return portName.startsWith("COM", Qt::CaseInsensitive) && AllDigits(QStringView(portName).mid(3));
 }
 
 QString PttFailureAdvice(int error, const QString &portName, const QString &devicePath, bool lineSwitch)

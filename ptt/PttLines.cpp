@@ -1,27 +1,31 @@
 #include "ptt/PttLines.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 
 TPttLines::TPttLines() : FPins{{TPttPin::pkDTR, 0, false}, {TPttPin::pkRTS, 0, false}} {}
 
 std::optional<TPttLines> TPttLines::Parse(const QString &text)
 {
-    static const QRegularExpression pinForm(R"(^(!?)(DTR|RTS|GPIO([1-8]))$)");
     const QStringList parts = text.trimmed().toUpper().split('+');
     if (parts.size() > 2)
         return std::nullopt;
     TPttLines lines;
     lines.FPins.clear();
+    // [!]DTR, [!]RTS or [!]GPIO1 to 8; by hand, as it is read at every start.
     for (const QString &part : parts) {
-        const QRegularExpressionMatch match = pinForm.match(part.trimmed());
-        if (!match.hasMatch())
-            return std::nullopt;
+        QStringView name = QStringView(part).trimmed();
         TPttPin pin;
-        pin.ActiveLow = !match.captured(1).isEmpty();
-        const QString name = match.captured(2);
-        pin.Kind = name == "DTR" ? TPttPin::pkDTR : name == "RTS" ? TPttPin::pkRTS : TPttPin::pkGPIO;
-        pin.Gpio = pin.Kind == TPttPin::pkGPIO ? match.captured(3).toInt() : 0;
+        pin.ActiveLow = name.startsWith('!');
+        if (pin.ActiveLow)
+            name = name.mid(1);
+        if (name == u"DTR")
+            pin.Kind = TPttPin::pkDTR;
+        else if (name == u"RTS")
+            pin.Kind = TPttPin::pkRTS;
+        else if (name.size() == 5 && name.startsWith(u"GPIO") && name[4] >= '1' && name[4] <= '8')
+            pin = {TPttPin::pkGPIO, name[4].unicode() - '0', pin.ActiveLow};
+        else
+            return std::nullopt;
         lines.FPins.push_back(pin);
     }
     // A GPIO pin stands alone; a serial line is named once.

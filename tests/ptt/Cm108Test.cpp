@@ -15,6 +15,7 @@
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/PortList.h"
+#include "ptt/PttAdvice.h"
 #include "support/ErrorReport.h"
 #include "support/LEDButton.h"
 
@@ -94,6 +95,20 @@ QByteArray Report(unsigned char data, unsigned char direction)
     return QByteArray::fromRawData("\0\0", 2) + char(data) + char(direction) + '\0';
 }
 } // namespace
+
+// Which names are a CM108's and which a Windows port's decides the lines keyed
+// and the advice given.
+TEST(Cm108, PortNamesAreTold)
+{
+    for (const char *name : {"CM108", "cm108", "/dev/hidraw7", "hidraw0"})
+        EXPECT_TRUE(IsCm108PortName(name)) << name;
+    for (const char *name : {"/dev/hidraw", "/tmp/nothidraw3", "/dev/hidraw3x", "CM1080"})
+        EXPECT_FALSE(IsCm108PortName(name)) << name;
+    for (const char *name : {"COM3", "com12"})
+        EXPECT_TRUE(IsWindowsPortName(name)) << name;
+    for (const char *name : {"COM", "COM3a", "/dev/COM3"})
+        EXPECT_FALSE(IsWindowsPortName(name)) << name;
+}
 
 TEST(Cm108, SysfsPairsTheCapturedCardWithItsGpioAndThePortListOffersRealPorts)
 {

@@ -119,6 +119,7 @@ TEST_F(SerialLines, PttLinesTheSerialPortCannotKeyAreReportedOnceAndTheDefaultKe
         QString report;
     } cases[] = {
         {"DTR+CTS", "Unknown PTTLINES value (DTR+CTS): DTR+RTS in use"},
+        {"GPIO9", "Unknown PTTLINES value (GPIO9): DTR+RTS in use"},
         {"GPIO3", "PTTLINES value (GPIO3) names a line that port " + FDevice + " does not have: DTR+RTS in use"},
     };
     for (const auto &c : cases) {
