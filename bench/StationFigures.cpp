@@ -1,7 +1,8 @@
 // The station without a window beside the window's program and SvxLink (run by
 // bench/station-figures.sh with a private sound server and session bus), PTT
 // on a pseudo-terminal under linesim, sound in the default source (the test
-// sink's monitor):
+// sink's monitor; for the idle figures kotar_station's, which the script runs
+// like a sound card with a 20 ms period):
 //  - start to first keying with a tone already playing: from just before the
 //    program is started to DTR raised in linesim's log (both CLOCK_MONOTONIC);
 //  - peak memory (VmHWM) after keying from that tone for 3 s;
@@ -225,6 +226,8 @@ int main(int argc, char **argv)
     std::printf("| program | measure (%d runs: min / median / max) | figure |\n|---|---|---|\n", Runs);
     for (const auto &[name, make] : programs)
         KeyingFigures(name, make, tone);
+    if (cpuSeconds > 0 && QProcess::execute("pactl", {"set-default-source", "kotar_station.monitor"}) != 0)
+        return 1;
     if (cpuSeconds > 0)
         for (const auto &[name, make] : programs)
             if (name != "kotarplus (offscreen)")
