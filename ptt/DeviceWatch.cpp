@@ -28,15 +28,18 @@ TDeviceWatch::TDeviceWatch(QString devicePath, std::function<bool()> appeared, Q
 
 void TDeviceWatch::Look()
 {
-    if (IsCharacterDevice(FDevicePath)) {
-        if (FAppeared())
-            return;
-        FRetry.start();
-    }
-    WatchNearestFolder();
+    do {
+        if (IsCharacterDevice(FDevicePath)) {
+            if (FAppeared())
+                return;
+            FRetry.start();
+        }
+        // What came into a folder before it was watched sent no event there:
+        // once the watch moves, the device is looked for again.
+    } while (WatchNearestFolder());
 }
 
-void TDeviceWatch::WatchNearestFolder()
+bool TDeviceWatch::WatchNearestFolder()
 {
     // A folder on the way may come or go with the device (/dev/serial/by-id
     // goes with the last adapter).
@@ -44,8 +47,8 @@ void TDeviceWatch::WatchNearestFolder()
     while (!QFileInfo(folder).isDir() && folder != "/")
         folder = QFileInfo(folder).absolutePath();
     if (FWatcher.directories() == QStringList{folder})
-        return;
+        return false;
     if (!FWatcher.directories().isEmpty())
         FWatcher.removePaths(FWatcher.directories());
-    FWatcher.addPath(folder);
+    return FWatcher.addPath(folder);
 }

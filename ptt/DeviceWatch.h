@@ -21,7 +21,8 @@ public:
 
 private:
     void Look();
-    void WatchNearestFolder();
+    // Whether the watch moved to another folder.
+    bool WatchNearestFolder();
 
     QString FDevicePath;
     std::function<bool()> FAppeared;
