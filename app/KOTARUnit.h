@@ -3,11 +3,13 @@
 #include "audio/bass.h"
 #include "core/KeyingThread.h"
 #include "ptt/KeyedOutputs.h"
+#include "ptt/LostPortWatch.h"
 #include "ptt/PttLines.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
 
 #include <QIcon>
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 #include <chrono>
@@ -303,11 +305,7 @@ private:
     std::shared_ptr<TPttOutput> FPttTarget;
     // The serial device PTT went to has gone: it is closed and watched.
     void SerialDeviceLost();
-    // Opens the lost port again when its name comes back.
-    void WatchLostSerialDevice();
-    // true when the watch is done: the port is open again or no longer PTT's.
-    bool ReopenLostSerialDevice(TComPort *lost);
-    TDeviceWatch *FLostPortWatch = nullptr; // owned by the window
+    QPointer<TLostPortWatch> FLostPortWatch; // owned by the window
     std::shared_ptr<TSerialPttOutput> FSerialOutput;
     // The GPIO output of the current port when its name is a CM108 one and it
     // opened; none otherwise.

@@ -27,16 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+// Fine-grained: the figures are read from when it returns.
 bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::usleep(200);
-    }
-    return true;
+    return PumpUntil(done, limit, std::chrono::microseconds(200));
 }
 
 pid_t ServerPid(const QString &dir)

@@ -3,7 +3,6 @@
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/Cm108PttOutput.h"
-#include "ptt/DeviceWatch.h"
 #include "ptt/PttPortSetup.h"
 #include "support/Dialogs.h"
 
@@ -40,34 +39,3 @@ void TFormPlayer::ReportPortFailure(const EComPort &failure)
     PTT_None->setChecked(true); // runs PTT_NoneClick
 }
 
-void TFormPlayer::WatchLostSerialDevice()
-{
-    if (FLostPortWatch)
-        FLostPortWatch->deleteLater();
-    TComPort *lost = PTTComPort;
-    FLostPortWatch = new TDeviceWatch(TComDevice::DevicePath(lost->Port()), [this, lost] { return ReopenLostSerialDevice(lost); }, this);
-}
-
-bool TFormPlayer::ReopenLostSerialDevice(TComPort *lost)
-{
-    // A watch that has done its work may still look once before it goes.
-    if (!FLostPortWatch)
-        return true;
-    // Only while it is still the port PTT goes to, under the name it was lost by.
-    const QString devicePath = FLostPortWatch->DevicePath();
-    if (lost != PTTComPort || !PTT_Serial->isChecked() || TComDevice::DevicePath(lost->Port()) != devicePath
-        || lost->Connected()) {
-        FLostPortWatch->deleteLater();
-        FLostPortWatch = nullptr;
-        return true;
-    }
-    try {
-        lost->OpenPort();
-    } catch (const EComPort &) {
-        return false;
-    }
-    FLostPortWatch->deleteLater();
-    FLostPortWatch = nullptr;
-    TraceLog.Write(1, "COM Port (" + lost->Port() + ") reopened");
-    return true;
-}

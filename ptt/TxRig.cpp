@@ -3,10 +3,10 @@
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/Cm108PttOutput.h"
+#include "ptt/LostPortWatch.h"
 #include "ptt/OmniRig_TLB.h"
 #include "ptt/SerialPttOutput.h"
 #include "station/CoreVox.h"
-#include "support/ErrorReport.h"
 
 #include <QGroupBox>
 #include <QRadioButton>
@@ -55,9 +55,11 @@ void TFormPlayer::SerialDeviceLost()
     // opened again when its name comes back.
     if (!PTT_Serial->isChecked() || !PTTComPort || !PTTComPort->DeviceGone())
         return;
-    TraceLog.Write(1, "COM Port (" + PTTComPort->Port() + ") lost");
-    ErrorReport::Guarded([this] { PTTComPort->ClosePort(); });
-    WatchLostSerialDevice();
+    if (FLostPortWatch)
+        FLostPortWatch->deleteLater();
+    TComPort *lost = PTTComPort;
+    FLostPortWatch = new TLostPortWatch(
+        lost, [this, lost] { return lost == PTTComPort && PTT_Serial->isChecked(); }, TraceLog, this);
 }
 
 void TFormPlayer::PTT_SerialClick()

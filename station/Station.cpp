@@ -9,7 +9,6 @@
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
 #include "ptt/Cm108PttOutput.h"
-#include "ptt/DeviceWatch.h"
 #include "ptt/OmniRig_TLB.h"
 #include "ptt/PttPortSetup.h"
 #include "ptt/SerialPttOutput.h"
@@ -121,26 +120,9 @@ void TStation::OutputLost()
     // its name comes back.
     if (!FPort || !FPort->DeviceGone())
         return;
-    Trace("COM Port (" + FPort->Port() + ") lost");
-    ErrorReport::Guarded([this] { FPort->ClosePort(); });
     if (FPortWatch)
         FPortWatch->deleteLater();
-    FPortWatch = new TDeviceWatch(
-        TComDevice::DevicePath(FPort->Port()),
-        [this] {
-            if (!FPortWatch || FPort->Connected())
-                return true;
-            try {
-                FPort->OpenPort();
-            } catch (const EComPort &) {
-                return false;
-            }
-            FPortWatch->deleteLater();
-            FPortWatch = nullptr;
-            Trace("COM Port (" + FPort->Port() + ") reopened");
-            return true;
-        },
-        this);
+    FPortWatch = new TLostPortWatch(FPort, [] { return true; }, FTraceLog, this);
 }
 
 void TStation::StartRelay(const QString &source)

@@ -1,16 +1,17 @@
 #pragma once
 #include "app/Settings.h"
 #include "audio/bass.h"
+#include "ptt/LostPortWatch.h"
 #include "support/Log.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <memory>
 
 class TBlockAttack;
 class TComPort;
 class TCoreVox;
-class TDeviceWatch;
 class TKeyingThread;
 class TOmniRigX;
 class TPttOutput;
@@ -51,7 +52,7 @@ private:
     TComPort *FPort = nullptr;
     TOmniRigX *FRig = nullptr;
     std::shared_ptr<TPttOutput> FOutput;
-    TDeviceWatch *FPortWatch = nullptr;
+    QPointer<TLostPortWatch> FPortWatch;
     bool FCaptureSetUp = false;
     HRECORD FCapture = 0;
     std::shared_ptr<TRelay> FRelay;

@@ -11,6 +11,18 @@
 #include <QRegularExpression>
 #include <QThread>
 
+bool PumpUntil(const std::function<bool()> &condition, std::chrono::milliseconds limit, std::chrono::microseconds poll)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents();
+        QThread::usleep(static_cast<unsigned long>(poll.count()));
+    }
+    return true;
+}
+
 RecordedDialogs::RecordedDialogs(bool answer) : confirmAnswer(answer)
 {
     Dialogs::SetHooks({

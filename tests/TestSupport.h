@@ -5,6 +5,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
+#include <functional>
+
+// Handles events until `condition` holds or `limit` passes, looking again
+// every `poll`; whether it held.
+bool PumpUntil(const std::function<bool()> &condition, std::chrono::milliseconds limit,
+               std::chrono::microseconds poll = std::chrono::milliseconds(2));
 
 // Answers the program's message boxes and records what they said.
 class RecordedDialogs {

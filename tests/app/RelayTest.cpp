@@ -39,14 +39,7 @@ QString Tool(const QString &program, const QStringList &arguments)
 // Handles events meanwhile: the capture thread keys through the event loop.
 bool Pump(const std::function<bool()> &condition, int timeoutMs)
 {
-    const double deadline = MonotonicSeconds() + timeoutMs / 1000.0;
-    while (!condition()) {
-        if (MonotonicSeconds() > deadline)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
-    return true;
+    return PumpUntil(condition, std::chrono::milliseconds(timeoutMs));
 }
 
 // A null sink for the relay to play into, there for the object's life.

@@ -60,15 +60,7 @@ int ClientRecordStreams()
 
 bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (condition())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
+    return PumpUntil(condition, timeout);
 }
 
 QStringList RecordDeviceNames()
