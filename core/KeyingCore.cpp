@@ -254,7 +254,7 @@ void TKeyingCore::TestPtt(TPttDispatch::TOutput output, bool on)
         // A press ends the test running; a release ends only its own.
         if (on || output == FDispatch.Testing())
             EndTest(QString());
-        if (!on)
+        if (!on || FShutDown)
             return;
         if (FState.PttOn) {
             emit PttTested(false, "transmitting: test not possible now");
@@ -307,6 +307,10 @@ TPttDispatch::TOutput TKeyingCore::ActiveOutput() const { return FState.PttOn ? 
 void TKeyingCore::TxRigOrThrow(bool on)
 {
     EndTest(QString());
+    // Loud blocks already on their way from the capture, a remote Tune or a
+    // test may still arrive after the release at the end: none keys again.
+    if (on && FShutDown)
+        return;
     if (OnTxRig)
         OnTxRig(on);
     FState.PttOn = on;
@@ -327,24 +331,15 @@ void TKeyingCore::TxRigOrThrow(bool on)
         if (selected && selected->Gone())
             DropLostOutput();
         else if (on && selected && !selected->MayBeKeyed())
-            ShowNothingKeyed();
+            ShowIdle();
         throw;
     }
 }
 
-void TKeyingCore::ShowNothingKeyed()
+void TKeyingCore::ShowIdle()
 {
-    // Nothing could be keyed at all (a port without modem lines): nothing is
-    // owed, nothing hangs, and the views show idle.
-    FState.PttOn = false;
-    FState.Tune = false;
-    if (!FState.Muted)
-        ShowIcon(TStateIcon::Idle);
-}
-
-void TKeyingCore::DropLostOutput()
-{
-    // Nothing is keyed through a device that is gone: the views show idle.
+    // Nothing is keyed: no relayed sound, no time-out running, nothing hangs
+    // or is owed, and the views show idle.
     FState.PttOn = false;
     if (FRelayGate)
         FRelayGate(false);
@@ -354,6 +349,12 @@ void TKeyingCore::DropLostOutput()
     FState.Tune = false;
     if (!FState.Muted)
         ShowIcon(TStateIcon::Idle);
+}
+
+void TKeyingCore::DropLostOutput()
+{
+    // Nothing is keyed through a device that is gone.
+    ShowIdle();
     emit OutputLost();
 }
 
@@ -389,6 +390,7 @@ void TKeyingCore::ReleaseRetryTick()
 
 void TKeyingCore::Shutdown(milliseconds patience, bool selectedToo)
 {
+    FShutDown = true;
     FRenderTimer->stop();
     StopHang();
     if (selectedToo)

@@ -111,7 +111,8 @@ private:
     void EndTest(QString words);
     void EndTestAtLimit();
     void DropLostOutput();
-    void ShowNothingKeyed();
+    // Nothing could be keyed at all (a port without modem lines, a device gone).
+    void ShowIdle();
     void StopHang();
     void ScheduleHang(TTime at);
     TTime HangStart() const;
@@ -132,6 +133,8 @@ private:
     TKeyingState FState;
     TKeyingState FPublished;
     bool FPublishedOnce = false;
+    // Shut down: nothing keys any more.
+    bool FShutDown = false;
     TTime FLastKey{};
     TTime FLastOnSent{};
     std::optional<TTime> FTimeoutAt;

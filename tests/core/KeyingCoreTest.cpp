@@ -172,6 +172,19 @@ TEST_F(Core, BlockKeyingSendsPttNoMoreOftenThanTheRenderTick)
     EXPECT_GE(output->Calls.size(), 29);
 }
 
+TEST_F(Core, NothingKeysAfterTheShutdownsRelease)
+{
+    Level(5);
+    core.Shutdown(0ms, true);
+    ASSERT_EQ(output->Calls.last(), "off");
+    core.KeyByBlock(); // a block queued by the capture before it stopped
+    Level(9);
+    core.ToggleTune();
+    core.TestPtt(output, true);
+    EXPECT_EQ(output->Calls.last(), "off");
+    EXPECT_FALSE(output->Keyed);
+}
+
 TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
 {
     auto playedOut = now + 250ms;
@@ -188,10 +201,17 @@ TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
 
 TEST_F(Core, FailuresAreReportedOnceAndNothingKeyedShowsIdle)
 {
+    bool gate = false;
+    core.SetRelay([&](bool open) { gate = open; }, {});
+    core.SetTimeout(1);
     output->RefuseOn = true;
     output->KeysNothing = true;
     core.ToggleTune();
     Level(9);
+    EXPECT_FALSE(gate) << "sound relayed with nothing keyed";
+    Pass(2s);
+    core.TimeoutTick();
+    EXPECT_FALSE(core.State().TimedOut) << "a time-out of a transmission that never was";
     EXPECT_EQ(reports, QStringList({"refused"})) << "a persisting failure is reported once";
     EXPECT_FALSE(core.State().PttOn);
     EXPECT_FALSE(core.State().Tune);
