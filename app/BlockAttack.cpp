@@ -15,8 +15,13 @@ RECORDPROC TFormPlayer::RecordProcedure(std::shared_ptr<void> *user)
     user->reset();
     // A relay keys at the first loud block, whatever ATTACK says: the head of
     // the sound is then still in the delay when PTT rises.
-    if (!AttackByBlock && !FRelay)
+    if (!AttackByBlock && !FRelay) {
+        // An attack kept from before lets go of a relay switched off, which
+        // would otherwise play on and report from the server's thread.
+        if (FBlockAttack)
+            FBlockAttack->SetRelay({});
         return RecordCallback;
+    }
     if (!FBlockAttack) {
         FBlockAttack = std::make_shared<TBlockAttack>(Keying->Core(), Spectrum->BinStep, SquelchTrack->Position());
         connect(SquelchTrack, &QSlider::valueChanged, this,

@@ -187,6 +187,8 @@ void TStation::SetupCapture()
         FAttack->SetRelay(FRelay);
         procedure = TBlockAttack::Proc;
         user = FAttack;
+    } else if (FAttack) {
+        FAttack->SetRelay({}); // the relay is gone with its server
     }
     // Measured at the render tick only: blocks of 20 ms wake the capture
     // thread a quarter as often as the 5 ms ones keying from blocks needs.
@@ -251,8 +253,11 @@ void TStation::Shutdown()
     FKeying->Stop(ReleasePatience);
     BASS_Free();
     FCapture = 0;
+    // The station changes no setting of its own: the file is read again, so
+    // that what the window's program saved to it meanwhile is kept.
     ErrorReport::Guarded([this] {
         TIniFile file(FConfigFileName);
-        WriteSettings(file, FSettings, BaudRateToInt(FPort ? FPort->BaudRate() : br4800));
+        const TSettings now = ReadSettings(file);
+        WriteSettings(file, now, now.BaudRate);
     });
 }

@@ -284,20 +284,32 @@ TEST(Relay, AMissingOrVanishingOutputIsReportedAndTheRelayResumesWhenItComes)
         << started.dialogs.errors.join('\n').toStdString();
 }
 
-TEST(Relay, AnOutputChosenInOptionsRelaysAtOnce)
+TEST(Relay, AnOutputChosenInOptionsRelaysAtOnceAndNoneEndsIt)
 {
     TOutput output("kotar_relay_opt");
     TLineSimPort line;
     StartedForm started(Ini(line.Device(), ""));
-    QTimer::singleShot(0, started.form.get(), [] {
-        auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        dialog->RelayBox->setCurrentIndex(dialog->RelayBox->findData("kotar_relay_opt"));
-        dialog->accept();
-    });
-    started.form->OptionsClick();
+    const auto choose = [&](const QString &relay) {
+        QTimer::singleShot(0, started.form.get(), [relay] {
+            auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->RelayBox->setCurrentIndex(dialog->RelayBox->findData(relay));
+            dialog->accept();
+        });
+        started.form->OptionsClick();
+    };
+    // The relay's streams playing into the output.
+    const auto streams = [] {
+        const QString sink =
+            Tool("pactl", {"list", "short", "sinks"}).split('\n').filter("kotar_relay_opt").value(0).section('\t', 0, 0);
+        return Tool("pactl", {"list", "short", "sink-inputs"}).split('\n').filter(QRegularExpression("^\\d+\t" + sink + "\t")).size();
+    };
+    choose("kotar_relay_opt");
     EXPECT_EQ(started.form->RelayOutput, "kotar_relay_opt");
     EXPECT_TRUE(Traced(started, "Relay to (kotar_relay_opt) LEAD(60 ms)")) << "the relay waits for a restart";
+    ASSERT_TRUE(Pump([&] { return streams() == 1; }, 5000));
+    choose(QString());
+    EXPECT_TRUE(Pump([&] { return streams() == 0; }, 5000)) << "the relay switched off plays on";
 }
 
 // Sound reaches the recorded line-in from the test sink through its monitor, a

@@ -58,9 +58,12 @@ TEST_F(Station, KeysFromSpeechAndObeysTheCommandLine)
     EXPECT_EQ(Ask({"--mute", "off"}).first, 0);
     Speak();
     ASSERT_TRUE(WaitFor([&] { return Keyed(run); }, 10000)) << "unmuted, and not keyed";
+    // The window's program saves the same file meanwhile.
+    run.WriteIni(QString("[SETTINGS]\nPTT=SERIAL\nCOMPORT=%1\nGAIN=7\nDELAY=300\nBAUDRATE=9600\n").arg(run.PortPath()));
     ASSERT_TRUE(run.Terminate());
     EXPECT_FALSE(Keyed(run)) << "SIGTERM left the lines up";
-    EXPECT_TRUE(ReadText(run.File("KOTARPlus.INI")).contains("PTT=SERIAL\n"));
+    const QString ini = ReadText(run.File("KOTARPlus.INI"));
+    EXPECT_TRUE(ini.contains("PTT=SERIAL\n") && ini.contains("GAIN=7\n") && ini.contains("BAUDRATE=9600\n")) << ini.toStdString();
     player.kill();
     player.waitForFinished();
 
