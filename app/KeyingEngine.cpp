@@ -13,7 +13,6 @@
 #include "support/Timer.h"
 #include "support/TrackBar.h"
 
-#include <QDBusConnection>
 #include <QLabel>
 #include <algorithm>
 
@@ -36,7 +35,7 @@ void TFormPlayer::CreateKeying()
 void TFormPlayer::PublishRemoteControl()
 {
     FVox = std::make_unique<TCoreVox>(*Keying, [this] { return PttTargetText(FPttTarget); });
-    FRemote = std::make_unique<TRemoteControl>(*FVox, QDBusConnection::sessionBus(), [this](const QString &line) {
+    FRemote = std::make_unique<TRemoteControl>(*FVox, QString(), [this](const QString &line) {
         TraceLog.Write(1, line);
         WriteStandardError(line);
     });

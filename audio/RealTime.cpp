@@ -1,12 +1,10 @@
 #include "audio/RealTime.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QString>
 #include <cstring>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <systemd/sd-bus.h>
 
 namespace {
 constexpr const char *Prefix = "Capture thread: ";
@@ -40,30 +38,25 @@ std::string RealTime::ViaRealtimeKit(pid_t tid, const std::string &refused)
         limit.rlim_cur = limit.rlim_max = cpuLimit;
         setrlimit(RLIMIT_RTTIME, &limit);
     }
-    const QString name = "kotarplus-realtimekit";
-    QString failure;
-    {
-        // The address as the environment gives it now: libdbus reads it once
-        // per process, and another part of the program may have done so.
-        const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
-        QDBusConnection bus = address.isEmpty() ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, name)
-                                                : QDBusConnection::connectToBus(address, name);
-        if (!bus.isConnected()) {
-            failure = bus.lastError().message();
-        } else {
-            QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.RealtimeKit1",
-                                                               "/org/freedesktop/RealtimeKit1",
-                                                               "org.freedesktop.RealtimeKit1", "MakeThreadRealtime");
-            call << quint64(tid) << quint32(Priority);
-            const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
-            if (reply.type() == QDBusMessage::ErrorMessage)
-                failure = reply.errorMessage();
-        }
-    }
-    QDBusConnection::disconnectFromBus(name);
-    if (failure.isNull())
+    // Opened for this one call: sd-bus reads the address (DBUS_SYSTEM_BUS_ADDRESS)
+    // as the environment gives it now.
+    std::string failure;
+    sd_bus *bus = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    int result = sd_bus_open_system(&bus);
+    if (result >= 0)
+        result = sd_bus_set_method_call_timeout(bus, 2000000);  // microseconds: the capture waits on it
+    if (result >= 0)
+        result = sd_bus_call_method(bus, "org.freedesktop.RealtimeKit1", "/org/freedesktop/RealtimeKit1",
+                                    "org.freedesktop.RealtimeKit1", "MakeThreadRealtime", &error, nullptr, "tu",
+                                    uint64_t(tid), uint32_t(Priority));
+    if (result < 0)
+        failure = sd_bus_error_is_set(&error) && error.message ? error.message : std::strerror(-result);
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
+    if (result >= 0)
         return Granted("RealtimeKit");
-    if (failure.isEmpty())
+    if (failure.empty())
         failure = "no answer";
-    return std::string(Prefix) + "normal priority (" + refused + "; RealtimeKit: " + failure.toStdString() + ")";
+    return std::string(Prefix) + "normal priority (" + refused + "; RealtimeKit: " + failure + ")";
 }

@@ -15,5 +15,5 @@ struct TRemoteCommand {
 // decimal, "-inf" in silence) and "ptt: T", a line each, on standard output;
 // Mute and Tune print nothing. Returns the exit status: 0 done; 1 when there
 // is no session bus, no instance or no answer, with one line to complain.
-// Needs a QCoreApplication and nothing more: no window, sound or settings.
+// Needs no window, sound, settings or event loop.
 int RunRemoteCommand(const TRemoteCommand &command, const std::function<void(const QString &)> &complain);

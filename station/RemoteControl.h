@@ -1,5 +1,6 @@
 #pragma once
-#include <QDBusConnection>
+#include "station/SessionBus.h"
+
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
@@ -22,9 +23,9 @@ class TRemoteControl : public QObject {
 public:
     using TSay = std::function<void(const QString &line)>;
 
-    // bus: QDBusConnection::sessionBus() in the programs; a connection of its
-    // own for each instance in tests.
-    TRemoteControl(TRemoteVox &vox, const QDBusConnection &bus, const TSay &say, QObject *parent = nullptr);
+    // busAddress: empty in the programs (the user's session bus); a private
+    // bus's in tests.
+    TRemoteControl(TRemoteVox &vox, const QString &busAddress, const TSay &say, QObject *parent = nullptr);
     ~TRemoteControl() override;
 
 private:
@@ -33,7 +34,8 @@ private:
     QVariantMap Settled() const;
 
     TRemoteVox &FVox;
-    QDBusConnection FBus;
+    TSessionBus FBus;
+    sd_bus_slot *FObject = nullptr;
     bool FOwnsName = false;
     // What clients were last told.
     QVariantMap FAnnounced;

@@ -18,7 +18,6 @@
 #include "support/IniFile.h"
 #include "support/StandardError.h"
 
-#include <QDBusConnection>
 #include <QDir>
 #include <QPointer>
 
@@ -63,7 +62,7 @@ TStation::TStation(const QStringList &arguments, QObject *parent) : QObject(pare
     });
     SetupPtt();
     FVox = std::make_unique<TCoreVox>(*FKeying, [this] { return PttTargetText(FOutput); });
-    FRemote = std::make_unique<TRemoteControl>(*FVox, QDBusConnection::sessionBus(), [this](const QString &line) {
+    FRemote = std::make_unique<TRemoteControl>(*FVox, QString(), [this](const QString &line) {
         Trace(line);
         WriteStandardError(line);
     });

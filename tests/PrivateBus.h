@@ -1,6 +1,5 @@
 #pragma once
 // A session bus of a test's own (dbus-daemon), never the user's.
-#include <QDBusConnection>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,7 +22,6 @@ struct TPrivateBus {
         address = daemon.readLine().trimmed();
     }
     ~TPrivateBus() { daemon.terminate(), daemon.waitForFinished(); }
-    QDBusConnection Connect(const QString &name) { return QDBusConnection::connectToBus(address, name); }
     // The program as a client, on this bus or the tests' own: exit status and output. This thread answers meanwhile.
     std::pair<int, QString> Client(const QStringList &arguments, bool onThisBus = true,
                                    const QString &program = qEnvironmentVariable("KOTAR_PROGRAM"))
