@@ -2,13 +2,13 @@
 #include "audio/bass.h"
 
 #include "audio/PulseServer.h"
+#include "audio/RealFft.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <kissfft/kiss_fftr.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,17 +41,13 @@ public:
     static constexpr size_t Bins = 512;
 
     TSpectrumAnalyser();
-    ~TSpectrumAnalyser();
-    TSpectrumAnalyser(const TSpectrumAnalyser &) = delete;
-    TSpectrumAnalyser &operator=(const TSpectrumAnalyser &) = delete;
 
     void Magnitudes(const TSampleRing &ring, float *out);
 
 private:
-    kiss_fftr_cfg FConfig;
+    TRealFft FFft{Points};
     std::array<float, Points> FWindow;
     std::array<float, Points> FSamples;
-    std::array<kiss_fft_cpx, Points / 2 + 1> FSpectrum;
 };
 
 // What any thread may read of one capture: its handle, its newest samples and

@@ -3,7 +3,7 @@
 # package ("deb") or the tests ("test"). Runs apt-get only when something is
 # missing, so a second run needs no network.
 set -e
-build="cmake ninja-build g++ pkg-config qt6-base-dev libkissfft-dev libpulse-dev libsystemd-dev"
+build="cmake ninja-build g++ pkg-config qt6-base-dev libpulse-dev libsystemd-dev"
 # dpkg-shlibdeps finds a package's dependencies.
 deb="$build dpkg-dev"
 test="$deb desktop-file-utils appstream man-db libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
