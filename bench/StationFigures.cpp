@@ -224,14 +224,20 @@ int main(int argc, char **argv)
     if (svxlink)
         programs.emplace_back("svxlink", [] { return std::make_unique<TSvxLink>(); });
     std::printf("| program | measure (%d runs: min / median / max) | figure |\n|---|---|---|\n", Runs);
-    for (const auto &[name, make] : programs)
-        KeyingFigures(name, make, tone);
-    if (cpuSeconds > 0 && QProcess::execute("pactl", {"set-default-source", "kotar_station.monitor"}) != 0)
-        return 1;
-    if (cpuSeconds > 0)
+    // Caught here, so that the program measured when it failed is stopped as it goes out of scope.
+    try {
         for (const auto &[name, make] : programs)
-            if (name != "kotarplus (offscreen)")
-                IdleFigures(name, make, cpuSeconds);
+            KeyingFigures(name, make, tone);
+        if (cpuSeconds > 0 && QProcess::execute("pactl", {"set-default-source", "kotar_station.monitor"}) != 0)
+            return 1;
+        if (cpuSeconds > 0)
+            for (const auto &[name, make] : programs)
+                if (name != "kotarplus (offscreen)")
+                    IdleFigures(name, make, cpuSeconds);
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
     if (!svxlink)
         std::printf("\nsvxlink is not installed: no figures beside ours\n");
     return 0;

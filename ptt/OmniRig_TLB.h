@@ -14,10 +14,13 @@
 #include <memory>
 
 namespace OmniRig {
-inline const QUuid CLASS_OmniRigX{"{0839E8C6-ED30-4950-8087-966F970F0CAE}"};
-inline const QUuid IID_IOmniRigX{"{501A2858-3331-467A-837A-989FDEDACC7D}"};
-inline const QUuid IID_IRigX{"{D30A7E51-5862-45B7-BFFA-6415917DA0CF}"};
-inline const QUuid DIID_IOmniRigXEvents{"{2219175F-E561-47E7-AD17-73C4D8891AA1}"};
+// By their fields, so that nothing parses them at start-up:
+// {0839E8C6-ED30-4950-8087-966F970F0CAE}, {501A2858-3331-467A-837A-989FDEDACC7D},
+// {D30A7E51-5862-45B7-BFFA-6415917DA0CF}, {2219175F-E561-47E7-AD17-73C4D8891AA1}.
+inline constexpr QUuid CLASS_OmniRigX{0x0839E8C6, 0xED30, 0x4950, 0x80, 0x87, 0x96, 0x6F, 0x97, 0x0F, 0x0C, 0xAE};
+inline constexpr QUuid IID_IOmniRigX{0x501A2858, 0x3331, 0x467A, 0x83, 0x7A, 0x98, 0x9F, 0xDE, 0xDA, 0xCC, 0x7D};
+inline constexpr QUuid IID_IRigX{0xD30A7E51, 0x5862, 0x45B7, 0xBF, 0xFA, 0x64, 0x15, 0x91, 0x7D, 0xA0, 0xCF};
+inline constexpr QUuid DIID_IOmniRigXEvents{0x2219175F, 0xE561, 0x47E7, 0xAD, 0x17, 0x73, 0xC4, 0xD8, 0x89, 0x1A, 0xA1};
 
 // Rig parameter values for Tx.
 constexpr qint32 PM_TX = 0x400000;
