@@ -1,9 +1,9 @@
 #include "app/CommandLine.h"
 
 const char UsageText[] =
-    "Usage: kotarplus [--config-folder] [-F FILE] [Qt options]\n"
-    "       kotarplus --status | --mute on|off|toggle | --tune on|off|toggle\n"
-    "       kotarplus --help | --version\n"
+    "Usage: %1 [--config-folder] [-F FILE] [Qt options]\n"
+    "       %1 --status | --mute on|off|toggle | --tune on|off|toggle\n"
+    "       %1 --help | --version\n"
     "\n"
     "Sound-card VOX controller: keys a transceiver's PTT while the recording level\n"
     "is at or above the squelch.\n"

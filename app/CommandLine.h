@@ -22,5 +22,6 @@ struct TCommandLine {
 // arguments: as given, without the program name.
 TCommandLine ParseCommandLine(const QStringList &arguments);
 
+// %1 stands for the program's name: kotarplus or kotarplusd.
 extern const char UsageText[];
 extern const char VersionText[];

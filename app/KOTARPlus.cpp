@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
     QStringList given;
     for (int i = 1; i < argc; ++i)
         given += QString::fromLocal8Bit(argv[i]);
-    if (const std::optional<int> status = AnswerCommandLine(ParseCommandLine(given), argc, argv))
+    if (const std::optional<int> status = AnswerCommandLine(ParseCommandLine(given)))
         return *status;
 
     TApplication app(argc, argv);

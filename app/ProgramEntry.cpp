@@ -5,28 +5,26 @@
 #include "support/Exception.h"
 #include "support/StandardError.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
 
-std::optional<int> AnswerCommandLine(const TCommandLine &line, int argc, char *argv[])
+std::optional<int> AnswerCommandLine(const TCommandLine &line)
 {
+    const QByteArray usage = QString(UsageText).arg(program_invocation_short_name).toLocal8Bit();
     switch (line.Action) {
     case TCommandLine::caHelp:
-        std::fputs(UsageText, stdout);
+        std::fputs(usage.constData(), stdout);
         return 0;
     case TCommandLine::caVersion:
         std::fputs(VersionText, stdout);
         return 0;
     case TCommandLine::caUsageError:
-        std::fprintf(stderr, "%s: %s\n%s", QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toLocal8Bit().constData(),
-                     line.Error.toLocal8Bit().constData(), UsageText);
+        WriteStandardError(line.Error);
+        std::fputs(usage.constData(), stderr);
         return 2;
-    case TCommandLine::caRemote: {
-        // Fast enough for a desktop hotkey: a core application, no sound, no settings file.
-        QCoreApplication client(argc, argv);
+    case TCommandLine::caRemote:
+        // Fast enough for a desktop hotkey: no event loop, sound or settings file.
         return RunRemoteCommand(line.Remote, WriteStandardError);
-    }
     case TCommandLine::caRun:
         break;
     }

@@ -7,4 +7,4 @@
 // a mistyped option, a question to the running instance, and the move into
 // the configuration folder. The exit status when the program is done; none
 // when it is to run.
-std::optional<int> AnswerCommandLine(const TCommandLine &line, int argc, char *argv[]);
+std::optional<int> AnswerCommandLine(const TCommandLine &line);

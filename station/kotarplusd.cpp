@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         given += QString::fromLocal8Bit(argv[i]);
     const TCommandLine line = ParseCommandLine(given);
-    if (const std::optional<int> status = AnswerCommandLine(line, argc, argv))
+    if (const std::optional<int> status = AnswerCommandLine(line))
         return *status;
 
     // Qt's own event dispatcher rather than GLib's: less work in each of the

@@ -70,6 +70,7 @@ TEST_F(Station, KeysFromSpeechAndObeysTheCommandLine)
     const auto [status, said] = Ask({"--status"});
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(said.startsWith("kotarplusd: no instance is running")) << said.toStdString();
+    EXPECT_TRUE(Ask({"--help"}).second.startsWith("Usage: kotarplusd [--config-folder]")) << "its own name";
 }
 
 // The window's program answers the same way.
