@@ -10,17 +10,17 @@
 
 std::optional<int> AnswerCommandLine(const TCommandLine &line)
 {
-    const QByteArray usage = QString(UsageText).arg(program_invocation_short_name).toLocal8Bit();
+    const auto usage = [] { return QString(UsageText).arg(program_invocation_short_name).toLocal8Bit(); };
     switch (line.Action) {
     case TCommandLine::caHelp:
-        std::fputs(usage.constData(), stdout);
+        std::fputs(usage().constData(), stdout);
         return 0;
     case TCommandLine::caVersion:
         std::fputs(VersionText, stdout);
         return 0;
     case TCommandLine::caUsageError:
         WriteStandardError(line.Error);
-        std::fputs(usage.constData(), stderr);
+        std::fputs(usage().constData(), stderr);
         return 2;
     case TCommandLine::caRemote:
         // Fast enough for a desktop hotkey: no event loop, sound or settings file.

@@ -59,8 +59,6 @@ const sd_bus_vtable VoxInterface[] = {
     SD_BUS_METHOD("SetTune", "b", "", Switch<&TRemoteVox::SetTune>, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END};
 
-const QString Taken =
-    QString("Remote control: another instance holds %1; this one runs without it").arg(RemoteBus::Service);
 } // namespace
 
 TRemoteControl::TRemoteControl(TRemoteVox &vox, const QString &busAddress, const TSay &say, QObject *parent)
@@ -75,9 +73,8 @@ TRemoteControl::TRemoteControl(TRemoteVox &vox, const QString &busAddress, const
 
 TRemoteControl::~TRemoteControl()
 {
-    // The name goes first, so that no client finds it without the object.
-    if (FOwnsName)
-        sd_bus_release_name(FBus.Bus(), RemoteBus::Service);
+    // The connection's close, which follows, lets go of the name and the object together.
+    sd_bus_slot_unref(FRequest);
     sd_bus_slot_unref(FObject);
 }
 
@@ -90,22 +87,39 @@ void TRemoteControl::Publish(const TSay &say)
     }
     // The object before the name: a client that sees the name finds the object.
     const int added = sd_bus_add_object_vtable(bus, &FObject, RemoteBus::Path, RemoteBus::Interface, VoxInterface, &FVox);
-    if (added < 0) {
-        say(QString("Remote control off: ") + std::strerror(-added));
-        return;
-    }
-    const int requested = sd_bus_request_name(bus, RemoteBus::Service, 0);
-    // Answers to others read during that call are served from the event loop.
-    FBus.Serve();
+    // Asked without waiting: a session bus that does not answer must not hold
+    // up the window's thread. The answer comes through the event loop.
+    const int requested =
+        added < 0 ? added : sd_bus_request_name_async(bus, &FRequest, RemoteBus::Service, 0, &Named, this);
     if (requested < 0) {
         FObject = sd_bus_slot_unref(FObject);
-        say(requested == -EEXIST ? Taken : QString("Remote control off: ") + std::strerror(-requested));
+        say(QString("Remote control off: ") + std::strerror(-requested));
         return;
     }
-    FOwnsName = true;
-    FAnnounced = Settled();
-    FAnnouncedLevel = FVox.LevelDbfs();
-    connect(&FVox, &TRemoteVox::Changed, this, &TRemoteControl::Announce);
+    FSay = say;
+    FBus.Serve();
+}
+
+int TRemoteControl::Named(sd_bus_message *reply, void *self, sd_bus_error *)
+{
+    auto *control = static_cast<TRemoteControl *>(self);
+    // RequestName's answers: 1 primary owner, 3 held by another (never queued).
+    uint32_t answer = 0;
+    const sd_bus_error *error = sd_bus_message_get_error(reply);
+    if (!error && sd_bus_message_read_basic(reply, 'u', &answer) < 0)
+        answer = 0;
+    if (answer != 1) {
+        control->FObject = sd_bus_slot_unref(control->FObject);
+        control->FSay(answer == 3 ? QString("Remote control: another instance holds %1; this one runs without it")
+                                        .arg(RemoteBus::Service)
+                                  : QString("Remote control off: ")
+                                        + (error && error->message ? error->message : "the bus refused the name"));
+        return 0;
+    }
+    control->FAnnounced = control->Settled();
+    control->FAnnouncedLevel = control->FVox.LevelDbfs();
+    connect(&control->FVox, &TRemoteVox::Changed, control, &TRemoteControl::Announce);
+    return 0;
 }
 
 QVariantMap TRemoteControl::Settled() const

@@ -30,13 +30,16 @@ public:
 
 private:
     void Publish(const TSay &say);
+    // The bus's answer to the name request.
+    static int Named(sd_bus_message *reply, void *self, sd_bus_error *);
     void Announce();
     QVariantMap Settled() const;
 
     TRemoteVox &FVox;
     TSessionBus FBus;
     sd_bus_slot *FObject = nullptr;
-    bool FOwnsName = false;
+    sd_bus_slot *FRequest = nullptr;  // the name request, until this goes
+    TSay FSay;
     // What clients were last told.
     QVariantMap FAnnounced;
     double FAnnouncedLevel = 0;

@@ -50,11 +50,12 @@ TSessionBus::TSessionBus(const QString &address, QObject *parent) : QObject(pare
 
 TSessionBus::~TSessionBus()
 {
-    // The notifiers go before the socket they watch.
+    // The notifiers go before the socket they watch. Closed without a flush,
+    // which would wait for a bus that does not answer.
     FRead.reset();
     FWrite.reset();
     if (FBus)
-        sd_bus_flush_close_unref(FBus);
+        sd_bus_close_unref(FBus);
 }
 
 void TSessionBus::Process()
