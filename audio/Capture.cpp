@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 void TSampleRing::Push(const float *samples, size_t count)
 {
@@ -22,7 +21,7 @@ void TSampleRing::Latest(float *out, size_t count) const
         for (uint64_t i = begin; i < end; ++i)
             out[missing + (i - begin)] = FSamples[i % Size].load(std::memory_order_relaxed);
         // The copy is good unless the writer came round to its oldest sample
-        // meanwhile, which takes hundreds of milliseconds of delay here.
+        // meanwhile, which takes some 70 ms of delay here.
         std::atomic_thread_fence(std::memory_order_acquire);
         if (FWritten.load(std::memory_order_relaxed) - begin <= Size)
             return;
@@ -32,8 +31,9 @@ void TSampleRing::Latest(float *out, size_t count) const
 TSpectrumAnalyser::TSpectrumAnalyser()
 {
     // Periodic Hann window: its sum is exactly Points / 2.
+    const std::vector<std::complex<double>> roots = UnitRoots(Points);
     for (size_t n = 0; n < Points; ++n)
-        FWindow[n] = float(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(n) / double(Points)));
+        FWindow[n] = float(0.5 - 0.5 * roots[n].real());
 }
 
 void TSpectrumAnalyser::Magnitudes(const TSampleRing &ring, float *out)

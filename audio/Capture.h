@@ -18,7 +18,9 @@
 // any thread without locks.
 class TSampleRing {
 public:
-    static constexpr size_t Size = 16384; // about 370 ms at 44100 Hz
+    // About 93 ms at 44100 Hz: room for a reader's 1024 samples while the
+    // writer goes on.
+    static constexpr size_t Size = 4096;
 
     // Writer side.
     void Push(const float *samples, size_t count);

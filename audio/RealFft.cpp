@@ -2,23 +2,46 @@
 
 #include <bit>
 #include <cmath>
-#include <numbers>
 #include <stdexcept>
 #include <string>
+
+std::vector<std::complex<double>> UnitRoots(size_t n)
+{
+    if (n < 2 || !std::has_single_bit(n))
+        throw std::invalid_argument("FFT size " + std::to_string(n) + " is not a power of two");
+    const int bits = std::countr_zero(n);
+    // step[b] = e^(2 pi i 2^b / n): -1, then i, then each angle halved with
+    // cos(a / 2) = sqrt((1 + cos a) / 2) and sin(a / 2) = sin a / (2 cos(a / 2)),
+    // neither of which cancels for the angles below a right angle.
+    std::vector<std::complex<double>> step(static_cast<size_t>(bits));
+    step[size_t(bits - 1)] = -1.0;
+    if (bits >= 2)
+        step[size_t(bits - 2)] = {0.0, 1.0};
+    for (int b = bits - 3; b >= 0; --b) {
+        const std::complex<double> above = step[size_t(b + 1)];
+        const double c = std::sqrt((1.0 + above.real()) / 2.0);
+        step[size_t(b)] = {c, above.imag() / (2.0 * c)};
+    }
+    // Root k is root k less its lowest set bit times that bit's step: at most
+    // log2(n) products deep.
+    std::vector<std::complex<double>> roots(n);
+    roots[0] = 1.0;
+    for (size_t k = 1; k < n; ++k)
+        roots[k] = roots[k & (k - 1)] * step[size_t(std::countr_zero(k))];
+    return roots;
+}
 
 TRealFft::TRealFft(size_t size)
     : FReversed(size / 2), FCos(size / 2), FSin(size / 2), FRe(size / 2 + 1), FIm(size / 2 + 1)
 {
-    if (size < 2 || !std::has_single_bit(size))
-        throw std::invalid_argument("FFT size " + std::to_string(size) + " is not a power of two");
+    const std::vector<std::complex<double>> roots = UnitRoots(size);
     const size_t half = size / 2;
     const int bits = std::countr_zero(half);
     for (size_t n = 1; n < half; ++n)
         FReversed[n] = uint32_t((FReversed[n >> 1] >> 1) | ((n & 1) << (bits - 1)));
     for (size_t k = 0; k < half; ++k) {
-        const double angle = -2.0 * std::numbers::pi * double(k) / double(size);
-        FCos[k] = std::cos(angle);
-        FSin[k] = std::sin(angle);
+        FCos[k] = roots[k].real();
+        FSin[k] = -roots[k].imag();
     }
 }
 
