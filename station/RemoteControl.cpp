@@ -122,31 +122,34 @@ int TRemoteControl::Named(sd_bus_message *reply, void *self, sd_bus_error *)
     return 0;
 }
 
-QVariantMap TRemoteControl::Settled() const
+TRemoteControl::TSettled TRemoteControl::Settled() const
 {
-    return {{"State", FVox.State()}, {"Mute", FVox.Muted()}, {"Tune", FVox.Tune()}, {"PttTarget", FVox.PttTarget()}};
+    return {FVox.State(), FVox.Muted(), FVox.Tune(), FVox.PttTarget()};
 }
 
 void TRemoteControl::Announce()
 {
-    std::vector<QByteArray> changed;
-    const QVariantMap now = Settled();
-    for (auto i = now.cbegin(); i != now.cend(); ++i)
-        if (i.value() != FAnnounced.value(i.key()))
-            changed.push_back(i.key().toUtf8());
+    // sd-bus takes the names as char ** and only reads them.
+    std::vector<char *> names;
+    const TSettled now = Settled();
+    if (now.Mute != FAnnounced.Mute)
+        names.push_back(const_cast<char *>("Mute"));
+    if (now.PttTarget != FAnnounced.PttTarget)
+        names.push_back(const_cast<char *>("PttTarget"));
+    if (now.State != FAnnounced.State)
+        names.push_back(const_cast<char *>("State"));
+    if (now.Tune != FAnnounced.Tune)
+        names.push_back(const_cast<char *>("Tune"));
     FAnnounced = now;
     // Compared as numbers: a silent -inf equals itself.
     const double level = FVox.LevelDbfs();
     if (level != FAnnouncedLevel && !FLevelHold.isActive()) {
-        changed.push_back("Level");
+        names.push_back(const_cast<char *>("Level"));
         FAnnouncedLevel = level;
         FLevelHold.start();
     }
-    if (changed.empty())
+    if (names.empty())
         return;
-    std::vector<char *> names;
-    for (QByteArray &name : changed)
-        names.push_back(name.data());
     names.push_back(nullptr);
     sd_bus_emit_properties_changed_strv(FBus.Bus(), RemoteBus::Path, RemoteBus::Interface, names.data());
     FBus.Serve();

@@ -3,7 +3,7 @@
 
 #include <QObject>
 #include <QTimer>
-#include <QVariantMap>
+#include <QString>
 #include <functional>
 
 class TRemoteVox;
@@ -33,7 +33,14 @@ private:
     // The bus's answer to the name request.
     static int Named(sd_bus_message *reply, void *self, sd_bus_error *);
     void Announce();
-    QVariantMap Settled() const;
+    // The properties but Level, which has a pace of its own.
+    struct TSettled {
+        QString State;
+        bool Mute = false;
+        bool Tune = false;
+        QString PttTarget;
+    };
+    TSettled Settled() const;
 
     TRemoteVox &FVox;
     TSessionBus FBus;
@@ -41,7 +48,7 @@ private:
     sd_bus_slot *FRequest = nullptr;  // the name request, until this goes
     TSay FSay;
     // What clients were last told.
-    QVariantMap FAnnounced;
+    TSettled FAnnounced;
     double FAnnouncedLevel = 0;
     QTimer FLevelHold;  // running while a new Level must wait
 };

@@ -80,10 +80,10 @@ TEST(RemoteControl, TheClientReachesTheOneInstanceThatHoldsTheName)
     ASSERT_TRUE(listener.connect(Name, "/io/github/kotarplus/kotarplus", "org.freedesktop.DBus.Properties",
                                  "PropertiesChanged", &watcher, SLOT(Changed(QString, QVariantMap, QStringList))));
     QSignalSpy heard(&watcher, &TWatcher::Heard);
-    vox.tune = true;
+    vox.tune = vox.muted = true;
     emit vox.Changed();
     ASSERT_TRUE(heard.wait(5000));
-    EXPECT_EQ(watcher.changed, QVariantMap({{"Tune", true}}));
+    EXPECT_EQ(watcher.changed, QVariantMap({{"Mute", true}, {"Tune", true}}));
     first.reset();  // releases the name
     EXPECT_EQ(bus.Client({"--tune", "on"}),
               std::pair(1, "kotarplus: no instance is running: nobody holds " + Name + " on the session bus\n"));
