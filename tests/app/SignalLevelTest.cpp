@@ -57,7 +57,6 @@ TEST(SignalLevel, ARunawayLoopsInfAndNaNCountAsTheLoudestBinAndTheDbfsStaysANumb
     EXPECT_TRUE(std::isfinite(FrameLevel(frame.data(), 3).Dbfs));
     EXPECT_GT(FrameLevel(frame.data(), 3).Dbfs, 0.0);
     frame.fill(0.0f);
-    EXPECT_EQ(FrameLevel(frame.data(), 3).Dbfs, -200.0);
     frame[40] = 0.5f;
     EXPECT_NEAR(FrameLevel(frame.data(), 3).Dbfs, -6.0206, 1e-4);
 }
