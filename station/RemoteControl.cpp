@@ -97,6 +97,13 @@ void TRemoteControl::Publish(const TSay &say)
         return;
     }
     FSay = say;
+    // Said by the instance that serves; one that runs without the name has said so.
+    connect(&FBus, &TSessionBus::Lost, this, [this](const QString &why) {
+        if (FObject) {
+            FObject = sd_bus_slot_unref(FObject);
+            FSay("Remote control off: the session bus went away (" + why + ")");
+        }
+    });
     FBus.Serve();
 }
 

@@ -68,6 +68,7 @@ void TSessionBus::Process()
         FRead->setEnabled(false);
         FWrite->setEnabled(false);
         FDue.stop();
+        emit Lost(std::strerror(-result));
         return;
     }
     Serve();

@@ -30,6 +30,10 @@ public:
     // what that needs (writing the rest, answers read along the way).
     void Serve();
 
+signals:
+    // The bus closed the connection or failed it; nothing is served after.
+    void Lost(const QString &why);
+
 private:
     void Process();
 

@@ -88,6 +88,13 @@ TEST(RemoteControl, TheClientReachesTheOneInstanceThatHoldsTheName)
     EXPECT_EQ(bus.Client({"--tune", "on"}),
               std::pair(1, "kotarplus: no instance is running: nobody holds " + Name + " on the session bus\n"));
     EXPECT_EQ(bus.Client({"--status"}, false), std::pair(1, "kotarplus: cannot reach a running instance: " + noBus + "\n"));
+    TRemoteControl holder(vox, bus.address, say);  // the one serving says once that the bus went away
+    ASSERT_EQ(bus.Client({"--status"}).first, 0);
+    bus.daemon.terminate();
+    ASSERT_TRUE(PumpUntil([&] { return said.size() == 3; }, std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(said.size(), 3);
+    EXPECT_TRUE(said.last().startsWith("Remote control off: the session bus went away (")) << qPrintable(said.last());
 }
 // A bus that takes the connection and never answers: the program starts and
 // ends without waiting for it, and says nothing it does not know.
