@@ -85,32 +85,42 @@ void TStation::SetupPtt()
     FPort = CreatePttPort(this, FSettings.ComPort, FSettings.PttLines);
     if (FSettings.Ptt == "SERIAL") {
         try {
-            if (IsCm108PortName(FSettings.ComPort)) {
-                FOutput = OpenCm108Output(FSettings.ComPort, FSettings.PttLines, "/sys",
-                                          RecordDeviceCard(FSettings.DeviceName));
-            } else {
-                FPort->OpenPort();
-                FOutput = std::make_shared<TSerialPttOutput>(FPort);
-            }
+            OpenSerialOutput();
         } catch (const EComPort &failure) {
             const QString advice = PortFailureAdvice(failure, FSettings.ComPort);
             Trace("COM Port (" + FSettings.ComPort + ") creation failed");
             Report("Defined COM Port not available" + (advice.isEmpty() ? QString() : "\n" + advice));
+            KeepPttWhileAbsent();
         }
         Trace("COM Port (" + FPort->Port() + ") created");
     } else if (FSettings.Ptt == "CAT") {
-        FRig = new TOmniRigX(this, FConfigFileName);
         try {
-            FRig->Connect();
-            FOutput = FRig->Rig1()->Output();
+            ConnectRig();
         } catch (const Exception &failure) {
-            delete FRig;
-            FRig = nullptr;
             Trace("OmniRig error while being created");
             Report("Error while loading OmniRig driver\n" + failure.Message());
+            KeepPttWhileAbsent();
         }
     }
     FKeying->Post([output = FOutput](TKeyingCore &core) { core.SelectOutput(output); });
+}
+
+void TStation::OpenSerialOutput()
+{
+    if (IsCm108PortName(FSettings.ComPort)) {
+        FOutput = OpenCm108Output(FSettings.ComPort, FSettings.PttLines, "/sys", RecordDeviceCard(FSettings.DeviceName));
+    } else {
+        FPort->OpenPort();
+        FOutput = std::make_shared<TSerialPttOutput>(FPort);
+    }
+}
+
+void TStation::ConnectRig()
+{
+    auto rig = std::make_unique<TOmniRigX>(this, FConfigFileName);
+    rig->Connect();
+    FOutput = rig->Rig1()->Output();
+    FRig = rig.release();
 }
 
 void TStation::OutputLost()

@@ -35,6 +35,14 @@ public:
 
 private:
     void SetupPtt();
+    // PTT's output as configured; throw EComPort and Exception.
+    void OpenSerialOutput();
+    void ConnectRig();
+    // A device missing at start is waited for, and taken when it is there.
+    void KeepPttWhileAbsent();
+    bool TakeKeptPort();
+    void TakeKeptRig();
+    void TookKeptOutput();
     void SetupCapture();
     // Starts (or ends, without RELAY) the relay for a capture from `source`
     // (a server name; empty: the default source).
@@ -53,6 +61,7 @@ private:
     TOmniRigX *FRig = nullptr;
     std::shared_ptr<TPttOutput> FOutput;
     QPointer<TLostPortWatch> FPortWatch;
+    QPointer<QObject> FKeptWatch;  // the device watch or the rig daemon probe
     bool FCaptureSetUp = false;
     HRECORD FCapture = 0;
     std::shared_ptr<TRelay> FRelay;

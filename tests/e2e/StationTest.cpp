@@ -38,9 +38,13 @@ TEST_F(Station, KeysFromSpeechAndObeysTheCommandLine)
 {
     run.Program = qEnvironmentVariable("KOTARPLUSD");
     run.Bus = bus.address;
-    run.WriteIni(QString("[SETTINGS]\nPTT=SERIAL\nCOMPORT=%1\nGAIN=%2\nDELAY=300\n").arg(run.PortPath()).arg(SpeechSquelch));
+    run.WriteIni(QString("[SETTINGS]\nPTT=SERIAL\nCOMPORT=%1\nGAIN=%2\nDELAY=300\n").arg(run.PortLink()).arg(SpeechSquelch));
+    run.Unplug(); // plugged in after the start (at boot, say): taken when it appears
     run.Start();
-    EXPECT_EQ(Ask({"--status"}).second.section('\n', 2), "ptt: " + run.PortPath() + " DTR+RTS\n");
+    EXPECT_EQ(Ask({"--status"}).second.section('\n', 2), "ptt: none\n");
+    run.Replug();
+    const QString target = "ptt: " + run.PortLink() + " DTR+RTS\n";
+    EXPECT_TRUE(WaitFor([&] { return Ask({"--status"}).second.section('\n', 2) == target; }, 10000));
 
     Speak();
     ASSERT_TRUE(WaitFor([&] { return Keyed(run); }, 10000)) << "speech did not key";
