@@ -1,12 +1,9 @@
 #include "app/KOTARUnit.h"
 
+#include "ptt/AbsentPtt.h"
 #include "ptt/CPort.h"
 #include "ptt/Cm108Devices.h"
-#include "ptt/DaemonProbe.h"
-#include "ptt/DeviceWatch.h"
-#include "ptt/OmniRig_TLB.h"
 #include "ptt/PttPortSetup.h"
-#include "support/IniFile.h"
 
 #include <QGroupBox>
 #include <QRadioButton>
@@ -22,14 +19,8 @@ void TFormPlayer::KeepModeWhileAbsent()
     if (!PTT_None->isChecked() || (FPttRead != "SERIAL" && FPttRead != "CAT"))
         return;
     FModeKept = FPttRead;
-    if (FModeKept == "SERIAL") {
-        TraceLog.Write(1, "COM Port (" + ComPortName + ") not there: PTT=SERIAL kept, the port opens when it appears");
-        FKeptWatch = new TDeviceWatch(TComDevice::DevicePath(ComPortName), [this] { return TakeKeptPort(); }, this);
-        return;
-    }
-    const QString rig = TIniFile(ConfigFileName).ReadString(OmniRig::Section, OmniRig::Rig1Key, OmniRig::Rig1Default);
-    TraceLog.Write(1, "Rig-control server " + rig + " not there: PTT=CAT kept, connected when it answers");
-    FKeptWatch = new TDaemonProbe(rig, [this] { TakeKeptRig(); }, this);
+    FKeptWatch = WatchAbsentPtt(FModeKept, ComPortName, ConfigFileName, TraceLog, [this] { return TakeKeptPort(); },
+                                [this] { TakeKeptRig(); }, this);
 }
 
 bool TFormPlayer::TakeKeptPort()

@@ -1,12 +1,10 @@
 #include "station/Station.h"
 
 #include "core/KeyingThread.h"
+#include "ptt/AbsentPtt.h"
 #include "ptt/CPort.h"
-#include "ptt/DaemonProbe.h"
-#include "ptt/DeviceWatch.h"
-#include "ptt/OmniRig_TLB.h"
 #include "station/CoreVox.h"
-#include "support/IniFile.h"
+#include "support/Exception.h"
 
 // A PTT device missing at start (an adapter not yet plugged in, a rig daemon
 // not yet started, as at boot) is taken as soon as it is there, as in the
@@ -14,14 +12,8 @@
 
 void TStation::KeepPttWhileAbsent()
 {
-    if (FSettings.Ptt == "SERIAL") {
-        Trace("COM Port (" + FSettings.ComPort + ") not there: PTT=SERIAL kept, the port opens when it appears");
-        FKeptWatch = new TDeviceWatch(TComDevice::DevicePath(FSettings.ComPort), [this] { return TakeKeptPort(); }, this);
-        return;
-    }
-    const QString rig = TIniFile(FConfigFileName).ReadString(OmniRig::Section, OmniRig::Rig1Key, OmniRig::Rig1Default);
-    Trace("Rig-control server " + rig + " not there: PTT=CAT kept, connected when it answers");
-    FKeptWatch = new TDaemonProbe(rig, [this] { TakeKeptRig(); }, this);
+    FKeptWatch = WatchAbsentPtt(FSettings.Ptt, FSettings.ComPort, FConfigFileName, FTraceLog,
+                                [this] { return TakeKeptPort(); }, [this] { TakeKeptRig(); }, this);
 }
 
 bool TStation::TakeKeptPort()

@@ -101,6 +101,8 @@ void TRemoteControl::Publish(const TSay &say)
     connect(&FBus, &TSessionBus::Lost, this, [this](const QString &why) {
         if (FObject) {
             FObject = sd_bus_slot_unref(FObject);
+            // Nobody is told any more: the VOX's changes need no comparing.
+            disconnect(&FVox, &TRemoteVox::Changed, this, &TRemoteControl::Announce);
             FSay("Remote control off: the session bus went away (" + why + ")");
         }
     });
