@@ -100,7 +100,7 @@ public:
     // made again, and may be one that failed.
     pa_context *Context() const { return FContext; }
     // Streams given up while the server had not yet answered their creation:
-    // each is disconnected as soon as it is created, so it never records.
+    // each is disconnected as soon as it is created, so it never records or plays.
     void Abandon(pa_stream *stream);
 
     // The loop's lock for the scope of one object.

@@ -196,9 +196,15 @@ void TRelay::DropStream()
     pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
     pa_stream_set_overflow_callback(FStream, nullptr, nullptr);
     pa_stream_set_write_callback(FStream, nullptr, nullptr);
-    if (pa_stream_get_state(FStream) == PA_STREAM_READY || pa_stream_get_state(FStream) == PA_STREAM_CREATING)
-        pa_stream_disconnect(FStream);
-    pa_stream_unref(FStream);
+    // Before the server has answered its creation a stream cannot be
+    // disconnected: left alone it would stay on the output until the end.
+    if (pa_stream_get_state(FStream) == PA_STREAM_CREATING)
+        FServer->Abandon(FStream);
+    else {
+        if (pa_stream_get_state(FStream) == PA_STREAM_READY)
+            pa_stream_disconnect(FStream);
+        pa_stream_unref(FStream);
+    }
     FStream = nullptr;
 }
 
