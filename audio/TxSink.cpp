@@ -18,6 +18,7 @@ struct TRequest {
     std::shared_ptr<TTxSink::TState> State;
     TPulseServer *Server;
     uint32_t Module = PA_INVALID_INDEX;
+    bool Found = false;
     ~TRequest() { State->Busy = false; }
 
     // Hands the request to `operation`, which frees it if it is cancelled.
@@ -55,6 +56,48 @@ void Loaded(pa_context *context, uint32_t index, void *user)
     delete request;
 }
 
+void Load(pa_context *context, TRequest *request)
+{
+    const std::string arguments = std::string("sink_name=") + TTxSink::Name + " rate=" + std::to_string(TTxSink::Rate)
+                                  + " sink_properties=device.description=\"KOTARPlus\\ TX\"";
+    TRequest::Await(pa_context_load_module(context, "module-null-sink", arguments.c_str(), Loaded, request), request);
+}
+
+// A by-name answer: an entry for a device of that name, then its end (which
+// says no such device when there is none). True once it has ended.
+bool Ended(TRequest *request, const void *info, int eol)
+{
+    if (info)
+        request->Found = true;
+    return !info && eol;
+}
+
+void SourceNamed(pa_context *context, const pa_source_info *info, int eol, void *user)
+{
+    auto *request = static_cast<TRequest *>(user);
+    if (!Ended(request, info, eol))
+        return;
+    if (!request->Found) {
+        Load(context, request);
+        return;
+    }
+    request->Clash("a source of that name is there; programs find no sink of that name to play into");
+    delete request;
+}
+
+void SinkNamed(pa_context *context, const pa_sink_info *info, int eol, void *user)
+{
+    auto *request = static_cast<TRequest *>(user);
+    if (!Ended(request, info, eol))
+        return;
+    // A sink of that name made otherwise (the server's own configuration) serves.
+    if (request->Found) {
+        delete request;
+        return;
+    }
+    TRequest::Await(pa_context_get_source_info_by_name(context, TTxSink::Name, SourceNamed, request), request);
+}
+
 void Listed(pa_context *context, const pa_module_info *info, int eol, void *user)
 {
     auto *request = static_cast<TRequest *>(user);
@@ -71,26 +114,17 @@ void Listed(pa_context *context, const pa_module_info *info, int eol, void *user
         delete request;
         return;
     }
-    using TDevice = TPulseServer::TDevice;
-    const auto devices = request->Server->Devices();
-    const auto named = [](const std::vector<TDevice> &list) {
-        return std::ranges::any_of(list, [](const TDevice &device) { return device.Name == TTxSink::Name; });
-    };
-    if (request->Module != PA_INVALID_INDEX) {
-        // Made already (at login, or by an earlier run), maybe under a changed name.
-        const auto made = std::ranges::find(devices->Sinks, request->Module, &TDevice::Module);
-        if (made != devices->Sinks.end() && made->Name != TTxSink::Name)
-            request->Clash("the name was taken, the sink was made as " + made->Name);
-    } else if (!named(devices->Sinks) && named(devices->Sources)) {
-        request->Clash("a source of that name is there; programs find no sink of that name to play into");
-    } else if (!named(devices->Sinks)) {
-        const std::string arguments = std::string("sink_name=") + TTxSink::Name + " rate="
-                                      + std::to_string(TTxSink::Rate)
-                                      + " sink_properties=device.description=\"KOTARPlus\\ TX\"";
-        TRequest::Await(pa_context_load_module(context, "module-null-sink", arguments.c_str(), Loaded, request),
-                        request);
+    // The lists this program keeps may still show a source that has just
+    // gone: the name is asked for afresh.
+    if (request->Module == PA_INVALID_INDEX) {
+        TRequest::Await(pa_context_get_sink_info_by_name(context, TTxSink::Name, SinkNamed, request), request);
         return;
     }
+    // Made already (at login, or by an earlier run), maybe under a changed name.
+    const auto devices = request->Server->Devices();
+    const auto made = std::ranges::find(devices->Sinks, request->Module, &TPulseServer::TDevice::Module);
+    if (made != devices->Sinks.end() && made->Name != TTxSink::Name)
+        request->Clash("the name was taken, the sink was made as " + made->Name);
     delete request;
 }
 } // namespace

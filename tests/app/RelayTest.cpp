@@ -429,8 +429,13 @@ TEST(Relay, TheTxSinkIsMadeAt48kHzAndANameClashIsReportedOnce)
     Pump([] { return false; }, 1000);
     EXPECT_EQ(started.dialogs.errors.filter(report).size(), 1);
     EXPECT_FALSE(Tool("pactl", {"list", "short", "sinks"}).contains("kotarplus_tx"));
-    Tool("pactl", {"unload-module", clash});
-    started.form->CaptureChannel = started.form->SetupBASS(started.form->CurrentDevice);
+    {
+        // The sink is asked for before this program has heard that the source
+        // has gone (its thread is held).
+        TPulseServer::TLock hold(*SoundServerConnection());
+        Tool("pactl", {"unload-module", clash});
+        started.form->CaptureChannel = started.form->SetupBASS(started.form->CurrentDevice);
+    }
     ASSERT_TRUE(Pump([] { return Tool("pactl", {"list", "short", "sinks"}).contains("kotarplus_tx"); }, 10000));
     const QString sinks = Tool("pactl", {"list", "short", "sinks"});
     EXPECT_TRUE(sinks.section("kotarplus_tx\t", 1).section('\n', 0, 0).contains("48000Hz")) << sinks.toStdString();
