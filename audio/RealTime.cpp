@@ -1,5 +1,7 @@
 #include "audio/RealTime.h"
 
+#include "station/SessionBus.h"
+
 #include <cstring>
 #include <pthread.h>
 #include <sched.h>
@@ -43,9 +45,12 @@ std::string RealTime::ViaRealtimeKit(pid_t tid, const std::string &refused)
     std::string failure;
     sd_bus *bus = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
+    constexpr uint64_t patience = 2000000;  // microseconds: the capture waits on it
     int result = sd_bus_open_system(&bus);
     if (result >= 0)
-        result = sd_bus_set_method_call_timeout(bus, 2000000);  // microseconds: the capture waits on it
+        result = AwaitBus(bus, patience);
+    if (result >= 0)
+        result = sd_bus_set_method_call_timeout(bus, patience);
     if (result >= 0)
         result = sd_bus_call_method(bus, "org.freedesktop.RealtimeKit1", "/org/freedesktop/RealtimeKit1",
                                     "org.freedesktop.RealtimeKit1", "MakeThreadRealtime", &error, nullptr, "tu",
@@ -53,7 +58,9 @@ std::string RealTime::ViaRealtimeKit(pid_t tid, const std::string &refused)
     if (result < 0)
         failure = sd_bus_error_is_set(&error) && error.message ? error.message : std::strerror(-result);
     sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
+    // No flush: the call has had its answer, or has given up on a bus that a
+    // flush would wait for (up to 90 s, and the capture's end joins this thread).
+    sd_bus_close_unref(bus);
     if (result >= 0)
         return Granted("RealtimeKit");
     if (failure.empty())

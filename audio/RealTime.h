@@ -14,7 +14,7 @@ constexpr int Priority = 5;
 // capability). The line when it worked; otherwise empty, and `why` says why not.
 std::string Raise(std::string &why);
 // From any thread: asks RealtimeKit on the system bus for the thread `tid` of
-// this process; `refused` is why Raise failed. Waits for the bus.
+// this process; `refused` is why Raise failed. Waits for the bus, at most 2 s.
 std::string ViaRealtimeKit(pid_t tid, const std::string &refused);
 
 } // namespace RealTime

@@ -26,7 +26,10 @@ struct TAnswer {
 void Call(sd_bus *bus, const char *interface, const char *method, char type, const void *argument, TAnswer &answer)
 {
     sd_bus_message *call = nullptr;
-    answer.Result = sd_bus_message_new_method_call(bus, &call, RemoteBus::Service, RemoteBus::Path, interface, method);
+    answer.Result = AwaitBus(bus, Patience);
+    if (answer.Result >= 0)
+        answer.Result =
+            sd_bus_message_new_method_call(bus, &call, RemoteBus::Service, RemoteBus::Path, interface, method);
     // A name nobody holds is an answer, not something to start.
     if (answer.Result >= 0)
         answer.Result = sd_bus_message_set_auto_start(call, 0);
@@ -75,8 +78,9 @@ QVariantMap Properties(sd_bus_message *reply)
 int RunRemoteCommand(const TRemoteCommand &command, const std::function<void(const QString &)> &complain)
 {
     QString why;
-    const std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> bus(OpenSessionBus({}, why),
-                                                                          &sd_bus_flush_close_unref);
+    // Closed without a flush: each call has had its answer, or has given up on
+    // a bus that a flush would wait for up to 90 s more.
+    const std::unique_ptr<sd_bus, decltype(&sd_bus_close_unref)> bus(OpenSessionBus({}, why), &sd_bus_close_unref);
     if (!bus) {
         complain("cannot reach a running instance: no session bus (" + why + ")");
         return 1;

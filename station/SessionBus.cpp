@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -31,6 +32,34 @@ sd_bus *OpenSessionBus(const QString &given, QString &failure)
     sd_bus_unref(bus);
     failure = address + ": " + std::strerror(-error);
     return nullptr;
+}
+
+namespace {
+// sd-bus's clock: CLOCK_MONOTONIC in microseconds.
+uint64_t Now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000 + uint64_t(now.tv_nsec) / 1000;
+}
+} // namespace
+
+int AwaitBus(sd_bus *bus, uint64_t patience)
+{
+    const uint64_t deadline = Now() + patience;
+    for (;;) {
+        int result = sd_bus_is_ready(bus);
+        if (result == 0)
+            result = sd_bus_process(bus, nullptr);
+        if (result == 0) {
+            const uint64_t at = Now();
+            result = at >= deadline ? -ETIMEDOUT : sd_bus_wait(bus, deadline - at);
+        }
+        if (result < 0)
+            return result;
+        if (sd_bus_is_ready(bus) > 0)
+            return 0;
+    }
 }
 
 TSessionBus::TSessionBus(const QString &address, QObject *parent) : QObject(parent)
@@ -85,9 +114,7 @@ void TSessionBus::Serve()
         FDue.stop();
         return;
     }
-    // due is on the monotonic clock, in microseconds; 0 means at once.
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t nowUs = uint64_t(now.tv_sec) * 1000000 + uint64_t(now.tv_nsec) / 1000;
+    // due is on sd-bus's clock; 0 means at once.
+    const uint64_t nowUs = Now();
     FDue.start(due <= nowUs ? 0 : int(std::min<uint64_t>((due - nowUs + 999) / 1000, INT_MAX)));
 }

@@ -14,6 +14,11 @@ class QSocketNotifier;
 // megabyte and a thread to the station.
 sd_bus *OpenSessionBus(const QString &address, QString &failure);
 
+// Waits at most patience microseconds for a connection just opened to be
+// ready: sd-bus's own calls would wait for the bus's greeting up to 90 s,
+// whatever their time limit. 0 when ready, else a negative errno.
+int AwaitBus(sd_bus *bus, uint64_t patience);
+
 // A session-bus connection served by the event loop of the thread that made
 // it; sd-bus objects are not shared between threads, so it is used on that
 // thread only.
