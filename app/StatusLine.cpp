@@ -11,7 +11,8 @@
 
 QString StatusText(const TKeyingState &state, const QString &target)
 {
-    QString doing = state.PttOn ? (state.HangCounter > 0 ? "hanging" : "transmitting") : "receiving";
+    QString doing = state.PttOn ? (state.HangCounter > 0 ? "hanging" : "transmitting")
+                                : (state.RelayDown ? "relay down" : "receiving");
     if (state.TimedOut)
         doing = "timed out";
     if (state.Muted)

@@ -16,9 +16,17 @@ double Now(clockid_t clock)
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-// The playback buffer asked of the server. It sets the output's own latency:
-// what has gone that far cannot be rewritten when the gate changes.
-constexpr pa_usec_t BufferTime = 20 * PA_USEC_PER_MSEC;
+// The shortest stretch written ahead of its time, and what of the lead is
+// kept for the key-up: the capture's block, the level's window and PTT's
+// command must all have come before the sound's head is committed.
+constexpr double MinAhead = 0.020, KeyUpAllowance = 0.035, MaxAhead = 0.100;
+// The gate opens this long before the first sample of the sound that keyed:
+// what comes before it is the input's own, unaltered, never a step.
+constexpr double Preroll = 0.010;
+// A loud block this long after the last one starts a new burst.
+constexpr double BurstGap = 0.100;
+// A burst's onset: the first sample over this fraction of the window's peak.
+constexpr float OnsetFraction = 0.125f;
 // How often both streams' timing figures are asked for: they drift only with
 // the clocks, and between two answers the playback side is interpolated.
 constexpr double TimingPeriod = 0.5;
@@ -29,10 +37,17 @@ constexpr double TimingPeriod = 0.5;
 // silence then).
 constexpr double OpenTolerance = 0.02;
 constexpr double ShutTolerance = 0.0002;
-// While the gate is shut, silence is written once this much is due.
-constexpr double ShutBatch = 0.02;
+// The loop probe: how often while the gate is shut, how long after the last
+// loud sound or relayed sample, and how many lags it searches per block.
+constexpr double ProbePeriod = 2.0, ProbeQuiet = 0.3;
+constexpr int64_t ProbeBudget = 400;
 // Underruns and overruns go to the trace at most once in this time.
 constexpr double XrunTracePeriod = 60;
+
+TRelay::TTime TimeAt(double seconds)
+{
+    return TRelay::TTime(std::chrono::nanoseconds(int64_t(seconds * 1e9)));
+}
 
 } // namespace
 
@@ -62,6 +77,7 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     TPulseServer::TLock lock(*FServer);
     FOutput = output;
     FLead = int64_t(leadMs) * Rate / 1000;
+    FAhead = std::clamp(leadMs / 1000.0 - KeyUpAllowance, MinAhead, MaxAhead);
     FSource = source;
     // What an earlier start left going ends here.
     if (FRetry) {
@@ -73,14 +89,17 @@ void TRelay::Start(const std::string &output, int leadMs, const std::string &sou
     FLoudUntil = 0;
     FOriginFigures = 0;
     FHushed = false;
-    FState = TState::Looking;
+    SetState(TState::Looking);
     Check();
 }
 
 void TRelay::Hush()
 {
     TPulseServer::TLock lock(*FServer);
-    FGate = false;
+    {
+        std::lock_guard gate(FGateLock);
+        FGate = false;
+    }
     FHushed = true;
     if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY)
         return;
@@ -92,12 +111,25 @@ void TRelay::Hush()
             pa_operation_unref(operation);
 }
 
+void TRelay::SetState(TState state)
+{
+    FState = state;
+    FReady.store(state == TState::Playing, std::memory_order_release);
+    if (state != TState::Playing)
+        FLoudUntil = 0;
+}
+
 void TRelay::DevicesRead(bool changed)
 {
-    // Only a way made while it plays is looked for: a refused output stays
-    // refused, and one that is missing is tried at its retry.
-    if (changed && (FState == TState::Connecting || FState == TState::Playing))
+    if (!changed)
+        return;
+    // A way made while it plays: the graph may show it, and the probe looks
+    // for what it does not at once.
+    if (FState == TState::Connecting || FState == TState::Checking || FState == TState::Playing
+        || FState == TState::Echo) {
+        FNextProbe = 0;
         Check();
+    }
 }
 
 void TRelay::Check()
@@ -106,9 +138,9 @@ void TRelay::Check()
     const bool first = FState == TState::Looking;
     if (std::ranges::none_of(devices->Sinks, [this](const auto &sink) { return sink.Name == FOutput; })) {
         if (first)
-            FEvents.Fault("Relay output (" + FOutput + ") not found: the VOX keys without relaying audio");
+            FEvents.Fault("Relay output (" + FOutput + ") not found: the VOX keys nothing until it is there");
         if (!FStream) {
-            FState = TState::Missing;
+            SetState(TState::Missing);
             ScheduleRetry();
         }
         return;
@@ -125,7 +157,7 @@ void TRelay::Check()
     }
     if (FStream)
         return;
-    FState = first ? TState::Connecting : TState::Missing;
+    SetState(first ? TState::Connecting : TState::Missing);
     Connect();
 }
 
@@ -133,9 +165,8 @@ void TRelay::Stop(TState state, const std::string &why)
 {
     if (FStream)
         DropStream();
-    FState = state;
-    FLoudUntil = 0;
-    FEvents.Fault("Relay output (" + FOutput + ") " + why + "; no audio is relayed");
+    SetState(state);
+    FEvents.Fault("Relay output (" + FOutput + ") " + why + "; the VOX keys nothing");
 }
 
 void TRelay::ScheduleRetry()
@@ -179,13 +210,12 @@ void TRelay::Connect()
         FStream, [](pa_stream *, size_t, void *user) { static_cast<TRelay *>(user)->Pump(); }, this);
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
-    attributes.tlength = uint32_t(pa_usec_to_bytes(BufferTime, &format));
+    attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(FAhead * PA_USEC_PER_SEC), &format));
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
     attributes.fragsize = uint32_t(-1);
     // The named output or none: a relay must never play into another device.
-    const auto flags =
-        pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_playback(FStream, FOutput.c_str(), &attributes, flags, nullptr, nullptr) < 0)
         Lost(pa_strerror(pa_context_errno(FServer->Context())));
 }
@@ -212,20 +242,17 @@ void TRelay::StreamState(pa_stream *stream, void *user)
 {
     auto *relay = static_cast<TRelay *>(user);
     switch (pa_stream_get_state(stream)) {
-    case PA_STREAM_READY: {
-        const bool resumed = relay->FState == TState::Missing;
-        relay->FState = TState::Playing;
+    case PA_STREAM_READY:
+        // Sound goes out once the probe has found no loop.
+        relay->FResumed = relay->FState == TState::Missing;
+        relay->SetState(TState::Checking);
         relay->FRead = relay->FWritten;
-        relay->FQueuedOpen = false;
-        relay->FQueuedSince = 0;
-        relay->FGuard.Reset(relay->FLead);
-        relay->FProbing = false;
+        relay->FGateSeen = false;
+        relay->FProbe.Reset(relay->FLead);
+        relay->FNextProbe = 0;
         if (pa_operation *timing = pa_stream_update_timing_info(stream, nullptr, nullptr))
             pa_operation_unref(timing);
-        if (resumed)
-            relay->FEvents.Note("Relay output (" + relay->FOutput + ") back: relay resumed");
         break;
-    }
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
         relay->Lost(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
@@ -239,11 +266,11 @@ void TRelay::Lost(const std::string &reason)
     if (FStream)
         DropStream();
     // A failed attempt to come back stays one report.
-    if (FState == TState::Playing || FState == TState::Connecting)
+    if (FState == TState::Playing || FState == TState::Checking || FState == TState::Connecting
+        || FState == TState::Echo)
         FEvents.Fault("Relay output (" + FOutput + ") gone (" + reason
-                      + "): the VOX keys without relaying audio until it returns");
-    FState = TState::Missing;
-    FLoudUntil = 0;
+                      + "): the VOX keys nothing until it returns");
+    SetState(TState::Missing);
     ScheduleRetry();
 }
 
@@ -264,7 +291,7 @@ void TRelay::RequestTiming(pa_stream *record)
         return;
     FLastTimingRequest = now;
     FTiming = pa_stream_update_timing_info(record, TimingUpdated, this);
-    if (FState == TState::Playing)
+    if (FStream && pa_stream_get_state(FStream) == PA_STREAM_READY)
         if (pa_operation *timing = pa_stream_update_timing_info(FStream, nullptr, nullptr))
             pa_operation_unref(timing);
 }
@@ -303,9 +330,7 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
         float sum = 0;
         for (size_t c = 0; c < channels; ++c)
             sum += samples[f * channels + c];
-        const float mono = sum / float(channels);
-        FLine[size_t(FWritten + int64_t(f)) % Size] = mono;
-        FGuard.Captured(FWritten + int64_t(f), mono);
+        FLine[size_t(FWritten + int64_t(f)) % Size] = sum / float(channels);
     }
     FWritten += int64_t(frames);
     const double now = Now(CLOCK_MONOTONIC);
@@ -314,15 +339,8 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
     // Until the first figures come, the block counts as captured just now.
     if (FOriginFigures == 0)
         FOrigin = now - double(FWritten) / Rate;
-    if (FState == TState::Playing && !FHushed) {
-        FProbing = FGuard.Probing(FGate.load(std::memory_order_relaxed));
-        if (const std::optional<int> ms = FGuard.EchoMs()) {
-            Stop(TState::Echo, "stopped: its sound comes back to the recorded device " + std::to_string(*ms)
-                                   + " ms after it was captured (an echo loop)");
-            return;
-        }
-    }
     Pump();
+    Probe();
 }
 
 // How long a sample written now waits before it plays, from the latest timing
@@ -330,66 +348,78 @@ void TRelay::Feed(const float *samples, size_t bytes, size_t channels)
 // played since the figures were taken, plus the output's own buffer. Worked
 // out here rather than by the client library's smoothed clock, which holds an
 // early overshoot for seconds (it never runs backwards) and reads 0 meanwhile.
-double TRelay::PlaybackLatency() const
+TRelay::TLatency TRelay::PlaybackLatency() const
 {
     const pa_timing_info *timing = pa_stream_get_timing_info(FStream);
     if (!timing || timing->write_index_corrupt || timing->read_index_corrupt)
-        return 0;
+        return {};
     // The output plays on in real time since then, whether the figures saw it
     // playing or (between two of our writes) just run dry.
     const double played = double(timing->read_index) / (sizeof(float) * Rate)
                           + double(timing->transport_usec) / 1e6 + Now(CLOCK_REALTIME)
                           - (double(timing->timestamp.tv_sec) + double(timing->timestamp.tv_usec) / 1e6);
     const double queued = double(timing->write_index) / (sizeof(float) * Rate) - played;
-    return std::max(0.0, queued) + double(timing->sink_usec) / 1e6;
+    return {std::max(0.0, queued), double(timing->sink_usec) / 1e6, true};
 }
 
-// Writes what the output can take now. Called for every captured block and
+// Writes what is due within FAhead. Called for every captured block and
 // whenever the server asks for more, so that what is already in the delay line
 // keeps the output fed while the capture's blocks come late or in bunches.
 void TRelay::Pump()
 {
-    if (FState != TState::Playing || FHushed)
+    if ((FState != TState::Checking && FState != TState::Playing && FState != TState::Echo) || FHushed)
         return;
     const double now = Now(CLOCK_MONOTONIC);
-
     TraceXruns();
-    const double latency = PlaybackLatency();
-    // The sample written now plays after `latency`: it must be the one captured
-    // LEAD before that moment.
-    const double due = now + latency - double(FLead) / Rate;
-    const auto index = int64_t(std::llround((due - FOrigin) * Rate));
-    const bool open = FGate.load(std::memory_order_relaxed) && !FProbing;
-    // What is queued and has not played yet takes the gate's new state: the
-    // silence written ahead while it was shut becomes the sound captured for
-    // that moment (the head of the sound that keyed), and the sound written
-    // ahead while it was open becomes silence once PTT has fallen.
-    if (open != FQueuedOpen) {
-        const int64_t queued = std::min(FQueuedSince, FLead + int64_t(OpenTolerance * Rate));
-        Write(FRead - queued, queued, open, queued);
-        FQueuedOpen = open;
-        FQueuedSince = queued;
+    TLatency latency = PlaybackLatency();
+
+    std::lock_guard gate(FGateLock);
+    // Only a Ready relay lets sound through.
+    const bool open = FGate && FState == TState::Playing;
+    if (open && !FGateSeen) {
+        // A probe still queued is dropped rather than sent behind PTT.
+        if (FProbe.Running() || FProbePlayedOut > now) {
+            // What is queued is unknown until the server's next figures.
+            for (pa_operation *operation : {pa_stream_flush(FStream, nullptr, nullptr),
+                                            pa_stream_update_timing_info(FStream, nullptr, nullptr)})
+                if (operation)
+                    pa_operation_unref(operation);
+            FProbe.Reset(FLead);
+            FProbePlayedOut = 0;
+            latency = {};
+        }
+        // From a little before the sound that keyed, unless that has gone
+        // already (the key-up came too late) or is long past (Tune).
+        FOpenFrom = FRead;
+        if (FWritten - FOnset < int64_t(BurstGap * Rate) + 1024)
+            FOpenFrom = std::max(FRead, FOnset - int64_t(Preroll * Rate));
     }
+    FGateSeen = open;
+
+    // The sample written now plays after the latency: it must be the one
+    // captured LEAD before that moment.
+    const double due = now + latency.Queued + latency.Sink - double(FLead) / Rate;
+    const auto index = int64_t(std::llround((due - FOrigin) * Rate));
     const double tolerance = open ? OpenTolerance : ShutTolerance;
     if (std::abs(double(index - FRead)) > tolerance * Rate)
         FRead = index;
     FRead = std::clamp(FRead, FWritten - int64_t(Size) + 1, FWritten);
-
-    // All that has been captured goes to the server at once: the output holds
-    // nearly LEAD of sound (or silence) and outlasts this thread being held up.
-    // Silence goes in batches of up to half the lead: fewer writes while idle.
-    if (!open && FWritten - FRead < std::min(FLead / 2, int64_t(ShutBatch * Rate)))
+    // No more than FAhead goes to the server: what is later may still be let
+    // through or held back. Without figures nothing is known of the queue.
+    if (!latency.Known)
         return;
-    const int64_t written = Write(FRead, FWritten - FRead, open, 0);
-    FRead += written;
-    FQueuedSince += written;
+    const int64_t room = int64_t((FAhead - latency.Queued) * Rate);
+    const int64_t count = std::min(FWritten - FRead, room);
+    if (count > 0)
+        FRead += Write(FRead, count, latency.Queued + latency.Sink);
 }
 
-// Writes `count` samples of the line from index `from` (silence when shut),
-// the first `back` of them over what was written last; how many went.
-int64_t TRelay::Write(int64_t from, int64_t count, bool open, int64_t back)
+// Writes `count` samples of the line from index `from`: sound where the gate
+// lets it through, else silence or the probe; how many went. `latency`: when
+// the first of them plays.
+int64_t TRelay::Write(int64_t from, int64_t count, double latency)
 {
-    auto offset = -back * int64_t(sizeof(float));
+    const double now = Now(CLOCK_MONOTONIC);
     int64_t done = 0;
     while (done < count) {
         void *buffer = nullptr;
@@ -398,34 +428,114 @@ int64_t TRelay::Write(int64_t from, int64_t count, bool open, int64_t back)
             break;
         const int64_t chunk = std::min(count - done, int64_t(room / sizeof(float)));
         auto *out = static_cast<float *>(buffer);
-        for (int64_t i = 0; i < chunk; ++i)
-            out[i] = open ? FLine[size_t(from + done + i) % Size] : 0.0f;
-        if (pa_stream_write(FStream, buffer, size_t(chunk) * sizeof(float), nullptr, offset, PA_SEEK_RELATIVE) < 0) {
+        int64_t lastOpen = -1, lastProbe = -1;
+        for (int64_t i = 0; i < chunk; ++i) {
+            const int64_t index = from + done + i;
+            if (FGateSeen && index >= FOpenFrom) {
+                out[i] = FLine[size_t(index) % Size];
+                lastOpen = i;
+            } else {
+                out[i] = FProbe.Running() ? FProbe.Sample(index) : 0.0f;
+                if (out[i] != 0.0f)
+                    lastProbe = i;
+            }
+        }
+        if (pa_stream_write(FStream, buffer, size_t(chunk) * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE) < 0) {
             pa_stream_cancel_write(FStream);
             break;
         }
-        FGuard.Played(from + done, chunk, open);
-        // Each later write follows the one before.
-        offset = 0;
+        const double start = now + latency + double(done) / Rate;
+        if (lastOpen >= 0)
+            FOpenPlayedOut = start + double(lastOpen + 1) / Rate;
+        if (lastProbe >= 0)
+            FProbePlayedOut = start + double(lastProbe + 1) / Rate;
         done += chunk;
     }
     return done;
+}
+
+// Asks whether the output comes back, only while the gate is shut and sound
+// has been quiet for a while (a probe in the middle of speech would be lost
+// in it), except for the first, which decides whether the relay may play.
+void TRelay::Probe()
+{
+    if ((FState != TState::Checking && FState != TState::Playing && FState != TState::Echo) || FHushed)
+        return;
+    if (FProbe.Running()) {
+        if (const auto verdict = FProbe.Work(FLine.data(), int64_t(Size), FWritten, ProbeBudget))
+            Judge(*verdict);
+        return;
+    }
+    const double now = Now(CLOCK_MONOTONIC);
+    if (FGateSeen || now < FNextProbe)
+        return;
+    if (FState != TState::Checking) {
+        std::lock_guard gate(FGateLock);
+        if (FGate || now < FOpenPlayedOut + ProbeQuiet || now < FLastLoud + ProbeQuiet)
+            return;
+    }
+    FProbe.Begin(FRead);
+}
+
+void TRelay::Judge(TLoopProbe::TVerdict verdict)
+{
+    FNextProbe = Now(CLOCK_MONOTONIC) + ProbePeriod;
+    if (verdict.Loop) {
+        if (FState != TState::Echo)
+            FEvents.Fault("Relay output (" + FOutput + ") stopped: its sound comes back to the recorded device "
+                          + std::to_string(verdict.ReturnMs)
+                          + " ms after it was played (an echo loop); the VOX keys nothing until it is gone");
+        SetState(TState::Echo);
+        return;
+    }
+    if (FState == TState::Echo)
+        FEvents.Note("Relay output (" + FOutput + "): the echo loop is gone; relay resumed");
+    else if (FState == TState::Checking)
+        FEvents.Note("Relay output (" + FOutput + (FResumed ? ") back: relay resumed" : ") checked: no echo loop; relaying"));
+    FResumed = false;
+    SetState(TState::Playing);
+}
+
+void TRelay::Open()
+{
+    std::lock_guard gate(FGateLock);
+    FGate = true;
+}
+
+TRelay::TTime TRelay::Shut()
+{
+    std::lock_guard gate(FGateLock);
+    FGate = false;
+    return TimeAt(FOpenPlayedOut);
 }
 
 void TRelay::Loud()
 {
     if (FState != TState::Playing)
         return;
+    const double now = Now(CLOCK_MONOTONIC);
+    // A burst begins: where its sound rises out of what came before, within
+    // the level's window (the latest 1024 samples).
+    if (now - FLastLoud > BurstGap) {
+        const int64_t from = FWritten - std::min<int64_t>(1024, FWritten - FRead);
+        float peak = 0;
+        for (int64_t i = from; i < FWritten; ++i)
+            peak = std::max(peak, std::abs(FLine[size_t(i) % Size]));
+        FOnset = from;
+        while (FOnset < FWritten && std::abs(FLine[size_t(FOnset) % Size]) < peak * OnsetFraction)
+            ++FOnset;
+    }
+    FLastLoud = now;
     // Its samples were captured before it arrived, so they have played out
     // LEAD after now at the latest. Counted from now, not from the server's
     // timing figures, so that a wrong figure can never hold PTT.
-    const double playedOut = Now(CLOCK_MONOTONIC) + double(FLead) / Rate;
+    const double playedOut = now + double(FLead) / Rate;
     FLoudUntil.store(int64_t(playedOut * 1e9), std::memory_order_relaxed);
 }
 
-std::chrono::steady_clock::time_point TRelay::LoudPlayedOut() const
+TRelay::TTime TRelay::LoudPlayedOut() const
 {
-    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(FLoudUntil.load(std::memory_order_relaxed)));
+    return TTime(std::chrono::nanoseconds(FLoudUntil.load(std::memory_order_relaxed)));
 }
 
 void TRelay::TraceXruns()

@@ -1,5 +1,5 @@
 #pragma once
-#include "audio/EchoGuard.h"
+#include "audio/LoopProbe.h"
 #include "audio/PulseServer.h"
 
 #include <array>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // The audio relay: what the capture records is played into an output (a sink
@@ -15,17 +16,24 @@
 // only while the gate (PTT) is open; silence otherwise. It runs on the
 // capture's server loop: the record callback feeds it with the loop's lock
 // held, and the playback stream is written there and whenever the server asks
-// for more, so the delay line needs no lock. The output is kept nearly LEAD
-// ahead; what is queued is rewritten when the gate changes. When a sample is
-// due is measured with the server's own timing figures of both streams, not
-// assumed.
+// for more. When a sample is due is measured with the server's own timing
+// figures of both streams, not assumed.
+//
+// The delay stays here, in the line, and only a short stretch goes to the
+// server ahead of its time: a sample is committed as sound or silence when it
+// is that close to playing, so the gate's opening can still reach back to a
+// little before the sound that keyed, and a transmission starts with its own
+// first samples, unaltered. Whatever the gate lets through is never changed.
 //
 // An output from which sound reaches the recorded device, as the server's
 // devices and modules tell, is refused, also when such a way is made while it
-// plays; a loop they do not show is stopped by the echo guard.
+// plays; a loop they do not show is found by the loop probe while the gate is
+// shut. While it cannot deliver, the relay is not Ready and the VOX must key
+// nothing.
 class TRelay final : private TPulseServer::TClient {
 public:
     static constexpr uint32_t Rate = 44100;
+    using TTime = std::chrono::steady_clock::time_point;
 
     // Called with the loop's lock held. Fault: the relay stopped or was
     // refused (the user must learn it); Note: a line for the trace alone.
@@ -57,19 +65,26 @@ public:
     // The block fed last was loud.
     void Loud();
 
-    // Any thread.
-    void SetGate(bool open) { FGate.store(open, std::memory_order_relaxed); }
+    // Any thread. Open: PTT is on; the sound from a little before the one that
+    // keyed goes out. Shut: PTT is to fall; nothing more goes out, and the
+    // answer is when what has gone out will have played (the epoch if
+    // nothing is on its way): PTT must stay up until then.
+    void Open();
+    TTime Shut();
+    // Relayed sound can reach the output: the stream plays, and no loop was found.
+    bool Ready() const { return FReady.load(std::memory_order_acquire); }
     // When the last loud block has played out at the output; the epoch while
     // nothing loud is on its way (or nothing is relayed).
-    std::chrono::steady_clock::time_point LoudPlayedOut() const;
+    TTime LoudPlayedOut() const;
 
 private:
-    enum class TState { Idle, Looking, Connecting, Playing, Missing, Refused, Echo };
+    enum class TState { Idle, Looking, Connecting, Checking, Playing, Missing, Refused, Echo };
     // All with the loop's lock held.
     void ServerReady() override {}
     // The stream's own state tells.
     void ServerFailed(const std::string &, bool) override {}
     void DevicesRead(bool changed) override;
+    void SetState(TState state);
     // Looks the output up in the server's lists: missing, a loop, or to play.
     void Check();
     void Stop(TState state, const std::string &why);
@@ -79,8 +94,15 @@ private:
     void ScheduleRetry();
     void RequestTiming(pa_stream *record);
     void Pump();
-    double PlaybackLatency() const;
-    int64_t Write(int64_t from, int64_t count, bool open, int64_t back);
+    void Probe();
+    void Judge(TLoopProbe::TVerdict verdict);
+    // What is queued at the server and the output's own latency, in seconds.
+    struct TLatency {
+        double Queued = 0, Sink = 0;
+        bool Known = false;
+    };
+    TLatency PlaybackLatency() const;
+    int64_t Write(int64_t from, int64_t count, double latency);
     void TraceXruns();
     static void StreamState(pa_stream *stream, void *user);
     static void TimingUpdated(pa_stream *stream, int success, void *user);
@@ -90,7 +112,10 @@ private:
     std::string FOutput;
     std::string FSource;
     int64_t FLead = 0; // in samples
+    // How far ahead of its time a sample goes to the server, in seconds.
+    double FAhead = 0;
     TState FState = TState::Idle;
+    std::atomic<bool> FReady{false};
     // Hushed for the program's end: nothing more is written.
     bool FHushed = false;
     pa_operation *FTiming = nullptr;
@@ -102,6 +127,7 @@ private:
     static constexpr size_t Size = 1 << 17; // about 3 s
     std::array<float, Size> FLine{};
     int64_t FWritten = Size;
+    // The next line sample to go to the server.
     int64_t FRead = Size;
     // Capture time of line index 0 in CLOCK_MONOTONIC seconds, from the record
     // stream's timing figures; what a sample's index adds goes at Rate.
@@ -112,15 +138,27 @@ private:
     // The record stream the figures are of; compared only, never used.
     const pa_stream *FRecord = nullptr;
 
-    std::atomic<bool> FGate{false};
-    TEchoGuard FGuard{Rate};
-    // The guard holds the output silent.
-    bool FProbing = false;
-    // The gate as the samples queued last were written, and how many have
-    // been written so since it changed.
-    bool FQueuedOpen = false;
-    int64_t FQueuedSince = 0;
+    // The gate as the core set it; the writer holds the lock from reading it
+    // until what it let through is accounted for in FOpenPlayedOut.
+    std::mutex FGateLock;
+    bool FGate = false;
+    double FOpenPlayedOut = 0;
+    // Loop thread: the gate as last written, and the first line sample it
+    // lets through since it opened.
+    bool FGateSeen = false;
+    int64_t FOpenFrom = 0;
+    // The first sample over a fraction of the peak in the window that made the
+    // latest burst loud.
+    int64_t FOnset = 0;
+    double FLastLoud = -1e9;
     std::atomic<int64_t> FLoudUntil{0}; // steady_clock nanoseconds
+
+    TLoopProbe FProbe{Rate};
+    double FNextProbe = 0;
+    // When the probe's last sample written plays out.
+    double FProbePlayedOut = 0;
+    // The output came back: its first clean probe says so.
+    bool FResumed = false;
 
     uint64_t FUnderruns = 0, FOverruns = 0, FTracedXruns = 0;
     double FLastXrunTrace = -1e9;

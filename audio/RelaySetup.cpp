@@ -2,6 +2,7 @@
 #include "support/QueuedCall.h"
 
 #include "audio/Relay.h"
+#include "audio/RelayLink.h"
 #include "audio/TxSink.h"
 #include "support/ErrorReport.h"
 #include "support/Exception.h"
@@ -56,16 +57,15 @@ void TFormPlayer::StartRelay(const QString &source)
     const std::shared_ptr<TPulseServer> server = RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
     if (!server) {
         FRelay.reset();
-        Keying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
+        Keying->Post([](TKeyingCore &core) { core.SetRelay({}); });
         return;
     }
     if (!FRelay || FRelay->Server() != server)
         FRelay = std::make_shared<TRelay>(server, PostedEvents<TRelay::TEvents>(this));
-    FRelay->SetGate(false);
     TraceLog.Write(1, "Relay to (" + RelayOutput + ") LEAD(" + QString::number(RelayLead) + " ms)");
     FRelay->Start(RelayOutput.toStdString(), RelayLead, source.toStdString());
     // The gate follows PTT, and the hang waits for loud sound still on its way.
     Keying->Post([relay = FRelay](TKeyingCore &core) {
-        core.SetRelay([relay](bool open) { relay->SetGate(open); }, [relay] { return relay->LoudPlayedOut(); });
+        core.SetRelay(RelayLink(relay));
     });
 }

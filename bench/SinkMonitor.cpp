@@ -60,6 +60,7 @@ void TSinkMonitor::Arm()
     FFirst = 0;
     FLast = 0;
     FLoud = 0;
+    FOnset = -1;
 }
 
 void TSinkMonitor::Listen()
@@ -68,8 +69,11 @@ void TSinkMonitor::Listen()
     ssize_t got;
     while ((got = read(FRead, block, sizeof block)) > 0) {
         long loud = 0;
-        for (ssize_t i = 0; i < got / 2; ++i)
+        for (ssize_t i = 0; i < got / 2; ++i) {
             loud += std::abs(block[i]) > 3277;
+            if (FOnset < 0 && std::abs(block[i]) > 64)
+                FOnset = std::abs(block[i]) / 32768.0;
+        }
         if (loud > 0) {
             const double now = MonotonicSeconds();
             if (FFirst == 0)

@@ -24,6 +24,9 @@ public:
     // How many sample frames above -20 dBFS since Arm: exact where times
     // carry the reader's scheduling, given a latency that does not overrun.
     long LoudFrames() const { return FLoud / 2; }
+    // The size of the first sample over -54 dBFS since Arm (-1: none yet): a
+    // sound cut in mid-wave starts with a step.
+    double Onset() const { return FOnset; }
 
 private:
     void Listen();
@@ -33,6 +36,7 @@ private:
     std::thread FThread;
     std::atomic<double> FFirst{0}, FLast{0};
     std::atomic<long> FLoud{0};
+    std::atomic<double> FOnset{-1};
 };
 
 double MonotonicSeconds();

@@ -22,14 +22,14 @@ bool operator==(const TKeyingState &a, const TKeyingState &b)
 {
     return a.Muted == b.Muted && a.Tune == b.Tune && a.PttOn == b.PttOn && a.Hanging == b.Hanging
            && a.HangCounter == b.HangCounter && a.TimedOut == b.TimedOut && a.ReleaseOwed == b.ReleaseOwed
-           && a.Level == b.Level && a.LevelDbfs == b.LevelDbfs && a.Icon == b.Icon && a.IconSerial == b.IconSerial;
+           && a.RelayDown == b.RelayDown            && a.Level == b.Level && a.LevelDbfs == b.LevelDbfs && a.Icon == b.Icon && a.IconSerial == b.IconSerial;
 }
 } // namespace
 
 TKeyingCore::TKeyingCore(QObject *parent)
     : QObject(parent), FClock([] { return steady_clock::now(); }), FRenderTimer(CoreTimer(this, false)),
       FHangTimer(CoreTimer(this, true)), FTimeoutTimer(CoreTimer(this, true)), FReleaseTimer(CoreTimer(this, false)),
-      FTestTimer(CoreTimer(this, true))
+      FTestTimer(CoreTimer(this, true)), FDrainTimer(CoreTimer(this, true))
 {
     qRegisterMetaType<TKeyingState>();
     connect(FRenderTimer, &QTimer::timeout, this, &TKeyingCore::RenderTick);
@@ -37,6 +37,7 @@ TKeyingCore::TKeyingCore(QObject *parent)
     connect(FTimeoutTimer, &QTimer::timeout, this, &TKeyingCore::TimeoutTick);
     connect(FReleaseTimer, &QTimer::timeout, this, &TKeyingCore::ReleaseRetryTick);
     connect(FTestTimer, &QTimer::timeout, this, &TKeyingCore::TimeoutTick);
+    connect(FDrainTimer, &QTimer::timeout, this, &TKeyingCore::DrainTick);
 }
 
 template <class F> void TKeyingCore::Step(F &&step)
@@ -68,12 +69,21 @@ void TKeyingCore::ShowIcon(TStateIcon icon, bool again)
     ++FState.IconSerial;
 }
 
-void TKeyingCore::SetRelay(std::function<void(bool)> gate, std::function<TTime()> playedOut)
+void TKeyingCore::SetRelay(TRelayLink relay)
 {
-    FRelayGate = std::move(gate);
-    FRelayPlayedOut = std::move(playedOut);
-    if (FRelayGate)
-        FRelayGate(FState.PttOn);
+    FRelay = std::move(relay);
+    if (FRelay.Open && FState.PttOn)
+        FRelay.Open();
+}
+
+void TKeyingCore::FollowRelay()
+{
+    FState.RelayDown = FRelay.Ready && !FRelay.Ready();
+    if (FState.RelayDown && FState.PttOn && !FState.Tune) {
+        StopHang();
+        ShowIcon(TStateIcon::Idle);
+        TxRigOrThrow(false);
+    }
 }
 
 void TKeyingCore::SelectOutput(TPttDispatch::TOutput output)
@@ -103,6 +113,7 @@ void TKeyingCore::RenderTick()
 void TKeyingCore::Measure(TFrame frame)
 {
     Step([&] {
+        FollowRelay();
         FState.Level = frame.Level;
         FState.LevelDbfs = frame.Dbfs;
         const bool loud = frame.Level >= uint32_t(std::max(FSquelch, 0));
@@ -111,7 +122,7 @@ void TKeyingCore::Measure(TFrame frame)
             if (!FState.Muted)
                 ShowIcon(TStateIcon::Idle);
         }
-        if (Armed() && loud)
+        if (Armed() && loud && !FState.RelayDown)
             Key();
     });
 }
@@ -119,7 +130,8 @@ void TKeyingCore::Measure(TFrame frame)
 void TKeyingCore::KeyByBlock()
 {
     Step([this] {
-        if (!Armed())
+        FollowRelay();
+        if (!Armed() || FState.RelayDown)
             return;
         const TTime now = Now();
         // Blocks come every few milliseconds; each PTT on may be a USB request.
@@ -154,8 +166,8 @@ void TKeyingCore::Key()
 TKeyingCore::TTime TKeyingCore::HangStart() const
 {
     // Relayed sound still on its way counts as keying until it has played out.
-    if (FRelayPlayedOut && FState.PttOn)
-        return std::max(FLastKey, FRelayPlayedOut());
+    if (FRelay.LoudPlayedOut && FState.PttOn)
+        return std::max(FLastKey, FRelay.LoudPlayedOut());
     return FLastKey;
 }
 
@@ -175,6 +187,7 @@ void TKeyingCore::StopHang()
 void TKeyingCore::DelayTick()
 {
     Step([this] {
+        FollowRelay();
         if (!FState.Hanging)
             return;
         if (FState.Tune) {
@@ -302,7 +315,11 @@ void TKeyingCore::EndTest(QString words)
     emit PttTested(false, words);
 }
 
-TPttDispatch::TOutput TKeyingCore::ActiveOutput() const { return FState.PttOn ? FDispatch.Selected() : nullptr; }
+TPttDispatch::TOutput TKeyingCore::ActiveOutput() const
+{
+    // A release waiting for relayed sound is not owed yet.
+    return FState.PttOn || FDraining ? FDispatch.Selected() : nullptr;
+}
 
 void TKeyingCore::TxRigOrThrow(bool on)
 {
@@ -314,8 +331,6 @@ void TKeyingCore::TxRigOrThrow(bool on)
     if (OnTxRig)
         OnTxRig(on);
     FState.PttOn = on;
-    if (FRelayGate)
-        FRelayGate(on);
     if (on && FTimeout > 0 && !FTimeoutAt) {
         FTimeoutAt = Now() + seconds(FTimeout);
         FTimeoutTimer->start(seconds(FTimeout));
@@ -323,6 +338,38 @@ void TKeyingCore::TxRigOrThrow(bool on)
         FTimeoutAt.reset();
         FTimeoutTimer->stop();
     }
+    if (FRelay.Open && on) {
+        FDraining = false;
+        FDrainTimer->stop();
+        FRelay.Open();
+    } else if (FRelay.Open) {
+        // The gate shuts first; the transmitter stays keyed until the sound
+        // already sent has played, then falls (at the program's end at once:
+        // the relay is hushed then).
+        const TTime playedOut = FRelay.Shut();
+        if (!FShutDown && playedOut > Now()) {
+            FDraining = true;
+            FDrainTimer->start(std::max(ceil<milliseconds>(playedOut - Now()), milliseconds(0)));
+            return;
+        }
+    }
+    SendPtt(on);
+}
+
+void TKeyingCore::DrainTick()
+{
+    Step([this] {
+        if (!FDraining || FState.PttOn)
+            return;
+        FDraining = false;
+        SendPtt(false);
+    });
+}
+
+void TKeyingCore::SendPtt(bool on)
+{
+    FDraining = false;
+    FDrainTimer->stop();
     const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
     try {
         FDispatch.Send(on);
@@ -341,8 +388,8 @@ void TKeyingCore::ShowIdle()
     // Nothing is keyed: no relayed sound, no time-out running, nothing hangs
     // or is owed, and the views show idle.
     FState.PttOn = false;
-    if (FRelayGate)
-        FRelayGate(false);
+    if (FRelay.Shut)
+        FRelay.Shut();
     FTimeoutAt.reset();
     FTimeoutTimer->stop();
     StopHang();
@@ -405,4 +452,5 @@ void TKeyingCore::Shutdown(milliseconds patience, bool selectedToo)
     FReleaseTimer->stop();
     FTimeoutTimer->stop();
     FTestTimer->stop();
+    FDrainTimer->stop();
 }

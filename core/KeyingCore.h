@@ -19,7 +19,8 @@ class QTimer;
 class TKeyingCore : public QObject {
     Q_OBJECT
 public:
-    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    using TTime = std::chrono::steady_clock::time_point;
+    using TClock = std::function<TTime()>;
     // One frame of an active capture; the source gives none while the capture
     // is not active.
     struct TFrame {
@@ -42,10 +43,19 @@ public:
     void SetTimeout(int seconds) { FTimeout = seconds; }
     void SetClock(TClock clock) { FClock = std::move(clock); }
     void SetLevelSource(TLevelSource source) { FLevelSource = std::move(source); }
-    // With a relay: its gate follows PTT, and the hang counts from the moment
-    // the last loud block has played out at its output (the epoch: nothing
-    // loud on its way). Empty functions: no relay.
-    void SetRelay(std::function<void(bool open)> gate, std::function<std::chrono::steady_clock::time_point()> playedOut);
+    // With a relay, PTT on opens its gate; a release shuts the gate first and
+    // goes out once what was relayed has played (Shut tells when), so no
+    // relayed sound reaches an unkeyed transmitter. The hang counts from when
+    // the last loud block has played out (the epoch: nothing loud on its
+    // way), and while the relay is not Ready the VOX keys nothing: no carrier
+    // without sound. A link without Open: no relay.
+    struct TRelayLink {
+        std::function<void()> Open;
+        std::function<TTime()> Shut;
+        std::function<TTime()> LoudPlayedOut;
+        std::function<bool()> Ready;
+    };
+    void SetRelay(TRelayLink relay);
     // Where PTT goes from now on; the output left is released.
     void SelectOutput(TPttDispatch::TOutput output);
     // Sees every PTT command before it goes out.
@@ -69,6 +79,8 @@ public:
     void TimeoutTick();
     // Releases owed are asked for again.
     void ReleaseRetryTick();
+    // A release held for relayed sound goes out.
+    void DrainTick();
     void ToggleMute();
     void ToggleTune();
     // The one PTT operation. It ends a test first: real traffic wins.
@@ -101,12 +113,14 @@ signals:
     void OutputLost();
 
 private:
-    using TTime = std::chrono::steady_clock::time_point;
     TTime Now() const { return FClock(); }
     // Runs one step: what it raises is reported, and views learn what changed.
     template <class F> void Step(F &&step);
     void Key();
     void TxRigOrThrow(bool on);
+    void SendPtt(bool on);
+    // A relay that cannot deliver ends the VOX's transmission.
+    void FollowRelay();
     // Releases a test's output, if one is keyed, and reports it with words.
     void EndTest(QString words);
     void EndTestAtLimit();
@@ -123,8 +137,9 @@ private:
 
     TClock FClock;
     TLevelSource FLevelSource;
-    std::function<void(bool)> FRelayGate;
-    std::function<TTime()> FRelayPlayedOut;
+    TRelayLink FRelay;
+    // PTT off waits for relayed sound to play out.
+    bool FDraining = false;
     TPttDispatch FDispatch;
     int FSquelch = 10;
     int FDelay = 0;
@@ -145,4 +160,5 @@ private:
     QTimer *FTimeoutTimer;
     QTimer *FReleaseTimer;
     QTimer *FTestTimer;
+    QTimer *FDrainTimer;
 };

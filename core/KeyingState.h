@@ -18,6 +18,8 @@ struct TKeyingState {
     bool TimedOut = false;
     // An output refused its release and is being asked again.
     bool ReleaseOwed = false;
+    // The relay cannot deliver: the VOX keys nothing.
+    bool RelayDown = false;
     // The level of the last measured frame, and the same frame's strongest bin
     // in dBFS (a full-scale sine reads 0).
     uint32_t Level = 0;

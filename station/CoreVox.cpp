@@ -21,6 +21,8 @@ QString TCoreVox::StateName(const TKeyingState &state)
         return "timeout";
     if (state.PttOn && state.HangCounter > 0)
         return "hanging";
+    if (!state.PttOn && state.RelayDown)
+        return "relay down";
     return state.PttOn ? "keyed" : "idle";
 }
 

@@ -4,6 +4,7 @@
 #include "audio/BlockAttack.h"
 #include "audio/CaptureLevel.h"
 #include "audio/Relay.h"
+#include "audio/RelayLink.h"
 #include "audio/TxSink.h"
 #include "core/KeyingThread.h"
 #include "ptt/CPort.h"
@@ -140,7 +141,7 @@ void TStation::StartRelay(const QString &source)
         FSettings.RelayOutput.isEmpty() ? nullptr : SoundServerConnection();
     if (!server) {
         FRelay.reset();
-        FKeying->Post([](TKeyingCore &core) { core.SetRelay({}, {}); });
+        FKeying->Post([](TKeyingCore &core) { core.SetRelay({}); });
         return;
     }
     // The relay and the sink tell from the server's thread; the station's thread writes it.
@@ -163,7 +164,7 @@ void TStation::StartRelay(const QString &source)
     Trace("Relay to (" + FSettings.RelayOutput + ") LEAD(" + QString::number(FSettings.RelayLead) + " ms)");
     FRelay->Start(FSettings.RelayOutput.toStdString(), FSettings.RelayLead, source.toStdString());
     FKeying->Post([relay = FRelay](TKeyingCore &core) {
-        core.SetRelay([relay](bool open) { relay->SetGate(open); }, [relay] { return relay->LoudPlayedOut(); });
+        core.SetRelay(RelayLink(relay));
     });
 }
 

@@ -148,8 +148,8 @@ struct TRelayRun {
     TRelayRun(const QString &name, int lead)
         : Output(name), Started(Ini(Line.Device(), name, lead)), Monitor((name + ".monitor").toStdString())
     {
-        Ready = Pump(
-            [&] { return Traced(Started, "Relay to (" + name + ") LEAD(" + QString::number(lead) + " ms)"); }, 10000);
+        Ready = Pump([&] { return Traced(Started, "Relay output (" + name + ") checked: no echo loop; relaying"); },
+                     10000);
         Pump([] { return false; }, 1000);
     }
 
@@ -189,6 +189,10 @@ TEST(Relay, PttIsUpBeforeTheFirstRelayedSampleAndMuteRelaysOnlySilence)
     const auto whole = [&] { return relayed.LoudFrames() >= playedIn.LoudFrames() - 44; };
     EXPECT_TRUE(Pump(whole, 1000)) << "the head of the sound was lost: " << relayed.LoudFrames() << " of "
                                    << playedIn.LoudFrames() << " loud frames relayed";
+    // The burst rises from a zero crossing (one sample of 1 kHz: 0.07); a
+    // head cut in mid-wave starts with a step of up to its amplitude (0.5).
+    EXPECT_LT(relayed.Onset(), 0.1) << "the relayed sound starts with a step";
+    EXPECT_GT(relayed.Onset(), 0.0) << "nothing relayed";
     EXPECT_TRUE(changes.front().on);
     EXPECT_LT(changes.front().time, monitor.First()) << "the sound reached the output before PTT was up";
     EXPECT_GT(changes.back().time, monitor.Last()) << "PTT went down before the sound had played out";
@@ -354,10 +358,10 @@ TEST(Relay, AnOutputWhoseSoundReachesTheRecordingIsRefusedAndNotOffered)
 
 // A loopback from the test's output to "KOTARPlus TX" whose recording stream
 // was moved there after it was loaded, so that the server's module list does
-// not show it: each burst relayed comes back and keys again, for ever, unless
-// the echo guard stops the relay. PTT must fall within one hang (DELAY=500:
-// 600 ms) and the guard's probe after the input has ended.
-TEST(Relay, AnEchoLoopTheServerDoesNotShowIsStoppedAndPttFalls)
+// not show it: each burst relayed would come back and key again, for ever.
+// The probe finds it while nothing is sent, before any sound keys; the VOX
+// keys nothing until the loop is gone, then relays again.
+TEST(Relay, AnEchoLoopTheServerDoesNotShowKeysNothingUntilItIsGone)
 {
     TRelayRun run("kotar_relay_echo", 60);
     ASSERT_TRUE(run.Ready);
@@ -369,23 +373,23 @@ TEST(Relay, AnEchoLoopTheServerDoesNotShowIsStoppedAndPttFalls)
                                .section('\n', 0, 0);
     QTemporaryDir dir;
     const QString burst = Burst(dir, 0.06);
-    // Until a burst is relayed at once: a null sink just loaded may hold its
-    // first sound back for seconds.
-    for (int i = 0; i < 5 && run.Monitor.First() == 0; ++i)
-        KeyedAndReleasedBy(burst);
-    ASSERT_GT(run.Monitor.First(), 0) << "nothing relayed";
     Tool("pactl", {"move-source-output", stream, "kotar_relay_echo.monitor"});
-    TSinkMonitor input("kotarplus_tx.monitor");
-    run.Started.form->TrackDelay->SetPosition(500);
-    input.Arm();
+    const QString found = "Relay output (kotar_relay_echo) stopped: its sound comes back";
+    ASSERT_TRUE(Pump([&] { return Reported(run.Started, found); }, 10000)) << "the loop was not found";
+    EXPECT_TRUE(Pump([&] { return run.Started.form->KeyingState.RelayDown; }, 1000)) << "the view was not told";
+    const size_t before = DtrChanges().size();
+    run.Monitor.Arm();
     PlayIntoTx(burst);
-    EXPECT_TRUE(Pump([&] { return Reported(run.Started, "Relay output (kotar_relay_echo) stopped: its sound comes back"); },
-                     10000));
-    Pump([] { return false; }, 2000);
-    const auto changes = DtrChanges();
-    EXPECT_FALSE(changes.back().on) << "PTT held by the echo";
-    EXPECT_LT(changes.back().time, input.First() + 0.06 + 0.6 + 1.0) << "PTT held by the echo";
+    Pump([] { return false; }, 500);
+    EXPECT_EQ(DtrChanges().size(), before) << "keyed with the relay looping";
+    EXPECT_EQ(run.Monitor.First(), 0) << "sound relayed into the loop";
+
     Tool("pactl", {"unload-module", module});
+    ASSERT_TRUE(Pump([&] { return Traced(run.Started, "Relay output (kotar_relay_echo): the echo loop is gone"); },
+                     10000));
+    const auto changes = KeyedAndReleasedBy(burst);
+    EXPECT_GE(changes.size(), 2u) << "the relay did not come back";
+    EXPECT_EQ(run.Started.dialogs.errors.filter(found).size(), 1) << "a loop reported more than once";
 }
 
 // Closing the window (as SIGTERM does) while relayed sound is queued at the

@@ -188,7 +188,7 @@ TEST_F(Core, NothingKeysAfterTheShutdownsRelease)
 TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
 {
     auto playedOut = now + 250ms;
-    core.SetRelay([](bool) {}, [&] { return playedOut; });
+    core.SetRelay({[] {}, [] { return steady_clock::time_point(); }, [&] { return playedOut; }, [] { return true; }});
     core.SetDelay(0);
     Level(9);
     Pass(300ms);
@@ -199,10 +199,64 @@ TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
     EXPECT_FALSE(core.State().PttOn);
 }
 
+// Every release shuts the relay's gate first and lowers PTT only once what
+// went out has played; a relay that cannot deliver keys nothing.
+TEST_F(Core, ARelayedTransmissionEndsWithItsSoundAndNoneKeysWithoutIt)
+{
+    bool gate = false, ready = true;
+    // What went out last plays for this long after the gate shuts.
+    milliseconds queued = 30ms;
+    core.SetRelay({[&] { gate = true; }, [&] {
+                       gate = false;
+                       return now + queued;
+                   },
+                   {}, [&] { return ready; }});
+    core.SetTimeout(5);
+    const std::vector<std::pair<const char *, std::function<void()>>> releases = {
+        {"hang", [&] { HangUntilRelease(); }},
+        {"time-out", [&] { Pass(5s); core.TimeoutTick(); }},
+        {"Mute", [&] { core.ToggleMute(); }},
+    };
+    for (const auto &[name, release] : releases) {
+        Level(9);
+        ASSERT_TRUE(gate) << name;
+        release();
+        EXPECT_FALSE(gate) << name;
+        EXPECT_EQ(output->Calls.last(), "on") << name << ": PTT fell with relayed sound still to play";
+        EXPECT_FALSE(core.State().ReleaseOwed) << name;
+        Pass(30ms);
+        core.DrainTick();
+        EXPECT_EQ(output->Calls.last(), "off") << name;
+        if (core.State().Muted)
+            core.ToggleMute();
+        if (core.State().TimedOut)
+            Level(0);
+    }
+    // Tune off, with nothing left to play: at once.
+    core.ToggleTune();
+    queued = 0ms;
+    core.ToggleTune();
+    EXPECT_EQ(output->Calls.last(), "off");
+
+    ready = false;
+    Level(9);
+    core.KeyByBlock();
+    EXPECT_FALSE(core.State().PttOn) << "keyed without relayed sound";
+    EXPECT_TRUE(core.State().RelayDown);
+    ready = true;
+    Level(9);
+    EXPECT_TRUE(core.State().PttOn);
+    ready = false;
+    core.KeyByBlock();
+    EXPECT_FALSE(core.State().PttOn) << "a transmission went on without its sound";
+    core.ToggleTune();
+    EXPECT_TRUE(core.State().PttOn) << "Tune is the operator's own carrier";
+}
+
 TEST_F(Core, FailuresAreReportedOnceAndNothingKeyedShowsIdle)
 {
     bool gate = false;
-    core.SetRelay([&](bool open) { gate = open; }, {});
+    core.SetRelay({[&] { gate = true; }, [&] { gate = false; return steady_clock::time_point(); }, {}, {}});
     core.SetTimeout(1);
     output->RefuseOn = true;
     output->KeysNothing = true;
