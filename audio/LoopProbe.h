@@ -9,7 +9,7 @@
 // keeps PTT up for ever: every relayed sound comes back and keys again.
 //
 // It asks only while no transmission can suffer from it: with the gate shut,
-// the relay plays a faint pseudo-random sequence (-50 dBFS, 23 ms, far below
+// the relay plays a faint pseudo-random sequence (-40 dBFS, 23 ms, far below
 // any squelch) in place of silence, and the capture is searched for it from
 // LEAD - 10 ms to LEAD + 1 s after it was played. A sequence of this length
 // correlates with nothing else: speech, tones, data modes and noise stay far
@@ -20,7 +20,7 @@
 class TLoopProbe {
 public:
     static constexpr int64_t Length = 1023;
-    static constexpr float Amplitude = 0.00316f;
+    static constexpr float Amplitude = 0.01f;
 
     struct TVerdict {
         bool Loop = false;

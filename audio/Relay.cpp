@@ -37,9 +37,11 @@ constexpr double TimingPeriod = 0.5;
 // silence then).
 constexpr double OpenTolerance = 0.02;
 constexpr double ShutTolerance = 0.0002;
-// The loop probe: how often while the gate is shut, how long after the last
-// loud sound or relayed sample, and how many lags it searches per block.
-constexpr double ProbePeriod = 2.0, ProbeQuiet = 0.3;
+// The loop probe: how often while the gate is shut (at once when the server's
+// graph changes; often while a loop is there, to find it gone), how long
+// after the last loud sound or relayed sample, and how many lags it searches
+// per block.
+constexpr double ProbePeriod = 10.0, EchoProbePeriod = 2.0, ProbeQuiet = 0.3;
 constexpr int64_t ProbeBudget = 400;
 // Underruns and overruns go to the trace at most once in this time.
 constexpr double XrunTracePeriod = 60;
@@ -479,7 +481,7 @@ void TRelay::Probe()
 
 void TRelay::Judge(TLoopProbe::TVerdict verdict)
 {
-    FNextProbe = Now(CLOCK_MONOTONIC) + ProbePeriod;
+    FNextProbe = Now(CLOCK_MONOTONIC) + (verdict.Loop ? EchoProbePeriod : ProbePeriod);
     if (verdict.Loop) {
         if (FState != TState::Echo)
             FEvents.Fault("Relay output (" + FOutput + ") stopped: its sound comes back to the recorded device "
