@@ -220,7 +220,9 @@ void TPulseServer::ContextState(pa_context *context, void *user)
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY: {
         const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK
-                                                 | PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_SERVER);
+                                                 | PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_SERVER
+                                                 | PA_SUBSCRIPTION_MASK_SINK_INPUT
+                                                 | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
         if (pa_operation *subscribe = pa_context_subscribe(context, mask, nullptr, nullptr))
             pa_operation_unref(subscribe);
         server->Refresh();
@@ -239,6 +241,12 @@ void TPulseServer::ServerEvent(pa_context *, pa_subscription_event_type_t type, 
     case PA_SUBSCRIPTION_EVENT_SINK:
     case PA_SUBSCRIPTION_EVENT_MODULE:
     case PA_SUBSCRIPTION_EVENT_SERVER: static_cast<TPulseServer *>(user)->Refresh(); break;
+    case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
+    case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
+        if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_REMOVE)
+            for (TClient *client : std::vector(static_cast<TPulseServer *>(user)->FClients))
+                client->StreamsChanged();
+        break;
     default: break;
     }
 }

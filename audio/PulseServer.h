@@ -63,6 +63,9 @@ public:
         virtual void ServerFailed(const std::string &reason, bool wasReady) = 0;
         // The device lists were read again; `changed` when they differ.
         virtual void DevicesRead(bool changed) = 0;
+        // A stream came or changed (moved to another device, say): a way for
+        // sound that the device lists do not show.
+        virtual void StreamsChanged() {}
 
     protected:
         ~TClient() = default;

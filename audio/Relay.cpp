@@ -42,6 +42,9 @@ constexpr double ShutTolerance = 0.0002;
 // after the last loud sound or relayed sample, and how many lags it searches
 // per block.
 constexpr double ProbePeriod = 10.0, EchoProbePeriod = 2.0, ProbeQuiet = 0.3;
+// After a change of the graph, probes follow one another for this long: a
+// stream moved or a module loaded may take a while to carry sound.
+constexpr double ChangeSettle = 5.0;
 constexpr int64_t ProbeBudget = 400;
 // Underruns and overruns go to the trace at most once in this time.
 constexpr double XrunTracePeriod = 60;
@@ -129,9 +132,18 @@ void TRelay::DevicesRead(bool changed)
     // for what it does not at once.
     if (FState == TState::Connecting || FState == TState::Checking || FState == TState::Playing
         || FState == TState::Echo) {
-        FNextProbe = 0;
+        ProbeSoon();
         Check();
     }
+}
+
+void TRelay::StreamsChanged() { ProbeSoon(); }
+
+void TRelay::ProbeSoon()
+{
+    FNextProbe = 0;
+    FSettleUntil = Now(CLOCK_MONOTONIC) + ChangeSettle;
+    FProbeAgain = FProbe.Running();
 }
 
 void TRelay::Check()
@@ -481,8 +493,11 @@ void TRelay::Probe()
 
 void TRelay::Judge(TLoopProbe::TVerdict verdict)
 {
-    FNextProbe = Now(CLOCK_MONOTONIC) + (verdict.Loop ? EchoProbePeriod : ProbePeriod);
+    const double now = Now(CLOCK_MONOTONIC);
+    FNextProbe = FProbeAgain || now < FSettleUntil ? 0 : now + (verdict.Loop ? EchoProbePeriod : ProbePeriod);
+    FProbeAgain = false;
     if (verdict.Loop) {
+        FCleanProbes = 0;
         if (FState != TState::Echo)
             FEvents.Fault("Relay output (" + FOutput + ") stopped: its sound comes back to the recorded device "
                           + std::to_string(verdict.ReturnMs)
@@ -490,6 +505,10 @@ void TRelay::Judge(TLoopProbe::TVerdict verdict)
         SetState(TState::Echo);
         return;
     }
+    // A loop that missed one probe (its stream held up) is not gone yet.
+    if (FState == TState::Echo && ++FCleanProbes < 2)
+        return;
+    FCleanProbes = 0;
     if (FState == TState::Echo)
         FEvents.Note("Relay output (" + FOutput + "): the echo loop is gone; relay resumed");
     else if (FState == TState::Checking)

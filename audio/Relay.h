@@ -84,6 +84,9 @@ private:
     // The stream's own state tells.
     void ServerFailed(const std::string &, bool) override {}
     void DevicesRead(bool changed) override;
+    void StreamsChanged() override;
+    // The server's graph changed: a probe (again, after one under way).
+    void ProbeSoon();
     void SetState(TState state);
     // Looks the output up in the server's lists: missing, a loop, or to play.
     void Check();
@@ -155,6 +158,12 @@ private:
 
     TLoopProbe FProbe{Rate};
     double FNextProbe = 0;
+    // The graph changed while a probe was under way: another follows; and
+    // until when probes follow one another after a change.
+    bool FProbeAgain = false;
+    double FSettleUntil = 0;
+    // Probes in a row that found no loop while one was.
+    int FCleanProbes = 0;
     // When the probe's last sample written plays out.
     double FProbePlayedOut = 0;
     // The output came back: its first clean probe says so.

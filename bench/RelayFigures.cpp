@@ -310,13 +310,11 @@ QString Speech(const QTemporaryDir &dir, int seconds)
 bool Modem(const TProgram &run, const QTemporaryDir &dir, int i, bool relayed)
 {
     const QString text = QString("CQ CQ DE KOTARPLUS TEST %1 K").arg(i);
-    const QString modem = dir.filePath("modem.wav"), sent = dir.filePath("sent.wav"),
+    const QString sent = dir.filePath("sent.wav"),
                   heard = dir.filePath("heard.raw"), heardWav = dir.filePath("heard.wav");
-    // At -6 dB, so that resampling does not clip it; 250 ms of silence first,
-    // as a modem program's open stream has: the first milliseconds of a new
-    // playback stream are not always played whole.
-    Run("minimodem", {"--tx", "--volume", "0.5", "-f", modem, "1200"}, text.toUtf8());
-    Run("sox", {modem, sent, "pad", "0.25", "0"});
+    // At -6 dB, so that resampling does not clip it. No silence before it:
+    // the message's first sample keys, as a modem program's first sound does.
+    Run("minimodem", {"--tx", "--volume", "0.5", "-f", sent, "1200"}, text.toUtf8());
     QProcess recorder;
     recorder.setStandardOutputFile(heard);
     recorder.start("parec", {"-d", Output + ".monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=1"});

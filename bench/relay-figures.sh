@@ -6,20 +6,22 @@
 #   bench/relay-figures.sh BENCHBUILD modem [COUNT]     minimodem through the relay and
 #                                                       straight into a sink, alternated
 # LOAD=N runs N busy loops at normal priority beside it (stopped by their
-# process ids at the end).
+# process ids at the end); SERVER=pipewire runs PipeWire's pulse server
+# instead of PulseAudio; PROGRAM=kotarplusd measures the station.
 set -eu
 build=$(cd "${1:-build-bench}" && pwd)
 [ $# -gt 0 ] && shift
 [ $# -gt 0 ] || set -- 60
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=$build/bench-relay-pulse
+server=${SERVER:-pulse}
+dir=$build/bench-relay-$server
 linesim=$(find "$build" -name liblinesim.so | head -n 1)
 [ -n "$linesim" ] || { echo "liblinesim.so not built in $build" >&2; exit 1; }
 command -v minimodem >/dev/null || apt-get install -y minimodem
 command -v espeak-ng >/dev/null || apt-get install -y espeak-ng
-"$root/scripts/pulse-fixture.sh" start "$dir"
+"$root/scripts/$server-fixture.sh" start "$dir"
 loops=
-trap '[ -z "$loops" ] || kill $loops; "$root/scripts/pulse-fixture.sh" stop "$dir"' EXIT
+trap '[ -z "$loops" ] || kill $loops; "$root/scripts/$server-fixture.sh" stop "$dir"' EXIT
 i=0
 while [ $i -lt "${LOAD:-0}" ]; do
     sh -c 'while :; do :; done' &
@@ -29,4 +31,4 @@ done
 # The one-minute load average shows them after a minute.
 [ -z "$loops" ] || sleep 60
 export PULSE_SERVER="unix:$dir/runtime/native"
-"$build/bench/relay_figures" "$build/kotarplus" "$linesim" "$@"
+"$build/bench/relay_figures" "$build/${PROGRAM:-kotarplus}" "$linesim" "$@"

@@ -373,7 +373,21 @@ TEST(Relay, AnEchoLoopTheServerDoesNotShowKeysNothingUntilItIsGone)
                                .section('\n', 0, 0);
     QTemporaryDir dir;
     const QString burst = Burst(dir, 0.06);
-    Tool("pactl", {"move-source-output", stream, "kotar_relay_echo.monitor"});
+    // The session manager may route a new stream after it was moved: moved
+    // again until it stays.
+    const auto looped = [&] {
+        const QString monitor = Tool("pactl", {"list", "short", "sources"})
+                                    .split('\n')
+                                    .filter("kotar_relay_echo.monitor")
+                                    .value(0)
+                                    .section('\t', 0, 0);
+        const QRegularExpression placed("^" + stream + "\t" + monitor + "\t", QRegularExpression::MultilineOption);
+        if (Tool("pactl", {"list", "short", "source-outputs"}).contains(placed))
+            return true;
+        Tool("pactl", {"move-source-output", stream, "kotar_relay_echo.monitor"});
+        return false;
+    };
+    ASSERT_TRUE(Pump(looped, 10000)) << "the loop could not be made";
     const QString found = "Relay output (kotar_relay_echo) stopped: its sound comes back";
     ASSERT_TRUE(Pump([&] { return Reported(run.Started, found); }, 10000)) << "the loop was not found";
     EXPECT_TRUE(Pump([&] { return run.Started.form->KeyingState.RelayDown; }, 1000)) << "the view was not told";
