@@ -284,6 +284,9 @@ private:
     // The measured level of the capture, for the keying core.
     void UpdateLevelSource(HRECORD handle);
     void CreateKeying();
+    // The squelch, delay and time-out go to the keying core as one value, on
+    // every change of any of them.
+    void ApplyKeyingSettings();
     // A device missing at start-up: the configured mode is kept for the file
     // and taken up again once the device is there.
     void KeepModeWhileAbsent();

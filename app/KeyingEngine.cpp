@@ -26,10 +26,14 @@ void TFormPlayer::CreateKeying()
     Keying->Connect(&TKeyingCore::Report, this, [](const QString &message) { ErrorReport::Show(Exception(message)); });
     Keying->Connect(&TKeyingCore::Trace, this, [this](const QString &line) { TraceLog.Write(1, line); });
     Keying->Connect(&TKeyingCore::OutputLost, this, [this] { SerialDeviceLost(); });
-    connect(SquelchTrack, &QSlider::valueChanged, this,
-            [this](int position) { Keying->Post([position](TKeyingCore &core) { core.SetSquelch(position); }); });
-    connect(TrackDelay, &QSlider::valueChanged, this,
-            [this](int delay) { Keying->Post([delay](TKeyingCore &core) { core.SetDelay(delay); }); });
+    connect(SquelchTrack, &QSlider::valueChanged, this, &TFormPlayer::ApplyKeyingSettings);
+    connect(TrackDelay, &QSlider::valueChanged, this, &TFormPlayer::ApplyKeyingSettings);
+}
+
+void TFormPlayer::ApplyKeyingSettings()
+{
+    Keying->Post([settings = TKeyingCore::TSettings{SquelchTrack->Position(), TrackDelay->Position(), TxTimeout}](
+                     TKeyingCore &core) { core.Apply(settings); });
 }
 
 void TFormPlayer::PublishRemoteControl()

@@ -38,6 +38,7 @@ void TFormPlayer::OptionsClick()
     const bool restart = values.AttackByBlock != AttackByBlock || values.RelayOutput != RelayOutput
                          || values.RelayLead != RelayLead;
     TxTimeout = values.Timeout;
+    ApplyKeyingSettings();
     AttackByBlock = values.AttackByBlock;
     RelayOutput = values.RelayOutput;
     RelayLead = values.RelayLead;

@@ -42,12 +42,7 @@ void TFormPlayer::FormCreate()
         WriteStandardError(why);
     }
     WriteParameterBlock();
-    Keying->Post([squelch = SquelchTrack->Position(), delay = TrackDelay->Position(),
-                  timeout = TxTimeout](TKeyingCore &core) {
-        core.SetSquelch(squelch);
-        core.SetDelay(delay);
-        core.SetTimeout(timeout);
-    });
+    ApplyKeyingSettings();
 
     CreateSpectrum();
     // Only serial mode keys through this port: holding it open in another mode

@@ -386,6 +386,8 @@ void TRelay::Pump()
     const double now = Now(CLOCK_MONOTONIC);
     TraceXruns();
     TLatency latency = PlaybackLatency();
+    if (latency.Known)
+        FSinkLatency = latency.Sink;
 
     std::lock_guard gate(FGateLock);
     // Only a Ready relay lets sound through.
@@ -400,7 +402,8 @@ void TRelay::Pump()
                     pa_operation_unref(operation);
             FProbe.Reset(FLead);
             FProbePlayedOut = 0;
-            latency = {};
+            // Nothing is queued now; the output's own latency stays.
+            latency = {0, FSinkLatency, true};
         }
         // From a little before the sound that keyed, unless that has gone
         // already (the key-up came too late) or is long past (Tune).

@@ -115,8 +115,10 @@ private:
     std::string FOutput;
     std::string FSource;
     int64_t FLead = 0; // in samples
-    // How far ahead of its time a sample goes to the server, in seconds.
+    // How far ahead of its time a sample goes to the server, and the output's
+    // own latency as last measured, in seconds.
     double FAhead = 0;
+    double FSinkLatency = 0;
     TState FState = TState::Idle;
     std::atomic<bool> FReady{false};
     // Hushed for the program's end: nothing more is written.

@@ -34,6 +34,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <atomic>
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
@@ -304,24 +307,108 @@ QString Speech(const QTemporaryDir &dir, int seconds)
     return speech;
 }
 
-// One minimodem message at 1200 baud, played into kotarplus_tx (through the
-// relay) or straight into the relay's output sink, recorded from that sink's
-// monitor and decoded; true when it came through in full.
-bool Modem(const TProgram &run, const QTemporaryDir &dir, int i, bool relayed)
+// A modem program's output: one stream kept open on `sink` (pacat, 20 ms of
+// latency), silence between messages and each message played into it from
+// its first sample, with no lead-in of silence of its own.
+class TModemPlayer {
+public:
+    explicit TModemPlayer(const QString &sink)
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        // A page at most waits in the pipe: what is played is heard at once.
+        fcntl(fds[1], F_SETPIPE_SZ, 4096);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+        const QByteArray device = sink.toUtf8();
+        const char *argv[] = {"pacat",          "--playback",    "-d", device.constData(), "--raw", "--format=s16le",
+                              "--rate=44100",   "--channels=1", "--latency-msec=20", nullptr};
+        const int spawned = posix_spawnp(&FPid, "pacat", &actions, nullptr, const_cast<char **>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[0]);
+        if (spawned != 0)
+            throw std::runtime_error("pacat could not be run");
+        FWrite = fds[1];
+        FThread = std::thread([this] { Feed(); });
+    }
+    ~TModemPlayer()
+    {
+        FStop = true;
+        FThread.join();
+        close(FWrite);
+        ::kill(FPid, SIGTERM);
+        waitpid(FPid, nullptr, 0);
+    }
+    // Plays `samples` next and returns once they have been handed over.
+    void Play(std::vector<int16_t> samples)
+    {
+        {
+            std::lock_guard lock(FLock);
+            FQueue = std::move(samples);
+            FAt = 0;
+        }
+        while (!Done())
+            QThread::msleep(5);
+    }
+
+private:
+    bool Done()
+    {
+        std::lock_guard lock(FLock);
+        return FAt >= FQueue.size();
+    }
+    // Writes 10 ms at a time; pacat's pipe and stream pace it in real time.
+    void Feed()
+    {
+        std::vector<int16_t> chunk(441);
+        while (!FStop) {
+            {
+                std::lock_guard lock(FLock);
+                for (int16_t &sample : chunk)
+                    sample = FAt < FQueue.size() ? FQueue[FAt++] : 0;
+            }
+            if (write(FWrite, chunk.data(), chunk.size() * sizeof(int16_t)) < 0)
+                return;
+        }
+    }
+
+    pid_t FPid = 0;
+    int FWrite = -1;
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::mutex FLock;
+    std::vector<int16_t> FQueue;
+    size_t FAt = 0;
+};
+
+// One minimodem message at 1200 baud, played through `player` (into
+// kotarplus_tx, through the relay, or straight into the relay's output sink),
+// recorded from that sink's monitor and decoded; true when it came through in
+// full.
+bool Modem(const TProgram &run, const QTemporaryDir &dir, int i, TModemPlayer &player, bool relayed)
 {
     const QString text = QString("CQ CQ DE KOTARPLUS TEST %1 K").arg(i);
-    const QString sent = dir.filePath("sent.wav"),
-                  heard = dir.filePath("heard.raw"), heardWav = dir.filePath("heard.wav");
-    // At -6 dB, so that resampling does not clip it. No silence before it:
-    // the message's first sample keys, as a modem program's first sound does.
-    Run("minimodem", {"--tx", "--volume", "0.5", "-f", sent, "1200"}, text.toUtf8());
+    const QString sent = dir.filePath("sent.raw"), heard = dir.filePath("heard.raw"),
+                  heardWav = dir.filePath("heard.wav"), sentWav = dir.filePath("sent.wav");
+    // At -6 dB, so that resampling does not clip it.
+    Run("minimodem", {"--tx", "--volume", "0.5", "-f", sentWav, "1200"}, text.toUtf8());
+    Run("sox", {sentWav, "-t", "raw", "-r", "44100", "-e", "signed", "-b", "16", "-c", "1", sent});
+    QFile file(sent);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    std::vector<int16_t> samples(size_t(bytes.size()) / sizeof(int16_t));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(int16_t));
     QProcess recorder;
     recorder.setStandardOutputFile(heard);
-    recorder.start("parec", {"-d", Output + ".monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=1"});
+    // A short fragment: PipeWire otherwise holds seconds back, lost at SIGTERM.
+    recorder.start("parec", {"-d", Output + ".monitor", "--raw", "--format=s16le", "--rate=44100", "--channels=1",
+                             "--latency-msec=20"});
     recorder.waitForStarted();
-    QThread::usleep(useconds_t(200000 + std::rand() % 100000));
+    QThread::usleep(useconds_t(200000 + std::rand() % 300000));
     const size_t before = run.Dtr().size();
-    Run("paplay", {"-d", relayed ? "kotarplus_tx" : Output, sent});
+    player.Play(std::move(samples));
     // Through the relay: until PTT is released, when the delay has drained.
     if (relayed)
         WaitFor(
@@ -330,15 +417,18 @@ bool Modem(const TProgram &run, const QTemporaryDir &dir, int i, bool relayed)
                 return lines.size() >= before + 2 && !lines.back().on;
             },
             10);
-    QThread::msleep(200);
+    // What waits in the pipe and the player's stream plays out.
+    QThread::msleep(500);
     ::kill(pid_t(recorder.processId()), SIGTERM);
     recorder.waitForFinished();
     Run("sox", {"-t", "raw", "-r", "44100", "-e", "signed", "-b", "16", "-c", "1", heard, heardWav});
     const QString got = Run("minimodem", {"--rx", "-q", "-f", heardWav, "1200"});
-    if (got != text)
+    // A stray character after the message (the decoder on the carrier's end)
+    // comes with both ways alike; the message itself must be whole.
+    if (!got.contains(text))
         std::fprintf(stderr, "minimodem %d %s: sent \"%s\", decoded \"%s\"\n", i,
                      relayed ? "through the relay" : "straight", qPrintable(text), qPrintable(got));
-    return got == text;
+    return got.contains(text);
 }
 
 void Soak(const QString &program, const QString &linesim, const QString &settings, int seconds)
@@ -483,11 +573,12 @@ int main(int argc, char **argv)
         // The README's digital-mode recipe: squelch 3, a hang of 300 ms.
         TProgram run(program, linesim,
                      settings.arg(Output).arg(Lead).replace("GAIN=5", "GAIN=3").replace("DELAY=0", "DELAY=200"));
+        TModemPlayer throughRelay("kotarplus_tx"), intoSink(Output);
         int relayed = 0, straight = 0;
         double loadMin = LoadAverage(), loadMax = loadMin;
         for (int i = 0; i < count; ++i) {
-            relayed += Modem(run, dir, 2 * i, true);
-            straight += Modem(run, dir, 2 * i + 1, false);
+            relayed += Modem(run, dir, 2 * i, throughRelay, true);
+            straight += Modem(run, dir, 2 * i + 1, intoSink, false);
             loadMin = std::min(loadMin, LoadAverage());
             loadMax = std::max(loadMax, LoadAverage());
         }
@@ -543,9 +634,10 @@ int main(int argc, char **argv)
                         Quantile(delays, 0.5), Quantile(delays, 0.05), Quantile(delays, 0.95), Quantile(delays, 0),
                         Quantile(delays, 1));
         }
+        TModemPlayer throughRelay("kotarplus_tx");
         int decoded = 0;
         for (int i = 0; i < 20; ++i)
-            decoded += Modem(run, dir, i, true);
+            decoded += Modem(run, dir, i, throughRelay, true);
         std::printf("\nminimodem 1200 baud through the relay: %d of 20 messages decoded in full\n", decoded);
         // The tone keys the VOX; its level at the input and at the output.
         TRecorder input("kotarplus_tx.monitor", dir.filePath("in.raw"));

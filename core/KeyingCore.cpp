@@ -69,6 +69,23 @@ void TKeyingCore::ShowIcon(TStateIcon icon, bool again)
     ++FState.IconSerial;
 }
 
+void TKeyingCore::Apply(const TSettings &settings)
+{
+    FSettings = settings;
+    ScheduleTimeout();
+}
+
+void TKeyingCore::ScheduleTimeout()
+{
+    if (!FKeyedSince || FSettings.Timeout <= 0) {
+        FTimeoutAt.reset();
+        FTimeoutTimer->stop();
+        return;
+    }
+    FTimeoutAt = *FKeyedSince + seconds(FSettings.Timeout);
+    FTimeoutTimer->start(std::max(ceil<milliseconds>(*FTimeoutAt - Now()), milliseconds(0)));
+}
+
 void TKeyingCore::SetRelay(TRelayLink relay)
 {
     FRelay = std::move(relay);
@@ -116,7 +133,7 @@ void TKeyingCore::Measure(TFrame frame)
         FollowRelay();
         FState.Level = frame.Level;
         FState.LevelDbfs = frame.Dbfs;
-        const bool loud = frame.Level >= uint32_t(std::max(FSquelch, 0));
+        const bool loud = frame.Level >= uint32_t(std::max(FSettings.Squelch, 0));
         if (FState.TimedOut && !loud) {
             FState.TimedOut = false;
             if (!FState.Muted)
@@ -198,7 +215,7 @@ void TKeyingCore::DelayTick()
         const TTime start = HangStart();
         const auto steps = std::max<int64_t>((Now() - start) / HangStep, 0);
         FState.HangCounter = int(std::min<int64_t>(steps * HangStep.count(), 1 << 30));
-        if (steps > 0 && FState.HangCounter > FDelay) {
+        if (steps > 0 && FState.HangCounter > FSettings.Delay) {
             StopHang();
             ShowIcon(TStateIcon::Idle);
             TxRigOrThrow(false);
@@ -224,7 +241,7 @@ void TKeyingCore::TimeoutTick()
         FState.Tune = false;
         FState.TimedOut = true;
         ShowIcon(TStateIcon::TimeOut);
-        emit Trace("Transmit time-out (" + QString::number(FTimeout) + " s)");
+        emit Trace("Transmit time-out (" + QString::number(FSettings.Timeout) + " s)");
         TxRigOrThrow(false);
     });
 }
@@ -331,13 +348,11 @@ void TKeyingCore::TxRigOrThrow(bool on)
     if (OnTxRig)
         OnTxRig(on);
     FState.PttOn = on;
-    if (on && FTimeout > 0 && !FTimeoutAt) {
-        FTimeoutAt = Now() + seconds(FTimeout);
-        FTimeoutTimer->start(seconds(FTimeout));
-    } else if (!on) {
-        FTimeoutAt.reset();
-        FTimeoutTimer->stop();
-    }
+    if (on && !FKeyedSince)
+        FKeyedSince = Now();
+    else if (!on)
+        FKeyedSince.reset();
+    ScheduleTimeout();
     if (FRelay.Open && on) {
         FDraining = false;
         FDrainTimer->stop();
@@ -390,8 +405,8 @@ void TKeyingCore::ShowIdle()
     FState.PttOn = false;
     if (FRelay.Shut)
         FRelay.Shut();
-    FTimeoutAt.reset();
-    FTimeoutTimer->stop();
+    FKeyedSince.reset();
+    ScheduleTimeout();
     StopHang();
     FState.Tune = false;
     if (!FState.Muted)

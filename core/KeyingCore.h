@@ -37,10 +37,16 @@ public:
     explicit TKeyingCore(QObject *parent = nullptr);
 
     // --- settings, read at every step ------------------------------------
-    void SetSquelch(int position) { FSquelch = position; }
-    void SetDelay(int milliseconds) { FDelay = milliseconds; }
-    // Seconds of transmission before the time-out releases; 0: none.
-    void SetTimeout(int seconds) { FTimeout = seconds; }
+    struct TSettings {
+        int Squelch = 10;
+        // The hang, in ms.
+        int Delay = 0;
+        // Seconds of transmission before the time-out releases; 0: none.
+        int Timeout = 0;
+    };
+    // All of them at once, whatever changed them; a time-out changed during a
+    // transmission counts from its start.
+    void Apply(const TSettings &settings);
     void SetClock(TClock clock) { FClock = std::move(clock); }
     void SetLevelSource(TLevelSource source) { FLevelSource = std::move(source); }
     // With a relay, PTT on opens its gate; a release shuts the gate first and
@@ -131,6 +137,7 @@ private:
     void ScheduleHang(TTime at);
     TTime HangStart() const;
     void ShowIcon(TStateIcon icon, bool again = false);
+    void ScheduleTimeout();
     void UpdateReleaseRetry();
     TPttDispatch::TOutput ActiveOutput() const;
     void Publish();
@@ -141,9 +148,7 @@ private:
     // PTT off waits for relayed sound to play out.
     bool FDraining = false;
     TPttDispatch FDispatch;
-    int FSquelch = 10;
-    int FDelay = 0;
-    int FTimeout = 0;
+    TSettings FSettings;
 
     TKeyingState FState;
     TKeyingState FPublished;
@@ -152,6 +157,8 @@ private:
     bool FShutDown = false;
     TTime FLastKey{};
     TTime FLastOnSent{};
+    // When PTT rose for the transmission under way, and when it times out.
+    std::optional<TTime> FKeyedSince;
     std::optional<TTime> FTimeoutAt;
     std::optional<TTime> FTestUntil;
 

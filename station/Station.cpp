@@ -56,11 +56,8 @@ TStation::TStation(const QStringList &arguments, QObject *parent) : QObject(pare
     FKeying->Connect(&TKeyingCore::Report, this, [this](const QString &text) { Report(text); });
     FKeying->Connect(&TKeyingCore::Trace, this, [this](const QString &line) { Trace(line); });
     FKeying->Connect(&TKeyingCore::OutputLost, this, [this] { OutputLost(); });
-    FKeying->Post([settings = FSettings](TKeyingCore &core) {
-        core.SetSquelch(settings.Gain);
-        core.SetDelay(settings.Delay);
-        core.SetTimeout(settings.TxTimeout);
-    });
+    FKeying->Post([settings = TKeyingCore::TSettings{FSettings.Gain, FSettings.Delay, FSettings.TxTimeout}](
+                      TKeyingCore &core) { core.Apply(settings); });
     SetupPtt();
     FVox = std::make_unique<TCoreVox>(*FKeying, [this] { return PttTargetText(FOutput); });
     FRemote = std::make_unique<TRemoteControl>(*FVox, QString(), [this](const QString &line) {

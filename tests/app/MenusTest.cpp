@@ -302,8 +302,21 @@ TEST_F(Menus, OptionsWritesItsKeysAndCancelLeavesTheFileAsItWas)
     EXPECT_EQ(Written("ATTACK"), "BLOCK");
     EXPECT_EQ(Written("LEAD"), "120");
     EXPECT_EQ(Written("RELAY"), "?") << "no relay: the key stays out";
-    EXPECT_EQ(form->TxTimeout, 90) << "applied at once";
+    EXPECT_EQ(form->TxTimeout, 90);
     EXPECT_TRUE(form->AttackByBlock);
+
+    // Applied at once: a time-out set while Tune is on ends it.
+    form->TuneButtonClick();
+    ASSERT_TRUE(PumpUntil([&] { return form->KeyingState.Tune; }, std::chrono::seconds(5)));
+    QTimer::singleShot(0, form, [] {
+        auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->TimeoutEdit->setValue(1);
+        dialog->accept();
+    });
+    form->HandleSystemCommand(777);
+    EXPECT_TRUE(PumpUntil([&] { return !form->KeyingState.Tune; }, std::chrono::seconds(10)))
+        << "the time-out set in Options did not reach the keying engine";
     EXPECT_TRUE(started->dialogs.errors.isEmpty()) << started->dialogs.errors.join('\n').toStdString();
 }
 

@@ -32,7 +32,7 @@ struct Core : ::testing::Test {
     Core()
     {
         core.SetClock([this] { return now; });
-        core.SetSquelch(5);
+        core.Apply({5, 0, 0});
         core.SelectOutput(output);
         QObject::connect(&core, &TKeyingCore::Report, [this](const QString &text) { reports << text; });
         core.Start(false);
@@ -61,7 +61,7 @@ struct Core : ::testing::Test {
 TEST_F(Core, KeysAtTheSquelchHangsForTheDelayAndReleases)
 {
     for (const auto &[delay, release] : {std::pair{0, 100}, {99, 100}, {100, 200}, {150, 200}, {5000, 5100}}) {
-        core.SetDelay(delay);
+        core.Apply({5, delay, 0});
         Level(4);
         EXPECT_FALSE(core.State().PttOn) << "one below the squelch";
         Level(5);
@@ -75,7 +75,7 @@ TEST_F(Core, KeysAtTheSquelchHangsForTheDelayAndReleases)
 
 TEST_F(Core, ALateTickCatchesUpAndNeverStretchesTheHang)
 {
-    core.SetDelay(2100);
+    core.Apply({5, 2100, 0});
     Level(9);
     Pass(5s); // the timer came 2.8 s late
     core.DelayTick();
@@ -90,7 +90,7 @@ TEST_F(Core, ALateTickCatchesUpAndNeverStretchesTheHang)
 
 TEST_F(Core, SignalBackDuringTheHangStartsItAgain)
 {
-    core.SetDelay(300);
+    core.Apply({5, 300, 0});
     Level(9);
     Pass(200ms);
     core.DelayTick();
@@ -102,7 +102,7 @@ TEST_F(Core, SignalBackDuringTheHangStartsItAgain)
 
 TEST_F(Core, MuteReleasesAtOnceAndTheRunningHangStillEnds)
 {
-    core.SetDelay(200);
+    core.Apply({5, 200, 0});
     Level(9);
     core.ToggleMute();
     EXPECT_EQ(output->Calls, QStringList({"on", "off"}));
@@ -120,7 +120,7 @@ TEST_F(Core, MuteReleasesAtOnceAndTheRunningHangStillEnds)
 
 TEST_F(Core, TuneHoldsPttAndEndsAHangWithoutReleasing)
 {
-    core.SetDelay(500);
+    core.Apply({5, 500, 0});
     Level(9);
     core.ToggleTune();
     Level(9);
@@ -139,8 +139,7 @@ TEST_F(Core, TuneHoldsPttAndEndsAHangWithoutReleasing)
 
 TEST_F(Core, TimeOutReleasesOnTheClockAndWaitsForAQuietTick)
 {
-    core.SetTimeout(10);
-    core.SetDelay(5000);
+    core.Apply({5, 5000, 10});
     for (int i = 0; i < 9; ++i) {
         Level(9);
         Pass(1s);
@@ -157,11 +156,19 @@ TEST_F(Core, TimeOutReleasesOnTheClockAndWaitsForAQuietTick)
     Level(0);
     Level(9);
     EXPECT_TRUE(core.State().PttOn);
+
+    // Set while Tune has been on for 2 s: the transmission is over its limit.
+    core.ToggleTune();
+    core.Apply({5, 5000, 0});
+    Pass(2s);
+    core.Apply({5, 5000, 1});
+    core.TimeoutTick();
+    EXPECT_FALSE(core.State().Tune) << "a time-out set during a transmission did not end it";
 }
 
 TEST_F(Core, BlockKeyingSendsPttNoMoreOftenThanTheRenderTick)
 {
-    core.SetDelay(0);
+    core.Apply({5, 0, 0});
     for (int block = 0; block < 200; ++block) { // one second of 5 ms blocks
         core.KeyByBlock();
         Pass(5ms);
@@ -189,7 +196,7 @@ TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
 {
     auto playedOut = now + 250ms;
     core.SetRelay({[] {}, [] { return steady_clock::time_point(); }, [&] { return playedOut; }, [] { return true; }});
-    core.SetDelay(0);
+    core.Apply({5, 0, 0});
     Level(9);
     Pass(300ms);
     core.DelayTick();
@@ -211,7 +218,7 @@ TEST_F(Core, ARelayedTransmissionEndsWithItsSoundAndNoneKeysWithoutIt)
                        return now + queued;
                    },
                    {}, [&] { return ready; }});
-    core.SetTimeout(5);
+    core.Apply({5, 0, 5});
     const std::vector<std::pair<const char *, std::function<void()>>> releases = {
         {"hang", [&] { HangUntilRelease(); }},
         {"time-out", [&] { Pass(5s); core.TimeoutTick(); }},
@@ -257,7 +264,7 @@ TEST_F(Core, FailuresAreReportedOnceAndNothingKeyedShowsIdle)
 {
     bool gate = false;
     core.SetRelay({[&] { gate = true; }, [&] { gate = false; return steady_clock::time_point(); }, {}, {}});
-    core.SetTimeout(1);
+    core.Apply({5, 0, 1});
     output->RefuseOn = true;
     output->KeysNothing = true;
     core.ToggleTune();
