@@ -42,9 +42,10 @@ constexpr double ShutTolerance = 0.0002;
 // after the last loud sound or relayed sample, and how many lags it searches
 // per block.
 constexpr double ProbePeriod = 10.0, EchoProbePeriod = 2.0, ProbeQuiet = 0.3;
-// After a change of the graph, probes follow one another for this long: a
-// stream moved or a module loaded may take a while to carry sound.
-constexpr double ChangeSettle = 5.0;
+// After a change of the graph, probes begin after a moment and follow one
+// another for a while: a stream moved or a module loaded may take a while to
+// carry sound.
+constexpr double ChangeDelay = 0.5, ChangeSettle = 5.0;
 constexpr int64_t ProbeBudget = 400;
 // Underruns and overruns go to the trace at most once in this time.
 constexpr double XrunTracePeriod = 60;
@@ -141,8 +142,11 @@ void TRelay::StreamsChanged() { ProbeSoon(); }
 
 void TRelay::ProbeSoon()
 {
-    FNextProbe = 0;
-    FSettleUntil = Now(CLOCK_MONOTONIC) + ChangeSettle;
+    // Not at once: a program that opens its stream to send has its sound
+    // follow, and a probe would only be dropped at the key-up.
+    const double now = Now(CLOCK_MONOTONIC);
+    FNextProbe = now + ChangeDelay;
+    FSettleUntil = now + ChangeSettle;
     FProbeAgain = FProbe.Running();
 }
 
@@ -385,26 +389,15 @@ void TRelay::Pump()
         return;
     const double now = Now(CLOCK_MONOTONIC);
     TraceXruns();
-    TLatency latency = PlaybackLatency();
-    if (latency.Known)
-        FSinkLatency = latency.Sink;
+    const TLatency latency = PlaybackLatency();
 
     std::lock_guard gate(FGateLock);
     // Only a Ready relay lets sound through.
     const bool open = FGate && FState == TState::Playing;
     if (open && !FGateSeen) {
-        // A probe still queued is dropped rather than sent behind PTT.
-        if (FProbe.Running() || FProbePlayedOut > now) {
-            // What is queued is unknown until the server's next figures.
-            for (pa_operation *operation : {pa_stream_flush(FStream, nullptr, nullptr),
-                                            pa_stream_update_timing_info(FStream, nullptr, nullptr)})
-                if (operation)
-                    pa_operation_unref(operation);
-            FProbe.Reset(FLead);
-            FProbePlayedOut = 0;
-            // Nothing is queued now; the output's own latency stays.
-            latency = {0, FSinkLatency, true};
-        }
+        // What is left of a probe is not sent: PTT waits for what went out
+        // (Open told when), and the search would miss it.
+        FProbe.Reset(FLead);
         // From a little before the sound that keyed, unless that has gone
         // already (the key-up came too late) or is long past (Tune).
         FOpenFrom = FRead;
@@ -452,7 +445,7 @@ int64_t TRelay::Write(int64_t from, int64_t count, double latency)
                 out[i] = FLine[size_t(index) % Size];
                 lastOpen = i;
             } else {
-                out[i] = FProbe.Running() ? FProbe.Sample(index) : 0.0f;
+                out[i] = !FGateSeen && FProbe.Running() ? FProbe.Sample(index) : 0.0f;
                 if (out[i] != 0.0f)
                     lastProbe = i;
             }
@@ -520,10 +513,11 @@ void TRelay::Judge(TLoopProbe::TVerdict verdict)
     SetState(TState::Playing);
 }
 
-void TRelay::Open()
+TRelay::TTime TRelay::Open()
 {
     std::lock_guard gate(FGateLock);
     FGate = true;
+    return TimeAt(FProbePlayedOut);
 }
 
 TRelay::TTime TRelay::Shut()

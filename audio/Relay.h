@@ -66,10 +66,11 @@ public:
     void Loud();
 
     // Any thread. Open: PTT is on; the sound from a little before the one that
-    // keyed goes out. Shut: PTT is to fall; nothing more goes out, and the
-    // answer is when what has gone out will have played (the epoch if
-    // nothing is on its way): PTT must stay up until then.
-    void Open();
+    // keyed goes out, and the answer is when a probe already sent will have
+    // played (the epoch if none is on its way): PTT must not rise before.
+    // Shut: PTT is to fall; nothing more goes out, and the answer is when
+    // what has gone out will have played: PTT must stay up until then.
+    TTime Open();
     TTime Shut();
     // Relayed sound can reach the output: the stream plays, and no loop was found.
     bool Ready() const { return FReady.load(std::memory_order_acquire); }
@@ -115,10 +116,8 @@ private:
     std::string FOutput;
     std::string FSource;
     int64_t FLead = 0; // in samples
-    // How far ahead of its time a sample goes to the server, and the output's
-    // own latency as last measured, in seconds.
+    // How far ahead of its time a sample goes to the server, in seconds.
     double FAhead = 0;
-    double FSinkLatency = 0;
     TState FState = TState::Idle;
     std::atomic<bool> FReady{false};
     // Hushed for the program's end: nothing more is written.
@@ -144,10 +143,12 @@ private:
     const pa_stream *FRecord = nullptr;
 
     // The gate as the core set it; the writer holds the lock from reading it
-    // until what it let through is accounted for in FOpenPlayedOut.
+    // until what it sent is accounted for in FOpenPlayedOut and
+    // FProbePlayedOut (when the last relayed and probe samples play out).
     std::mutex FGateLock;
     bool FGate = false;
     double FOpenPlayedOut = 0;
+    double FProbePlayedOut = 0;
     // Loop thread: the gate as last written, and the first line sample it
     // lets through since it opened.
     bool FGateSeen = false;
@@ -166,8 +167,6 @@ private:
     double FSettleUntil = 0;
     // Probes in a row that found no loop while one was.
     int FCleanProbes = 0;
-    // When the probe's last sample written plays out.
-    double FProbePlayedOut = 0;
     // The output came back: its first clean probe says so.
     bool FResumed = false;
 

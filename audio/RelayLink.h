@@ -8,6 +8,6 @@
 // played, and whether it can deliver.
 inline TKeyingCore::TRelayLink RelayLink(const std::shared_ptr<TRelay> &relay)
 {
-    return {[relay] { relay->Open(); }, [relay] { return relay->Shut(); }, [relay] { return relay->LoudPlayedOut(); },
+    return {[relay] { return relay->Open(); }, [relay] { return relay->Shut(); }, [relay] { return relay->LoudPlayedOut(); },
             [relay] { return relay->Ready(); }};
 }

@@ -109,7 +109,21 @@ public:
         FProcess.start(program, {});
         if (!FProcess.waitForStarted() || !WaitFor([this] { return Dtr().size() >= 1; }, 30))
             throw std::runtime_error("the program did not start");
-        QThread::msleep(2500);
+        // A relay keys once its probe has found no loop; then the capture
+        // settles.
+        if (settings.contains("RELAY=") && !settings.contains("RELAY=\n"))
+            WaitFor([this] { return Traced("no echo loop; relaying"); }, 30);
+        QThread::msleep(1000);
+    }
+    QStringList TraceLines() const
+    {
+        QFile log(FDir.filePath("KOTARPlus.Log"));
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n') : QStringList();
+    }
+    bool Traced(const QString &text) const
+    {
+        QFile log(FDir.filePath("KOTARPlus.Log"));
+        return log.open(QIODevice::ReadOnly) && QString::fromUtf8(log.readAll()).contains(text);
     }
     ~TProgram()
     {
@@ -586,6 +600,9 @@ int main(int argc, char **argv)
                     "| through the relay | %d of %d |\n| straight into the sink | %d of %d |\n"
                     "| load average (1 min) | %.2f to %.2f |\n",
                     Lead, relayed, count, straight, count, loadMin, loadMax);
+        for (const QString &line : run.TraceLines())
+            if (line.contains("Relay output") || line.contains("Capture thread"))
+                std::printf("trace: %s\n", qPrintable(line));
         Run("pactl", {"unload-module", module});
         std::fflush(nullptr);
         return 0;

@@ -334,8 +334,8 @@ void TKeyingCore::EndTest(QString words)
 
 TPttDispatch::TOutput TKeyingCore::ActiveOutput() const
 {
-    // A release waiting for relayed sound is not owed yet.
-    return FState.PttOn || FDraining ? FDispatch.Selected() : nullptr;
+    // A release waiting for the relay's sound is not owed yet.
+    return FState.PttOn || FPending ? FDispatch.Selected() : nullptr;
 }
 
 void TKeyingCore::TxRigOrThrow(bool on)
@@ -353,18 +353,16 @@ void TKeyingCore::TxRigOrThrow(bool on)
     else if (!on)
         FKeyedSince.reset();
     ScheduleTimeout();
-    if (FRelay.Open && on) {
-        FDraining = false;
-        FDrainTimer->stop();
-        FRelay.Open();
-    } else if (FRelay.Open) {
-        // The gate shuts first; the transmitter stays keyed until the sound
-        // already sent has played, then falls (at the program's end at once:
-        // the relay is hushed then).
-        const TTime playedOut = FRelay.Shut();
-        if (!FShutDown && playedOut > Now()) {
-            FDraining = true;
-            FDrainTimer->start(std::max(ceil<milliseconds>(playedOut - Now()), milliseconds(0)));
+    // With a relay, PTT rises once a probe it had sent has played, and falls
+    // once the relayed sound has (at the program's end at once: the relay is
+    // hushed then).
+    FPending.reset();
+    FDrainTimer->stop();
+    if (FRelay.Open) {
+        const TTime clear = on ? FRelay.Open() : FRelay.Shut();
+        if (!FShutDown && clear > Now()) {
+            FPending = on;
+            FDrainTimer->start(std::max(ceil<milliseconds>(clear - Now()), milliseconds(0)));
             return;
         }
     }
@@ -374,17 +372,16 @@ void TKeyingCore::TxRigOrThrow(bool on)
 void TKeyingCore::DrainTick()
 {
     Step([this] {
-        if (!FDraining || FState.PttOn)
+        if (!FPending)
             return;
-        FDraining = false;
-        SendPtt(false);
+        const bool on = *FPending;
+        FPending.reset();
+        SendPtt(on);
     });
 }
 
 void TKeyingCore::SendPtt(bool on)
 {
-    FDraining = false;
-    FDrainTimer->stop();
     const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
     try {
         FDispatch.Send(on);
@@ -403,6 +400,7 @@ void TKeyingCore::ShowIdle()
     // Nothing is keyed: no relayed sound, no time-out running, nothing hangs
     // or is owed, and the views show idle.
     FState.PttOn = false;
+    FPending.reset();
     if (FRelay.Shut)
         FRelay.Shut();
     FKeyedSince.reset();

@@ -49,14 +49,15 @@ public:
     void Apply(const TSettings &settings);
     void SetClock(TClock clock) { FClock = std::move(clock); }
     void SetLevelSource(TLevelSource source) { FLevelSource = std::move(source); }
-    // With a relay, PTT on opens its gate; a release shuts the gate first and
-    // goes out once what was relayed has played (Shut tells when), so no
-    // relayed sound reaches an unkeyed transmitter. The hang counts from when
+    // With a relay, PTT on opens its gate and goes out once a probe the relay
+    // had sent has played (Open tells when), so none goes on air; a release
+    // shuts the gate first and goes out once what was relayed has played
+    // (Shut tells when), so no relayed sound reaches an unkeyed transmitter. The hang counts from when
     // the last loud block has played out (the epoch: nothing loud on its
     // way), and while the relay is not Ready the VOX keys nothing: no carrier
     // without sound. A link without Open: no relay.
     struct TRelayLink {
-        std::function<void()> Open;
+        std::function<TTime()> Open;
         std::function<TTime()> Shut;
         std::function<TTime()> LoudPlayedOut;
         std::function<bool()> Ready;
@@ -85,7 +86,7 @@ public:
     void TimeoutTick();
     // Releases owed are asked for again.
     void ReleaseRetryTick();
-    // A release held for relayed sound goes out.
+    // A PTT command held for the relay's sound goes out.
     void DrainTick();
     void ToggleMute();
     void ToggleTune();
@@ -145,8 +146,8 @@ private:
     TClock FClock;
     TLevelSource FLevelSource;
     TRelayLink FRelay;
-    // PTT off waits for relayed sound to play out.
-    bool FDraining = false;
+    // A PTT command waiting for the relay's sound to play out.
+    std::optional<bool> FPending;
     TPttDispatch FDispatch;
     TSettings FSettings;
 

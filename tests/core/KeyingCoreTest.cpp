@@ -195,7 +195,8 @@ TEST_F(Core, NothingKeysAfterTheShutdownsRelease)
 TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
 {
     auto playedOut = now + 250ms;
-    core.SetRelay({[] {}, [] { return steady_clock::time_point(); }, [&] { return playedOut; }, [] { return true; }});
+    core.SetRelay({[] { return steady_clock::time_point(); }, [] { return steady_clock::time_point(); },
+                   [&] { return playedOut; }, [] { return true; }});
     core.Apply({5, 0, 0});
     Level(9);
     Pass(300ms);
@@ -211,14 +212,24 @@ TEST_F(Core, RelayedSoundStillOnItsWayHoldsTheHang)
 TEST_F(Core, ARelayedTransmissionEndsWithItsSoundAndNoneKeysWithoutIt)
 {
     bool gate = false, ready = true;
-    // What went out last plays for this long after the gate shuts.
-    milliseconds queued = 30ms;
-    core.SetRelay({[&] { gate = true; }, [&] {
+    // What went out last (a probe, relayed sound) plays for this long.
+    milliseconds probe = 20ms, queued = 30ms;
+    core.SetRelay({[&] {
+                       gate = true;
+                       return now + probe;
+                   },
+                   [&] {
                        gate = false;
                        return now + queued;
                    },
                    {}, [&] { return ready; }});
     core.Apply({5, 0, 5});
+    Level(9);
+    EXPECT_TRUE(output->Calls.isEmpty()) << "PTT rose with the relay's probe on its way";
+    Pass(20ms);
+    core.DrainTick();
+    EXPECT_EQ(output->Calls.last(), "on");
+    probe = 0ms;
     const std::vector<std::pair<const char *, std::function<void()>>> releases = {
         {"hang", [&] { HangUntilRelease(); }},
         {"time-out", [&] { Pass(5s); core.TimeoutTick(); }},
@@ -263,7 +274,15 @@ TEST_F(Core, ARelayedTransmissionEndsWithItsSoundAndNoneKeysWithoutIt)
 TEST_F(Core, FailuresAreReportedOnceAndNothingKeyedShowsIdle)
 {
     bool gate = false;
-    core.SetRelay({[&] { gate = true; }, [&] { gate = false; return steady_clock::time_point(); }, {}, {}});
+    core.SetRelay({[&] {
+                       gate = true;
+                       return steady_clock::time_point();
+                   },
+                   [&] {
+                       gate = false;
+                       return steady_clock::time_point();
+                   },
+                   {}, {}});
     core.Apply({5, 0, 1});
     output->RefuseOn = true;
     output->KeysNothing = true;
