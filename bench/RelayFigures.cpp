@@ -115,10 +115,14 @@ public:
             WaitFor([this] { return Traced("no echo loop; relaying"); }, 30);
         QThread::msleep(1000);
     }
-    QStringList TraceLines() const
+    // What the relay and the capture thread traced.
+    void PrintRelayTrace() const
     {
         QFile log(FDir.filePath("KOTARPlus.Log"));
-        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n') : QStringList();
+        if (log.open(QIODevice::ReadOnly))
+            for (const QString &line : QString::fromUtf8(log.readAll()).split('\n'))
+                if (line.contains("Relay output") || line.contains("Capture thread"))
+                    std::printf("trace: %s\n", qPrintable(line));
     }
     bool Traced(const QString &text) const
     {
@@ -556,6 +560,7 @@ void Soak(const QString &program, const QString &linesim, const QString &setting
                 after.first - before.first, after.second - before.second, before.first, before.second);
     std::printf("| load average (1 min) at start / end / highest | %.2f / %.2f / %.2f |\n", loadStart, loadEnd,
                 loadMax);
+    run.PrintRelayTrace();
 }
 
 } // namespace
@@ -600,9 +605,7 @@ int main(int argc, char **argv)
                     "| through the relay | %d of %d |\n| straight into the sink | %d of %d |\n"
                     "| load average (1 min) | %.2f to %.2f |\n",
                     Lead, relayed, count, straight, count, loadMin, loadMax);
-        for (const QString &line : run.TraceLines())
-            if (line.contains("Relay output") || line.contains("Capture thread"))
-                std::printf("trace: %s\n", qPrintable(line));
+        run.PrintRelayTrace();
         Run("pactl", {"unload-module", module});
         std::fflush(nullptr);
         return 0;

@@ -7,7 +7,9 @@
 #                                                       straight into a sink, alternated
 # LOAD=N runs N busy loops at normal priority beside it (stopped by their
 # process ids at the end); SERVER=pipewire runs PipeWire's pulse server
-# instead of PulseAudio; PROGRAM=kotarplusd measures the station.
+# instead of PulseAudio; PROGRAM=kotarplusd measures the station; NORT=1
+# runs it without real-time priority (no CAP_SYS_NICE, RLIMIT_RTPRIO 0), as
+# an ordinary user without RealtimeKit.
 set -eu
 build=$(cd "${1:-build-bench}" && pwd)
 [ $# -gt 0 ] && shift
@@ -31,4 +33,9 @@ done
 # The one-minute load average shows them after a minute.
 [ -z "$loops" ] || sleep 60
 export PULSE_SERVER="unix:$dir/runtime/native"
-"$build/bench/relay_figures" "$build/${PROGRAM:-kotarplus}" "$linesim" "$@"
+set -- "$build/bench/relay_figures" "$build/${PROGRAM:-kotarplus}" "$linesim" "$@"
+if [ -n "${NORT:-}" ]; then
+    prlimit --rtprio=0:0 capsh --drop=cap_sys_nice -- -c 'exec "$0" "$@"' "$@"
+else
+    "$@"
+fi

@@ -249,13 +249,14 @@ TEST(Relay, MuteEndsTheHangAndTheRelayedSoundWhileTheSoundGoesOn)
     EXPECT_FALSE(started.form->KeyingState.Hanging);
     EXPECT_EQ(player.state(), QProcess::Running) << "the hang went on as long as the sound";
     EXPECT_NE(started.form->windowIcon().cacheKey(), started.form->IconON.cacheKey());
-    // The 250 ms of sound still on its way when PTT fell are not played: half
-    // of it leaves room for the output's own latency and a busy machine.
+    // The 250 ms of sound still on its way when PTT fell are not played, and
+    // what had gone to the output played before PTT fell: the recorder hears
+    // it a little later (a cycle of the server's graph, its own wake-up).
     Pump([] { return false; }, 500);
     const std::vector<TDtr> changes = DtrChanges();
     ASSERT_FALSE(changes.back().on);
     ASSERT_GT(monitor.Last(), 0) << "nothing was relayed";
-    EXPECT_LT(monitor.Last(), changes.back().time + 0.125) << "sound was relayed after PTT fell";
+    EXPECT_LT(monitor.Last(), changes.back().time + 0.015) << "sound was relayed after PTT fell";
     player.kill();
     player.waitForFinished();
 }
