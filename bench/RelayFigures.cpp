@@ -509,26 +509,18 @@ void Soak(const QString &program, const QString &linesim, const QString &setting
         } else
             off.push_back({lines[i].time, next});
     }
-    // A PTT-off span is the zero run that overlaps it most (not the first: a
-    // dropout just before the release, read late, overlaps it too).
-    constexpr double Slack = 0.3;
+    // A zero run that meets a PTT-off span is PTT off: its silence, parted
+    // into several runs by the loop probe, and the lead's silence before the
+    // first relayed sample once PTT is up again (the output lags the line by
+    // the recorder's latency). A dropout is a run wholly inside a keyed span.
+    constexpr double Before = 0.05, After = 0.1;
     const std::vector<TRun> runs = ZeroRuns(output.Samples, 0, output.Samples.size());
-    std::vector<size_t> gate(off.size(), runs.size());
-    std::vector<double> best(off.size(), 0);
-    for (size_t r = 0; r < runs.size(); ++r) {
-        const double from = output.Time(runs[r].first) - Slack, to = output.Time(runs[r].end - 1);
-        for (size_t o = 0; o < off.size(); ++o) {
-            const double overlap = std::min(to, off[o].to) - std::max(from, off[o].from);
-            if (overlap > best[o]) {
-                best[o] = overlap;
-                gate[o] = r;
-            }
-        }
-    }
     std::vector<bool> gated(runs.size(), false);
-    for (size_t r : gate)
-        if (r < runs.size())
-            gated[r] = true;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const double from = output.Time(runs[r].first), to = output.Time(runs[r].end - 1);
+        for (const auto &span : off)
+            gated[r] = gated[r] || (from < span.to + After && to > span.from - Before);
+    }
     size_t dropouts = 0;
     double longest = 0, relayed = 0;
     for (int16_t sample : output.Samples)
