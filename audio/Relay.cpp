@@ -144,8 +144,10 @@ void TRelay::ProbeSoon()
 {
     // Not at once: a program that opens its stream to send has its sound
     // follow, and a probe would only be dropped at the key-up.
+    // A stream that keeps changing (PipeWire tells of latency changes) must
+    // not put the probe off for ever.
     const double now = Now(CLOCK_MONOTONIC);
-    FNextProbe = now + ChangeDelay;
+    FNextProbe = std::min(FNextProbe, now + ChangeDelay);
     FSettleUntil = now + ChangeSettle;
     FProbeAgain = FProbe.Running();
 }
@@ -220,8 +222,15 @@ void TRelay::Connect()
         return;
     }
     pa_stream_set_state_callback(FStream, StreamState, this);
+    // Only while sound goes out: a shut gate lets the output run dry as PTT
+    // falls (see Pump).
     pa_stream_set_underflow_callback(
-        FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FUnderruns; }, this);
+        FStream,
+        [](pa_stream *, void *user) {
+            auto *relay = static_cast<TRelay *>(user);
+            relay->FUnderruns += relay->FGateSeen;
+        },
+        this);
     pa_stream_set_overflow_callback(
         FStream, [](pa_stream *, void *user) { ++static_cast<TRelay *>(user)->FOverruns; }, this);
     pa_stream_set_write_callback(
@@ -394,6 +403,10 @@ void TRelay::Pump()
     std::lock_guard gate(FGateLock);
     // Only a Ready relay lets sound through.
     const bool open = FGate && FState == TState::Playing;
+    // Just shut, PTT stays up until what went out has played; until then
+    // nothing more is written, so that a key-up meanwhile goes on from there
+    // without a gap.
+    const bool held = now < FOpenPlayedOut;
     if (open && !FGateSeen) {
         // What is left of a probe is not sent: PTT waits for what went out
         // (Open told when), and the search would miss it.
@@ -401,10 +414,12 @@ void TRelay::Pump()
         // From a little before the sound that keyed, unless that has gone
         // already (the key-up came too late) or is long past (Tune).
         FOpenFrom = FRead;
-        if (FWritten - FOnset < int64_t(BurstGap * Rate) + 1024)
+        if (!held && FWritten - FOnset < int64_t(BurstGap * Rate) + 1024)
             FOpenFrom = std::max(FRead, FOnset - int64_t(Preroll * Rate));
     }
     FGateSeen = open;
+    if (!open && held)
+        return;
 
     // The sample written now plays after the latency: it must be the one
     // captured LEAD before that moment.

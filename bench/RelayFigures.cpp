@@ -11,12 +11,14 @@
 //  - nothing lost: 20 minimodem transmissions (1200 baud) recorded from the
 //    relay output's monitor and decoded; in a mode of its own, COUNT through
 //    the relay and COUNT played straight into the relay's output sink,
-//    alternated;
+//    alternated, each way through one stream kept open as a modem program's
+//    is, every message from its first sample;
 //  - cost: the program's CPU share listening to silence, with and without relay;
 //  - soak (a mode of its own): SECONDS of looped speech over a noise floor
 //    that is never zero for 1 ms, so that at the relay output's monitor a run
-//    of zero samples longer than 1 ms is either PTT off (the gate) or a
-//    dropout; underruns and overruns from the program's trace.
+//    of zero samples longer than 1 ms is either PTT off (the gate, with the
+//    loop probe's faint bursts between) or a dropout; underruns and overruns
+//    from the program's trace.
 //
 //   relay_figures PROGRAM LINESIM [CPU_SECONDS]
 //   relay_figures PROGRAM LINESIM soak [SECONDS]
