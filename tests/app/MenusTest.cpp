@@ -279,12 +279,12 @@ TEST_F(Menus, OptionsWritesItsKeysAndCancelLeavesTheFileAsItWas)
     };
     const QByteArray before = bytes();
     // The dialog runs modally: filled in and answered from inside its loop.
-    const auto answerNextDialog = [&](bool ok) {
-        QTimer::singleShot(0, form, [this, ok] {
+    const auto answerNextDialog = [&](bool ok, int timeout = 90) {
+        QTimer::singleShot(0, form, [this, ok, timeout] {
             auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             EXPECT_EQ(dialog->windowTitle(), "Options");
-            dialog->TimeoutEdit->setValue(90);
+            dialog->TimeoutEdit->setValue(timeout);
             dialog->AttackBox->setCurrentIndex(1);
             dialog->LeadEdit->setValue(120);
             ok ? dialog->accept() : dialog->reject();
@@ -308,12 +308,7 @@ TEST_F(Menus, OptionsWritesItsKeysAndCancelLeavesTheFileAsItWas)
     // Applied at once: a time-out set while Tune is on ends it.
     form->TuneButtonClick();
     ASSERT_TRUE(PumpUntil([&] { return form->KeyingState.Tune; }, std::chrono::seconds(5)));
-    QTimer::singleShot(0, form, [] {
-        auto *dialog = dynamic_cast<TOptionsDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        dialog->TimeoutEdit->setValue(1);
-        dialog->accept();
-    });
+    answerNextDialog(true, 1);
     form->HandleSystemCommand(777);
     EXPECT_TRUE(PumpUntil([&] { return !form->KeyingState.Tune; }, std::chrono::seconds(10)))
         << "the time-out set in Options did not reach the keying engine";

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <algorithm>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -32,28 +31,18 @@ std::vector<float> Made(const QTemporaryDir &dir, const QString &tool, QStringLi
                           "-6"});
     EXPECT_TRUE(convert.waitForFinished(60000) && convert.exitCode() == 0);
     QFile file(raw);
-    file.open(QIODevice::ReadOnly);
-    const QByteArray bytes = file.readAll();
-    std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const auto *begin = reinterpret_cast<const float *>(bytes.constData());
+    return std::vector<float>(begin, begin + size_t(bytes.size()) / sizeof(float));
 }
 
-// BPSK at 31.25 Bd on 1 kHz, its phase turned with raised-cosine shaping.
+// BPSK at 31.25 Bd on 1 kHz, the phase turned at bit boundaries.
 std::vector<float> Psk31()
 {
     std::vector<float> samples(size_t(Rate) * 2);
-    const size_t symbol = Rate * 32 / 1000;
-    uint32_t bits = 0x9b3c51e7;
-    double sign = 1;
-    for (size_t i = 0; i < samples.size(); ++i) {
-        const size_t phase = i % symbol;
-        const bool flip = ((bits >> (i / symbol % 32)) & 1) != 0;
-        const double envelope = flip ? std::cos(M_PI * double(phase) / double(symbol)) : 1.0;
-        if (phase == symbol - 1 && flip)
-            sign = -sign;
-        samples[i] = float(0.5 * sign * envelope * std::sin(2 * M_PI * 1000 * double(i) / Rate));
-    }
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(((0x9b3c51e7u >> (i / (Rate * 32 / 1000) % 32)) & 1 ? -0.5 : 0.5)
+                           * std::sin(2 * M_PI * 1000 * double(i) / Rate));
     return samples;
 }
 
