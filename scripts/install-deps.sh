@@ -6,7 +6,7 @@ set -e
 build="cmake ninja-build g++ pkg-config qt6-base-dev libpulse-dev libsystemd-dev"
 # dpkg-shlibdeps finds a package's dependencies.
 deb="$build dpkg-dev"
-test="$deb desktop-file-utils appstream man-db libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus libhamlib-utils sox espeak-ng xvfb xauth openbox trayer xdotool x11-utils imagemagick"
+test="$deb desktop-file-utils appstream man-db libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus libhamlib-utils sox espeak-ng minimodem xvfb xauth openbox trayer xdotool x11-utils imagemagick"
 case "${1:-build}" in
   build) wanted=$build ;;
   deb) wanted=$deb ;;
