@@ -46,6 +46,8 @@ constexpr double ProbePeriod = 10.0, EchoProbePeriod = 2.0, ProbeQuiet = 0.3;
 // another for a while: a stream moved or a module loaded may take a while to
 // carry sound.
 constexpr double ChangeDelay = 0.5, ChangeSettle = 5.0;
+// How long a shut gate waits for PTT's release to go out at the most.
+constexpr double ReleaseWait = 1.0;
 constexpr int64_t ProbeBudget = 400;
 // Underruns and overruns go to the trace at most once in this time.
 constexpr double XrunTracePeriod = 60;
@@ -403,10 +405,10 @@ void TRelay::Pump()
     std::lock_guard gate(FGateLock);
     // Only a Ready relay lets sound through.
     const bool open = FGate && FState == TState::Playing;
-    // Just shut, PTT stays up until what went out has played; until then
-    // nothing more is written, so that a key-up meanwhile goes on from there
-    // without a gap.
-    const bool held = now < FOpenPlayedOut;
+    // Just shut, PTT stays up until what went out has played and the release
+    // has gone out; until then nothing more is written, so that a key-up
+    // meanwhile goes on from there without a gap.
+    const bool held = !FReleased && now < FOpenPlayedOut + ReleaseWait;
     if (open && !FGateSeen) {
         // What is left of a probe is not sent: PTT waits for what went out
         // (Open told when), and the search would miss it.
@@ -539,7 +541,14 @@ TRelay::TTime TRelay::Shut()
 {
     std::lock_guard gate(FGateLock);
     FGate = false;
+    FReleased = false;
     return TimeAt(FOpenPlayedOut);
+}
+
+void TRelay::Released()
+{
+    std::lock_guard gate(FGateLock);
+    FReleased = true;
 }
 
 void TRelay::Loud()

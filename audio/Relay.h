@@ -72,6 +72,10 @@ public:
     // what has gone out will have played: PTT must stay up until then.
     TTime Open();
     TTime Shut();
+    // PTT has fallen after Shut: the output may fall silent. Until then (a
+    // second at most) nothing more is written, so that a key-up before PTT
+    // falls goes on without a gap.
+    void Released();
     // Relayed sound can reach the output: the stream plays, and no loop was found.
     bool Ready() const { return FReady.load(std::memory_order_acquire); }
     // When the last loud block has played out at the output; the epoch while
@@ -149,6 +153,7 @@ private:
     bool FGate = false;
     double FOpenPlayedOut = 0;
     double FProbePlayedOut = 0;
+    bool FReleased = true;
     // Loop thread: the gate as last written, and the first line sample it
     // lets through since it opened.
     bool FGateSeen = false;

@@ -9,5 +9,5 @@
 inline TKeyingCore::TRelayLink RelayLink(const std::shared_ptr<TRelay> &relay)
 {
     return {[relay] { return relay->Open(); }, [relay] { return relay->Shut(); }, [relay] { return relay->LoudPlayedOut(); },
-            [relay] { return relay->Ready(); }};
+            [relay] { return relay->Ready(); }, [relay] { relay->Released(); }};
 }

@@ -383,6 +383,12 @@ void TKeyingCore::DrainTick()
 void TKeyingCore::SendPtt(bool on)
 {
     const auto updateRetry = qScopeGuard([this] { UpdateReleaseRetry(); });
+    // Once the release has gone out (or been tried: it is owed then), the
+    // relay's output may fall silent.
+    const auto released = qScopeGuard([this, on] {
+        if (!on && FRelay.Released)
+            FRelay.Released();
+    });
     try {
         FDispatch.Send(on);
     } catch (const Exception &) {
@@ -403,6 +409,8 @@ void TKeyingCore::ShowIdle()
     FPending.reset();
     if (FRelay.Shut)
         FRelay.Shut();
+    if (FRelay.Released)
+        FRelay.Released();
     FKeyedSince.reset();
     ScheduleTimeout();
     StopHang();

@@ -61,6 +61,8 @@ public:
         std::function<TTime()> Shut;
         std::function<TTime()> LoudPlayedOut;
         std::function<bool()> Ready;
+        // PTT's release has gone out.
+        std::function<void()> Released;
     };
     void SetRelay(TRelayLink relay);
     // Where PTT goes from now on; the output left is released.
