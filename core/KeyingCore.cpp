@@ -134,7 +134,15 @@ void TKeyingCore::Measure(TFrame frame)
         FState.Level = frame.Level;
         FState.LevelDbfs = frame.Dbfs;
         const bool loud = frame.Level >= uint32_t(std::max(FSettings.Squelch, 0));
-        if (FState.TimedOut && !loud) {
+        // A time-out holds the VOX until the input has stayed below the
+        // squelch for a whole hang: one quiet frame of a steady carrier (a
+        // frame read between two blocks) does not end it.
+        if (FState.TimedOut && loud)
+            FQuietSince.reset();
+        else if (FState.TimedOut && !FQuietSince)
+            FQuietSince = Now();
+        const milliseconds hang = (FSettings.Delay / 100 + 1) * HangStep;
+        if (FState.TimedOut && !loud && Now() - *FQuietSince >= hang) {
             FState.TimedOut = false;
             if (!FState.Muted)
                 ShowIcon(TStateIcon::Idle);
@@ -240,6 +248,7 @@ void TKeyingCore::TimeoutTick()
         StopHang();
         FState.Tune = false;
         FState.TimedOut = true;
+        FQuietSince.reset();
         ShowIcon(TStateIcon::TimeOut);
         emit Trace("Transmit time-out (" + QString::number(FSettings.Timeout) + " s)");
         TxRigOrThrow(false);

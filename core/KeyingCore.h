@@ -162,6 +162,8 @@ private:
     TTime FLastOnSent{};
     // When PTT rose for the transmission under way, and when it times out.
     std::optional<TTime> FKeyedSince;
+    // Timed out: since when the input has been below the squelch.
+    std::optional<TTime> FQuietSince;
     std::optional<TTime> FTimeoutAt;
     std::optional<TTime> FTestUntil;
 

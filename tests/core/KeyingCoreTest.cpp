@@ -152,7 +152,12 @@ TEST_F(Core, TimeOutReleasesOnTheClockAndWaitsForAQuietTick)
     EXPECT_EQ(core.State().Icon, TStateIcon::TimeOut);
     Level(9);
     core.KeyByBlock();
-    EXPECT_FALSE(core.State().PttOn) << "no keying until a quiet tick";
+    EXPECT_FALSE(core.State().PttOn) << "no keying until a quiet hang";
+    Level(0);
+    Level(9);
+    EXPECT_FALSE(core.State().PttOn) << "one quiet frame ended the lock-out";
+    Level(0);
+    Pass(5100ms);
     Level(0);
     Level(9);
     EXPECT_TRUE(core.State().PttOn);
@@ -247,8 +252,11 @@ TEST_F(Core, ARelayedTransmissionEndsWithItsSoundAndNoneKeysWithoutIt)
         EXPECT_EQ(output->Calls.last(), "off") << name;
         if (core.State().Muted)
             core.ToggleMute();
-        if (core.State().TimedOut)
+        if (core.State().TimedOut) {
             Level(0);
+            Pass(100ms);
+            Level(0);
+        }
     }
     // Tune off, with nothing left to play: at once.
     core.ToggleTune();
