@@ -294,10 +294,13 @@ TEST_F(PttSafety, TransmitTimeOutReleasesAndLocksTheVoxOutUntilSilence)
     EXPECT_TRUE(TraceMessages(dir.file("KOTARPlus.Log")).contains("Transmit time-out (3 s)"));
     RenderTick(9);
     EXPECT_EQ(line.Lines(), 0) << "locked out while the tone lasts";
+    // Quiet for a whole hang (DELAY=0: 100 ms).
+    RenderTick(0);
+    PassTime(std::chrono::milliseconds(100));
     RenderTick(0);
     EXPECT_TRUE(ShowsIcon(form->IconIDLE));
     RenderTick(9);
-    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS) << "keys again after a quiet tick";
+    EXPECT_EQ(line.Lines(), TIOCM_DTR | TIOCM_RTS) << "keys again after a quiet hang";
 
     // Tune is limited too, and ends with it.
     RenderTick(0);
