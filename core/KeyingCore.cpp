@@ -368,10 +368,13 @@ void TKeyingCore::TxRigOrThrow(bool on)
     FPending.reset();
     FDrainTimer->stop();
     if (FRelay.Open) {
-        const TTime clear = on ? FRelay.Open() : FRelay.Shut();
+        // Never longer than RelayWait: a wrong latency figure of a stalled
+        // server must not hold a transmitter keyed that the views show idle.
+        const TTime clear = std::min(on ? FRelay.Open() : FRelay.Shut(), Now() + RelayWait);
         if (!FShutDown && clear > Now()) {
             FPending = on;
-            FDrainTimer->start(std::max(ceil<milliseconds>(clear - Now()), milliseconds(0)));
+            FPendingAt = clear;
+            FDrainTimer->start(ceil<milliseconds>(clear - Now()));
             return;
         }
     }
@@ -383,6 +386,11 @@ void TKeyingCore::DrainTick()
     Step([this] {
         if (!FPending)
             return;
+        // Counted on the core's clock, as the hang is.
+        if (Now() < FPendingAt) {
+            FDrainTimer->start(ceil<milliseconds>(FPendingAt - Now()));
+            return;
+        }
         const bool on = *FPending;
         FPending.reset();
         SendPtt(on);

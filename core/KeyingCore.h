@@ -32,6 +32,8 @@ public:
     static constexpr std::chrono::milliseconds RenderPeriod{33};
     static constexpr std::chrono::milliseconds HangStep{100};
     static constexpr std::chrono::milliseconds ReleaseRetryPeriod{1000};
+    // How long a PTT command waits for the relay's sound at the most.
+    static constexpr std::chrono::milliseconds RelayWait{250};
     static constexpr std::chrono::seconds TestLimit{5};
 
     explicit TKeyingCore(QObject *parent = nullptr);
@@ -150,6 +152,7 @@ private:
     TRelayLink FRelay;
     // A PTT command waiting for the relay's sound to play out.
     std::optional<bool> FPending;
+    TTime FPendingAt{};
     TPttDispatch FDispatch;
     TSettings FSettings;
 

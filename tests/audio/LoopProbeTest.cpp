@@ -1,7 +1,5 @@
-// The loop probe against a corpus of real signals made at test time by sox,
-// espeak-ng and minimodem: playing loud beside the probe, none may look like
-// its return; the probe coming back through a loop (gain 1 or -12 dB, under a
-// faint remnant of the signal) is found, with its delay.
+// The loop probe against real signals made by sox, espeak-ng and minimodem:
+// none looks like its return; a loop's return is found, with its delay.
 #include "audio/LoopProbe.h"
 
 #include <QFile>
@@ -26,10 +24,9 @@ std::vector<float> Made(const QTemporaryDir &dir, const QString &tool, QStringLi
     process.write(input);
     process.closeWriteChannel();
     EXPECT_TRUE(process.waitForFinished(60000) && process.exitCode() == 0) << tool.toStdString();
-    QProcess convert;
-    convert.start("sox", {made, "-r", "44100", "-c", "1", "-e", "floating-point", "-b", "32", "-t", "raw", raw, "norm",
-                          "-6"});
-    EXPECT_TRUE(convert.waitForFinished(60000) && convert.exitCode() == 0);
+    EXPECT_EQ(QProcess::execute("sox", {made, "-r", "44100", "-c", "1", "-e", "floating-point", "-b", "32", "-t", "raw",
+                                        raw, "norm", "-6"}),
+              0);
     QFile file(raw);
     const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const auto *begin = reinterpret_cast<const float *>(bytes.constData());
@@ -75,21 +72,21 @@ TEST(LoopProbe, NoSignalOfTheCorpusLooksLikeALoopAndEveryLoopIsFound)
     QTemporaryDir dir;
     const QByteArray text = "CQ CQ DE KOTARPLUS KOTARPLUS TEST K";
     const QString speech = "The quick brown fox jumps over the lazy dog, again and again, on the air.";
+    const auto sox = [&](const QStringList &synth) {
+        return Made(dir, "sox", QStringList{"-n", "-r", "44100", "OUT", "synth"} + synth);
+    };
     const std::vector<std::pair<const char *, std::vector<float>>> corpus = {
-        {"steady tone", Made(dir, "sox", {"-n", "-r", "44100", "OUT", "synth", "2", "sine", "1000"})},
-        {"keyed tone", Made(dir, "sox", {"-n", "-r", "44100", "OUT", "synth", "0.06", "sine", "800", "pad", "0", "0.04",
-                                         "repeat", "19"})},
-        {"two tones", Made(dir, "sox", {"-n", "-r", "44100", "OUT", "synth", "2", "sine", "700", "sine", "1900",
-                                        "remix", "-"})},
+        {"steady tone", sox({"2", "sine", "1000"})},
+        {"keyed tone", sox({"0.06", "sine", "800", "pad", "0", "0.04", "repeat", "19"})},
+        {"two tones", sox({"2", "sine", "700", "sine", "1900", "remix", "-"})},
         {"AFSK 1200 Bd", Made(dir, "minimodem", {"--tx", "-f", "OUT", "1200"}, text)},
         {"FSK 300 Bd", Made(dir, "minimodem", {"--tx", "-f", "OUT", "300"}, text)},
         {"RTTY 45.45 Bd", Made(dir, "minimodem", {"--tx", "-f", "OUT", "rtty"}, text)},
         {"PSK31", Psk31()},
         {"speech", Made(dir, "espeak-ng", {"-w", "OUT", speech})},
-        {"music", Made(dir, "sox", {"-n", "-r", "44100", "OUT", "synth", "2", "pluck", "C3", "pluck", "E4", "pluck",
-                                    "G4", "remix", "-", "tremolo", "3", "60"})},
-        {"white noise", Made(dir, "sox", {"-n", "-r", "44100", "OUT", "synth", "2", "whitenoise"})},
-        {"pink noise", Made(dir, "sox", {"-n", "-r", "44100", "OUT", "synth", "2", "pinknoise"})},
+        {"music", sox({"2", "pluck", "C3", "pluck", "E4", "pluck", "G4", "remix", "-", "tremolo", "3", "60"})},
+        {"white noise", sox({"2", "whitenoise"})},
+        {"pink noise", sox({"2", "pinknoise"})},
     };
     for (const auto &[name, signal] : corpus) {
         ASSERT_GT(signal.size(), size_t(Rate) / 4) << name;
